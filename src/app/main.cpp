@@ -1,0 +1,3 @@
+#include "app/host_main.h"
+
+int main(int argc, char** argv) { return quillon::hostMain(argc, argv); }

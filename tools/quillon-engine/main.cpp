@@ -1,0 +1,3 @@
+#include "tools/engine_cli.h"
+
+int main(int argc, char** argv) { return quillon::engineCliMain(argc, argv); }
