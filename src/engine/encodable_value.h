@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -29,25 +31,40 @@ using EncodableVariant = std::variant<std::monostate,         // null
                                       EncodableMap,           // map
                                       std::vector<float>>;    // float32 list
 
-class EncodableValue : public EncodableVariant {
+// Holds the variant rather than deriving from it: a value type that derives
+// from a variant of containers of itself makes C++20's comparison rewriting
+// recurse (three-way comparison of the base checks the containers, which
+// check the value, which finds the base again).
+class EncodableValue {
  public:
-  using EncodableVariant::EncodableVariant;
-  using EncodableVariant::operator=;
-
   EncodableValue() = default;
+  template <typename T,
+            typename = std::enable_if_t<!std::is_same_v<std::decay_t<T>, EncodableValue> &&
+                                        std::is_constructible_v<EncodableVariant, T&&>>>
+  EncodableValue(T&& value) : value_(std::forward<T>(value)) {}
   // Without these a string literal would pick the bool alternative.
-  EncodableValue(const char* text) : EncodableVariant(std::string(text)) {}
-  EncodableValue(std::string_view text) : EncodableVariant(std::string(text)) {}
+  EncodableValue(const char* text) : value_(std::string(text)) {}
+  EncodableValue(std::string_view text) : value_(std::string(text)) {}
 
-  bool isNull() const { return std::holds_alternative<std::monostate>(*this); }
+  const EncodableVariant& variant() const { return value_; }
+  EncodableVariant& variant() { return value_; }
+  size_t index() const { return value_.index(); }
+  template <typename T>
+  bool holds() const { return std::holds_alternative<T>(value_); }
+  template <typename T>
+  const T* getIf() const { return std::get_if<T>(&value_); }
+  template <typename T>
+  T* getIf() { return std::get_if<T>(&value_); }
+
+  bool isNull() const { return holds<std::monostate>(); }
 
   // Typed views: null when the value holds another alternative.
-  const bool* asBool() const { return std::get_if<bool>(this); }
-  const std::string* asString() const { return std::get_if<std::string>(this); }
-  const EncodableMap* asMap() const { return std::get_if<EncodableMap>(this); }
-  const EncodableList* asList() const { return std::get_if<EncodableList>(this); }
-  const std::vector<uint8_t>* asBytes() const { return std::get_if<std::vector<uint8_t>>(this); }
-  const double* asDouble() const { return std::get_if<double>(this); }
+  const bool* asBool() const { return getIf<bool>(); }
+  const std::string* asString() const { return getIf<std::string>(); }
+  const EncodableMap* asMap() const { return getIf<EncodableMap>(); }
+  const EncodableList* asList() const { return getIf<EncodableList>(); }
+  const std::vector<uint8_t>* asBytes() const { return getIf<std::vector<uint8_t>>(); }
+  const double* asDouble() const { return getIf<double>(); }
   // int32 or int64, widened.
   std::optional<int64_t> asInteger() const;
 
@@ -59,12 +76,15 @@ class EncodableValue : public EncodableVariant {
   static EncodableValue integer(int64_t value);
 
   // Orders values first by alternative, then by content, so values can be map keys.
-  friend bool operator<(const EncodableValue& a, const EncodableValue& b) {
-    return static_cast<const EncodableVariant&>(a) < static_cast<const EncodableVariant&>(b);
-  }
-  friend bool operator==(const EncodableValue& a, const EncodableValue& b) {
-    return static_cast<const EncodableVariant&>(a) == static_cast<const EncodableVariant&>(b);
-  }
+  friend bool operator<(const EncodableValue& a, const EncodableValue& b) { return compare(a, b) < 0; }
+  friend bool operator==(const EncodableValue& a, const EncodableValue& b) { return compare(a, b) == 0; }
+  friend bool operator!=(const EncodableValue& a, const EncodableValue& b) { return compare(a, b) != 0; }
+
+  // Negative, zero or positive; NaN floats compare equal to each other.
+  static int compare(const EncodableValue& a, const EncodableValue& b);
+
+ private:
+  EncodableVariant value_;
 };
 
 }  // namespace quillon
