@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+
+#include "app/desktop_shell.h"
+
+namespace quillon {
+
+// The desktop shell on GTK 3: the main window (a GtkApplicationWindow with a
+// header bar and no visible title, the engine's view below it), the menu bar,
+// About panels. Main thread only.
+class GtkDesktopShell final : public DesktopShell {
+ public:
+  // `closeRequested` answers whether the main window may really close.
+  GtkDesktopShell(GtkApplication* application, std::function<bool()> closeRequested);
+  ~GtkDesktopShell() override;
+  GtkDesktopShell(const GtkDesktopShell&) = delete;
+  GtkDesktopShell& operator=(const GtkDesktopShell&) = delete;
+
+  // Creates the main window, not yet shown; its title (for task switchers) is `title`.
+  void createMainWindow(const std::string& title);
+  GtkWindow* mainWindow() const { return mainWindow_; }
+  void setEngineMessenger(BinaryMessenger* messenger) { messenger_ = messenger; }
+  void setIconPath(std::string path) { iconPath_ = std::move(path); }
+
+  bool hasMainWindow() const override { return mainWindow_ != nullptr; }
+  std::optional<Rect> visibleScreenArea() const override;
+  void setMainWindowFrame(const Rect& frame) override;
+  void presentMainWindow() override;
+  void hideMainWindow() override;
+  void installMenu(const ApplicationMenu& menu) override;
+  void showAboutPanel(const AboutPanelContent& content) override;
+  void quit() override;
+  BinaryMessenger* engineMessenger() override;
+  std::string iconPath() const override { return iconPath_; }
+
+ private:
+  static gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
+  int headerBarHeight() const;
+
+  GtkApplication* application_;
+  std::function<bool()> closeRequested_;
+  GtkWindow* mainWindow_ = nullptr;
+  GtkWidget* headerBar_ = nullptr;
+  BinaryMessenger* messenger_ = nullptr;
+  std::string iconPath_;
+};
+
+}  // namespace quillon
