@@ -20,7 +20,6 @@ GtkDesktopShell::~GtkDesktopShell() {
 void GtkDesktopShell::createMainWindow(const std::string& title) {
   GtkWidget* window = gtk_application_window_new(application_);
   mainWindow_ = GTK_WINDOW(window);
-  gtk_window_set_title(mainWindow_, title.c_str());
 
   // The content reaches the top edge: the title bar is the window's own
   // header bar, which shows the window buttons but no title.
@@ -28,6 +27,7 @@ void GtkDesktopShell::createMainWindow(const std::string& title) {
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
   gtk_header_bar_set_custom_title(GTK_HEADER_BAR(headerBar_), gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0));
   gtk_window_set_titlebar(mainWindow_, headerBar_);
+  gtk_window_set_title(mainWindow_, title.c_str());
 
   // Stands in for the engine's view until a Flutter view can be embedded.
   GtkWidget* engineView = gtk_event_box_new();
