@@ -1,0 +1,12 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "tools/cli_options.h"
+
+namespace quillon {
+
+// `call CHANNEL METHOD [ARGS-JSON]`: one method call, its reply printed as JSON.
+void addCallCommand(CLI::App& app, const EngineCliOptions& options, int& exitCode);
+
+}  // namespace quillon

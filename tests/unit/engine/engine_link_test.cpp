@@ -1,0 +1,338 @@
+#include "engine/engine_link.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "engine/link_frame.h"
+#include "link_test_support.h"
+
+namespace quillon {
+namespace {
+
+using test::Bytes;
+using test::eventually;
+using test::LinkRunner;
+using test::RawEngine;
+
+void installEcho(EngineLink& link, const std::string& channel) {
+  link.setMessageHandler(channel, [](BinaryMessage message, BinaryReply reply) {
+    auto call = StandardCodec::decodeMethodCall(message);
+    reply(StandardCodec::encodeSuccessEnvelope(call->method));
+  });
+}
+
+EncodableValue successValue(const std::optional<RawEngine::Reply>& reply) {
+  if (!reply) return "<no reply>";
+  auto decoded = test::decodeReply(reply->payload);
+  if (!decoded || !std::holds_alternative<MethodSuccess>(*decoded)) return "<not a success>";
+  return std::get<MethodSuccess>(*decoded).value;
+}
+
+TEST(EngineLink, CallsAreAnsweredWithTheirReplyIdsAndUnknownChannelsAsNotImplemented) {
+  LinkRunner runner;
+  ASSERT_TRUE(runner.started());
+  installEcho(runner.link(), "native_test_factory");
+  RawEngine engine(runner.path());
+  ASSERT_TRUE(engine.connected());
+
+  engine.sendCall(0, "native_test_factory", "noReplyWanted");
+  engine.sendCall(0xA1B2C3D4, "native_test_factory", "hello");
+  auto reply = engine.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->id, 0xA1B2C3D4u);
+  EXPECT_EQ(successValue(reply), EncodableValue("hello"));
+
+  engine.sendCall(9, "no_such_factory", "anything");
+  reply = engine.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->id, 9u);
+  EXPECT_TRUE(reply->payload.empty());
+}
+
+TEST(EngineLink, MessagesAreHandledOnTheLoopThreadInArrivalOrder) {
+  LinkRunner runner;
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  std::atomic<bool> offThread{false};
+  runner.link().setMessageHandler("native_test_factory", [&](BinaryMessage message, BinaryReply reply) {
+    if (std::this_thread::get_id() != runner.loopThread()) offThread = true;
+    std::lock_guard lock(mutex);
+    seen.push_back(StandardCodec::decodeMethodCall(message)->method);
+    reply({});
+  });
+  RawEngine engine(runner.path());
+  Bytes burst;
+  for (int i = 0; i < 200; ++i) {
+    auto frame = RawEngine::call(i % 3 == 0 ? 0 : i, "native_test_factory", "m" + std::to_string(i));
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  // Byte by byte for the first frames, so frames split across reads are covered too.
+  for (size_t i = 0; i < 40; ++i) engine.write({burst[i]});
+  engine.write(Bytes(burst.begin() + 40, burst.end()));
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return seen.size() == 200;
+  }));
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(seen[i], "m" + std::to_string(i));
+  EXPECT_FALSE(offThread);
+}
+
+TEST(EngineLink, OneEngineAtATime) {
+  LinkRunner runner;
+  installEcho(runner.link(), "c");
+  auto first = std::make_unique<RawEngine>(runner.path());
+  ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
+
+  RawEngine second(runner.path());
+  EXPECT_TRUE(second.closedByHost());
+  first->sendCall(1, "c", "stillServed");
+  EXPECT_EQ(successValue(first->readReply()), EncodableValue("stillServed"));
+
+  first.reset();
+  ASSERT_TRUE(eventually([&] { return !runner.link().engineConnected(); }));
+  RawEngine third(runner.path());
+  third.sendCall(2, "c", "servedAfterwards");
+  EXPECT_EQ(successValue(third.readReply()), EncodableValue("servedAfterwards"));
+}
+
+TEST(EngineLink, BrokenFramingClosesTheConnectionAndTheNextEngineIsServed) {
+  LinkRunner runner;
+  installEcho(runner.link(), "c");
+  for (uint32_t badLength : {uint32_t(link::kMaxFrameLength + 1), 0u, 0xFFFFFFFFu}) {
+    RawEngine engine(runner.path());
+    engine.write(RawEngine::le32(badLength));
+    EXPECT_TRUE(engine.closedByHost()) << badLength;
+    ASSERT_TRUE(eventually([&] { return !runner.link().engineConnected(); }));
+  }
+  RawEngine next(runner.path());
+  next.sendCall(3, "c", "alive");
+  EXPECT_EQ(successValue(next.readReply()), EncodableValue("alive"));
+}
+
+TEST(EngineLink, BadFramesWithIntactFramingAreAnsweredOrSkipped) {
+  LinkRunner runner;
+  std::atomic<int> handled{0};
+  runner.link().setMessageHandler("c", [&](BinaryMessage, BinaryReply reply) {
+    ++handled;
+    reply(StandardCodec::encodeSuccessEnvelope(true));
+  });
+  RawEngine engine(runner.path());
+  engine.write(RawEngine::frame({9, 1, 2, 3}));                    // unknown kind: skipped
+  engine.write(RawEngine::frame({1, 4, 0, 0, 0}));                 // message header cut short
+  engine.write(RawEngine::message(5, "c", {0x07, 0x05, 'x'}));     // payload does not decode
+  engine.write(RawEngine::frame({2, 77, 0, 0, 0, 0x00, 0x00}));    // reply nobody waits for
+  engine.sendCall(6, "c", "fine");
+
+  for (uint32_t expectedId : {4u, 5u}) {
+    auto reply = engine.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->id, expectedId);
+    auto decoded = test::decodeReply(reply->payload);
+    ASSERT_TRUE(decoded && std::holds_alternative<MethodError>(*decoded));
+    EXPECT_EQ(std::get<MethodError>(*decoded).code, "BAD_MESSAGE");
+  }
+  auto fine = engine.readReply();
+  ASSERT_TRUE(fine);
+  EXPECT_EQ(fine->id, 6u);
+  EXPECT_EQ(handled, 1);
+  EXPECT_TRUE(runner.link().engineConnected());
+}
+
+TEST(EngineLink, RepliesGoOutOnceAndNotAfterTheEngineLeft) {
+  LinkRunner runner;
+  std::mutex mutex;
+  std::vector<BinaryReply> held;
+  runner.link().setMessageHandler("c", [&](BinaryMessage, BinaryReply reply) {
+    std::lock_guard lock(mutex);
+    held.push_back(std::move(reply));
+  });
+  auto engine = std::make_unique<RawEngine>(runner.path());
+  engine->sendCall(1, "c", "a");
+  engine->sendCall(2, "c", "b");
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return held.size() == 2;
+  }));
+  // Answered from another thread, the first twice.
+  std::thread([&] {
+    held[0](StandardCodec::encodeSuccessEnvelope("first"));
+    held[0](StandardCodec::encodeSuccessEnvelope("again"));
+    held[1](StandardCodec::encodeSuccessEnvelope("second"));
+  }).join();
+  EXPECT_EQ(successValue(engine->readReply()), EncodableValue("first"));
+  EXPECT_EQ(successValue(engine->readReply()), EncodableValue("second"));
+
+  engine->sendCall(3, "c", "unanswered");
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return held.size() == 3;
+  }));
+  engine.reset();
+  ASSERT_TRUE(eventually([&] { return !runner.link().engineConnected(); }));
+  RawEngine next(runner.path());
+  ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
+  held[2](StandardCodec::encodeSuccessEnvelope("stale"));  // must not reach the new engine
+  next.sendCall(4, "c", "x");
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return held.size() == 4;
+  }));
+  held[3](StandardCodec::encodeSuccessEnvelope("fresh"));
+  auto reply = next.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->id, 4u);
+}
+
+TEST(EngineLink, SendsFromManyThreadsArriveAsWholeFrames) {
+  LinkRunner runner;
+  runner.link().send("native_audio_factory", StandardCodec::encodeMethodCall({"beforeAnyEngine", {}}));
+  RawEngine engine(runner.path());
+  ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
+
+  constexpr int kThreads = 4, kEach = 150;
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&runner, t] {
+      for (int i = 0; i < kEach; ++i) {
+        // Sizes vary so frames straddle the socket buffer at different points.
+        EncodableMap args{{"t", int32_t{t}}, {"i", int32_t{i}}, {"pad", Bytes(size_t(97 * i % 4000), uint8_t(t))}};
+        runner.link().send("native_audio_factory", StandardCodec::encodeMethodCall({"onPcmData", args}));
+      }
+    });
+  }
+  std::vector<int> next(kThreads, 0);
+  for (int received = 0; received < kThreads * kEach; ++received) {
+    auto body = engine.readFrame();
+    ASSERT_TRUE(body) << "after " << received << " frames";
+    link::Frame frame;
+    ASSERT_EQ(link::parseFrame(*body, frame), link::ParseResult::kOk);
+    EXPECT_EQ(frame.kind, link::kMessageFrame);
+    EXPECT_EQ(frame.replyId, 0u);
+    EXPECT_EQ(frame.channel, "native_audio_factory");
+    auto call = StandardCodec::decodeMethodCall(frame.payload);
+    ASSERT_TRUE(call);
+    ASSERT_EQ(call->method, "onPcmData");
+    const int t = static_cast<int>(*call->arguments.find("t")->asInteger());
+    EXPECT_EQ(*call->arguments.find("i")->asInteger(), next[t]++);
+  }
+  for (auto& sender : senders) sender.join();
+}
+
+TEST(EngineLink, SendWithReplyDeliversTheEnginesAnswerOnTheLoopThread) {
+  LinkRunner runner;
+  std::atomic<bool> calledWhileDisconnected{false};
+  runner.link().sendWithReply("c", StandardCodec::encodeMethodCall({"nobody", {}}),
+                              [&](BinaryMessage) { calledWhileDisconnected = true; });
+  RawEngine engine(runner.path());
+  ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
+
+  std::mutex mutex;
+  std::optional<Bytes> answer;
+  std::thread::id answeredOn;
+  runner.link().sendWithReply("native_application_factory", StandardCodec::encodeMethodCall({"menuOnExit", {}}),
+                              [&](BinaryMessage reply) {
+                                std::lock_guard lock(mutex);
+                                answer = reply;
+                                answeredOn = std::this_thread::get_id();
+                              });
+  auto body = engine.readFrame();
+  ASSERT_TRUE(body);
+  link::Frame frame;
+  ASSERT_EQ(link::parseFrame(*body, frame), link::ParseResult::kOk);
+  EXPECT_EQ(StandardCodec::decodeMethodCall(frame.payload)->method, "menuOnExit");
+  ASSERT_NE(frame.replyId, 0u);
+  Bytes replyBody{2};
+  auto id = RawEngine::le32(frame.replyId);
+  replyBody.insert(replyBody.end(), id.begin(), id.end());
+  replyBody.insert(replyBody.end(), {0x00, 0x01});
+  engine.write(RawEngine::frame(replyBody));
+
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return answer.has_value();
+  }));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(*answer, Bytes({0x00, 0x01}));
+  EXPECT_EQ(answeredOn, runner.loopThread());
+  EXPECT_FALSE(calledWhileDisconnected);
+}
+
+TEST(EngineLink, AStalledEngineNeitherBlocksSendersNorGrowsTheQueueWithoutBound) {
+  LinkRunner runner(64 * 1024);
+  RawEngine engine(runner.path());
+  ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
+  constexpr int kSent = 2000;
+  const auto payload = StandardCodec::encodeMethodCall({"onPcmData", EncodableMap{{"data", Bytes(4096, 1)}}});
+  for (int i = 0; i < kSent; ++i) runner.link().send("native_audio_factory", payload);  // must not block
+
+  // Whatever was kept arrives whole; the rest was dropped rather than queued.
+  int received = 0;
+  for (;;) {
+    pollfd entry{engine.fd(), POLLIN, 0};
+    if (poll(&entry, 1, 2000) <= 0) break;
+    auto body = engine.readFrame();
+    ASSERT_TRUE(body);
+    link::Frame frame;
+    ASSERT_EQ(link::parseFrame(*body, frame), link::ParseResult::kOk);
+    ASSERT_TRUE(StandardCodec::decodeMethodCall(frame.payload));
+    ++received;
+  }
+  EXPECT_GT(received, 0);
+  EXPECT_LT(received, kSent);
+}
+
+TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
+  test::TempDir dir;
+  const std::string path = (dir.path() / "made" / "engine.sock").string();
+  // A socket file left behind by a host that died.
+  {
+    ASSERT_EQ(mkdir((dir.path() / "made").c_str(), 0755), 0);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+  }
+  {
+    EngineLink link(path);
+    EXPECT_TRUE(link.start());
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EngineLink rival(path);
+    EXPECT_FALSE(rival.start());  // the live host keeps its socket
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+  }
+  struct stat st {};
+  EXPECT_NE(stat(path.c_str(), &st), 0);  // removed on the way out
+
+  const std::string nested = (dir.path() / "a" / "b" / "engine.sock").string();
+  EngineLink link(nested);
+  ASSERT_TRUE(link.start());
+  ASSERT_EQ(stat((dir.path() / "a" / "b").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  const std::string plainFile = (dir.path() / "file").string();
+  std::fclose(std::fopen(plainFile.c_str(), "w"));
+  EngineLink notASocket(plainFile);
+  EXPECT_FALSE(notASocket.start());
+  EXPECT_EQ(stat(plainFile.c_str(), &st), 0);
+}
+
+TEST(EngineLink, DefaultSocketPathFollowsTheRuntimeFolder) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string savedValue = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
+  EXPECT_EQ(EngineLink::defaultSocketPath(), "/run/user/4242/quillon/engine.sock");
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(EngineLink::defaultSocketPath(), "/tmp/quillon-" + std::to_string(getuid()) + "/engine.sock");
+  if (saved) setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace quillon

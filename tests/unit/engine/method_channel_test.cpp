@@ -1,0 +1,128 @@
+#include "engine/method_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine/standard_codec.h"
+#include "fakes/fake_messenger.h"
+#include "logging/logger.h"
+#include "support/test_support.h"
+
+namespace quillon {
+namespace {
+
+// Logging goes to a fresh folder so each test reads only its own lines.
+class MethodChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Logger::shared().configure(logs_.str(), true); }
+  void TearDown() override { Logger::shared().configure(logs_.str(), false); }
+  std::string logText() {
+    Logger::shared().flush();
+    return test::readFile(Logger::shared().currentLogFilePath());
+  }
+
+  test::TempDir logs_;
+  test::FakeMessenger messenger_;
+};
+
+TEST_F(MethodChannelTest, ResultIsDeliveredOnceAndASecondAnswerIsLogged) {
+  int deliveries = 0;
+  {
+    MethodResult result("chan.twice", [&](MethodReply reply) {
+      ++deliveries;
+      EXPECT_TRUE(std::holds_alternative<MethodSuccess>(reply));
+    });
+    result.success(true);
+    result.error("LATE", "ignored");
+    EXPECT_TRUE(result.answered());
+  }
+  EXPECT_EQ(deliveries, 1);
+  { MethodResult forgotten("chan.forgotten", [](MethodReply) {}); }
+  const std::string log = logText();
+  EXPECT_NE(log.find("[engine] [ERROR] chan.twice was answered twice"), std::string::npos) << log;
+  EXPECT_NE(log.find("[engine] [ERROR] chan.forgotten was never answered"), std::string::npos) << log;
+}
+
+TEST_F(MethodChannelTest, HandlerRepliesTravelAsEnvelopes) {
+  MethodChannel channel(messenger_, "native_test_factory");
+  channel.setMethodCallHandler([](const MethodCall& call, std::unique_ptr<MethodResult> result) {
+    if (call.method == "echo") {
+      result->success(call.arguments);
+    } else if (call.method == "fail") {
+      result->error("INVALID_ARGS", "Missing 'path'");
+    } else {
+      result->notImplemented();
+    }
+  });
+
+  auto echo = messenger_.call("native_test_factory", "echo", EncodableMap{{"k", int32_t{3}}});
+  ASSERT_TRUE(echo && std::holds_alternative<MethodSuccess>(*echo));
+  EXPECT_EQ(std::get<MethodSuccess>(*echo).value, EncodableValue(EncodableMap{{"k", int32_t{3}}}));
+
+  auto fail = messenger_.call("native_test_factory", "fail");
+  ASSERT_TRUE(fail && std::holds_alternative<MethodError>(*fail));
+  EXPECT_EQ(std::get<MethodError>(*fail).code, "INVALID_ARGS");
+  EXPECT_EQ(std::get<MethodError>(*fail).message, "Missing 'path'");
+  EXPECT_TRUE(std::get<MethodError>(*fail).details.isNull());
+
+  auto unknown = messenger_.call("native_test_factory", "Echo");
+  ASSERT_TRUE(unknown);
+  EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*unknown));
+
+  channel.setMethodCallHandler(nullptr);
+  EXPECT_FALSE(messenger_.hasHandler("native_test_factory"));
+}
+
+TEST_F(MethodChannelTest, UndecodableCallIsLoggedAndAnsweredWithAnError) {
+  MethodChannel channel(messenger_, "native_test_factory");
+  bool handlerRan = false;
+  channel.setMethodCallHandler([&](const MethodCall&, std::unique_ptr<MethodResult> result) {
+    handlerRan = true;
+    result->success();
+  });
+  auto raw = messenger_.deliverRaw("native_test_factory", {0x07, 0x09, 'x'});
+  ASSERT_TRUE(raw);
+  auto reply = StandardCodec::decodeEnvelope(*raw);
+  ASSERT_TRUE(reply && std::holds_alternative<MethodError>(*reply));
+  EXPECT_EQ(std::get<MethodError>(*reply).code, "BAD_MESSAGE");
+  EXPECT_FALSE(handlerRan);
+  EXPECT_NE(logText().find("native_test_factory: undecodable method call"), std::string::npos);
+}
+
+TEST_F(MethodChannelTest, LateRepliesAndMessagesIntoTheEngine) {
+  MethodChannel channel(messenger_, "native_audio_factory");
+  std::unique_ptr<MethodResult> kept;
+  channel.setMethodCallHandler(
+      [&](const MethodCall&, std::unique_ptr<MethodResult> result) { kept = std::move(result); });
+  EXPECT_FALSE(messenger_.call("native_audio_factory", "stopRecorder"));
+  std::thread([&] { kept->success(int32_t{5}); }).join();
+  auto late = messenger_.lastReply("native_audio_factory");
+  ASSERT_TRUE(late && std::holds_alternative<MethodSuccess>(*late));
+  EXPECT_EQ(std::get<MethodSuccess>(*late).value, EncodableValue(int32_t{5}));
+
+  channel.invokeMethod("onPcmData", EncodableMap{{"data", std::vector<uint8_t>{1, 2}}});
+  messenger_.setEngineConnected(false);
+  channel.invokeMethod("onOpusData");
+  messenger_.setEngineConnected(true);
+  std::optional<MethodReply> answer;
+  channel.invokeMethod("menuOnExit", EncodableValue(), [&](MethodReply reply) { answer = reply; });
+  ASSERT_TRUE(messenger_.answerPending("native_audio_factory", {0x00, 0x01}));
+  // An envelope the engine garbles still reaches the caller, as an error.
+  std::optional<MethodReply> garbled;
+  channel.invokeMethod("menuOnUpdate", EncodableValue(), [&](MethodReply reply) { garbled = reply; });
+  ASSERT_TRUE(messenger_.answerPending("native_audio_factory", {0x07}));
+
+  const auto sent = messenger_.sent();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0].call.method, "onPcmData");
+  EXPECT_EQ(*sent[0].call.arguments.find("data"), EncodableValue(std::vector<uint8_t>{1, 2}));
+  EXPECT_EQ(sent[1].call.method, "menuOnExit");
+  EXPECT_TRUE(sent[1].wantsReply);
+  ASSERT_TRUE(answer && std::holds_alternative<MethodSuccess>(*answer));
+  EXPECT_EQ(std::get<MethodSuccess>(*answer).value, EncodableValue(true));
+  ASSERT_TRUE(garbled && std::holds_alternative<MethodError>(*garbled));
+}
+
+}  // namespace
+}  // namespace quillon
