@@ -1,0 +1,268 @@
+"""The windowed quillon-host under Xvfb: the main window's place and size,
+hiding on close and coming back on activation, the menu actions that reach
+the engine, quitting, and the About panel as the user sees it."""
+
+import json
+import os
+import queue
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from harness import ENGINE, HOST, wait_for
+from xvfb import Xvfb
+
+APP_ID = "org.quillon.Host"
+APP_PATH = "/org/quillon/Host"
+
+LONG_COPYRIGHT = ("Copyright 2026 Voxbook Recording Instruments and all of the many people who "
+                  "helped to build it over the years, in every country of the world, with thanks")
+
+
+def init_args(log_dir, name="Quillon", copyright_text="(c)"):
+    return {"logPath": log_dir, "logEnable": True, "applicationName": name, "menuAbout": "About it",
+            "menuUpdate": "Update", "menuSettings": "Settings", "menuOpen": "Open", "menuExit": "Leave",
+            "menuAboutCopyrightTip": copyright_text}
+
+
+class WindowedHost:
+    """quillon-host with its window on the given X server; a context manager."""
+
+    def __init__(self, x):
+        self.x = x
+        self.dir = tempfile.mkdtemp(prefix="quillon-window-")
+        self.socket = os.path.join(self.dir, "engine.sock")
+        self.log_dir = os.path.join(self.dir, "logs")
+        self.env = x.env(HOME=self.dir)
+        self.process = None
+        self._stderr = None
+
+    def __enter__(self):
+        self._stderr = open(os.path.join(self.dir, "host.stderr"), "wb")
+        self.process = subprocess.Popen([HOST, "--engine-socket", self.socket],
+                                        stdout=subprocess.DEVNULL, stderr=self._stderr, env=self.env)
+        if not wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None, 30):
+            raise RuntimeError("quillon-host did not open its engine socket")
+        if self.process.poll() is not None:
+            raise RuntimeError("quillon-host exited: " + self.stderr())
+        self.window = self.wait_for_main_window()
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self._stderr.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def stderr(self):
+        with open(os.path.join(self.dir, "host.stderr"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def top_level_windows(self):
+        """(id, title) of the host's top-level windows, mapped or not."""
+        out = self.x.run("xwininfo", "-root", "-children")
+        found = []
+        for line in out.splitlines():
+            line = line.strip()
+            if line.startswith("0x") and '"' in line and '("quillon-host"' in line:
+                wid = int(line.split()[0], 16)
+                found.append((wid, line.split('"')[1]))
+        return found
+
+    def wait_for_main_window(self, timeout=30):
+        # The main window is the one GtkApplication exports as a window object.
+        def find():
+            for wid, _ in self.top_level_windows():
+                if "/window/" in self.x.run("xprop", "-id", str(wid), "_GTK_WINDOW_OBJECT_PATH", check=False) \
+                        and self.x.is_viewable(wid):
+                    return wid
+            return None
+        wid = wait_for(find, timeout)
+        if not wid:
+            raise AssertionError("the main window never showed: " + self.stderr())
+        return wid
+
+    def action(self, name):
+        self.x.run("gdbus", "call", "--session", "--dest", APP_ID, "--object-path", APP_PATH,
+                   "--method", "org.gtk.Actions.Activate", name, "[]", "{}")
+
+    def call(self, channel, method, args=None, timeout=30):
+        argv = [ENGINE, "--socket", self.socket, "call", channel, method]
+        if args is not None:
+            argv.append(json.dumps(args))
+        done = subprocess.run(argv, capture_output=True, timeout=timeout, env=self.env)
+        return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+    def menubar_labels(self):
+        """Every text of the exported menu bar, as the desktop would read it."""
+        return self.x.run("gdbus", "call", "--session", "--dest", APP_ID, "--object-path",
+                          APP_PATH + "/menus/menubar", "--method", "org.gtk.Menus.Start", "[0, 1, 2]")
+
+
+class Listener:
+    """`quillon-engine listen` as the connected engine, its lines in a queue."""
+
+    def __init__(self, host):
+        self.process = subprocess.Popen([ENGINE, "--socket", host.socket, "listen"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=host.env)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(json.loads(line))
+
+    def next(self, timeout):
+        try:
+            return self.lines.get(timeout=timeout)
+        except queue.Empty:
+            return None
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+def text_bands(gray, width, rows, threshold=110):
+    """Runs of rows (first, last) that hold dark pixels: lines of text on the
+    panel's light background."""
+    bands = []
+    for row in rows:
+        line = gray[row * width:(row + 1) * width]
+        if any(value < threshold for value in line):
+            if bands and bands[-1][1] >= row - 1:
+                bands[-1][1] = row
+            else:
+                bands.append([row, row])
+    return [tuple(band) for band in bands]
+
+
+class WindowPlacementTest(unittest.TestCase):
+    def test_centred_on_a_full_hd_screen(self):
+        with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
+            self.assertEqual(x.visible_geometry(host.window), (410, 190, 1100, 700))
+            # The margins around the visible frame are not painted: the pixel
+            # just outside it is the bare root, the one just inside is not.
+            shot = os.path.join(host.dir, "edge.gray")
+            x.run("import", "-window", "root", "-crop", "3x1+408+500", "+repage", "-depth", "8", "gray:" + shot)
+            with open(shot, "rb") as f:
+                outside, _, inside = f.read()
+            self.assertEqual(outside, 0)
+            self.assertGreater(inside, 0)
+
+    def test_smaller_screen_keeps_the_size_and_the_formula(self):
+        with Xvfb(1024, 600) as x, WindowedHost(x) as host:
+            self.assertEqual(x.visible_geometry(host.window), (-38, -50, 1100, 700))
+
+
+class WindowLifecycleTest(unittest.TestCase):
+    def test_close_hides_and_a_second_launch_brings_it_back_focused(self):
+        with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
+            left, top, width, _ = x.visible_geometry(host.window)
+            # The header bar's close button sits at its right end.
+            x.run("xdotool", "mousemove", str(left + width - 20), str(top + 22), "click", "1")
+            self.assertTrue(wait_for(lambda: not x.is_viewable(host.window), 20), "the window did not hide")
+            time.sleep(0.5)
+            self.assertIsNone(host.process.poll(), "closing the window ended the process")
+
+            second = subprocess.run([HOST], env=host.env, capture_output=True, timeout=60)
+            self.assertEqual(second.returncode, 0, second.stderr.decode())
+            self.assertTrue(wait_for(lambda: x.is_viewable(host.window), 20), "the window did not come back")
+            self.assertTrue(wait_for(lambda: x.focused_window() == host.window, 20),
+                            "the window is not the focused one")
+            self.assertEqual(x.visible_geometry(host.window), (410, 190, 1100, 700))
+
+    def test_exit_tells_the_engine_and_event_by_exit_ends_the_process(self):
+        with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
+            listener = Listener(host)
+            try:
+                # Menu messages are dropped until the engine is connected; ask
+                # for updates until one arrives to know that it is.
+                first = None
+                deadline = time.monotonic() + 30
+                while first is None and time.monotonic() < deadline:
+                    host.action("checkUpdate")
+                    first = listener.next(0.5)
+                self.assertEqual(first, {"channel": "native_application_factory", "method": "menuOnUpdate",
+                                         "arguments": None})
+                host.action("openExit")
+                seen = [listener.next(20)]
+                while seen[-1] is not None and seen[-1]["method"] == "menuOnUpdate":
+                    seen.append(listener.next(20))
+                self.assertEqual(seen[-1], {"channel": "native_application_factory", "method": "menuOnExit",
+                                            "arguments": None})
+                time.sleep(0.5)
+                self.assertIsNone(host.process.poll(), "Exit ended the process by itself")
+            finally:
+                listener.close()
+
+            code, out, err = host.call("native_application_factory", "eventByExit")
+            self.assertEqual(code, 0, err)
+            self.assertEqual(host.process.wait(timeout=30), 0)
+
+
+class AboutPanelTest(unittest.TestCase):
+    def panel(self, x, host, title):
+        def find():
+            for wid, name in host.top_level_windows():
+                if name == title and wid != host.window and x.is_viewable(wid):
+                    return wid
+            return None
+        wid = wait_for(find, 20)
+        self.assertTrue(wid, "no About panel titled %r" % title)
+        return wid
+
+    def read_panel(self, x, host, wid, name):
+        # Let GTK draw it before the picture is taken.
+        time.sleep(1.0)
+        rect = x.geometry(wid)
+        self.assertEqual(rect[2:], (420, 240))
+        x.screenshot(os.path.join(host.dir, name + ".png"), rect)
+        raw = os.path.join(host.dir, name + ".gray")
+        x.run("import", "-window", "root", "-crop", "420x240+%d+%d" % rect[:2], "+repage", "-depth", "8",
+              "gray:" + raw)
+        with open(raw, "rb") as f:
+            return rect, f.read()
+
+    def test_panel_shows_name_version_and_two_copyright_lines_and_follows_init(self):
+        with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
+            host.action("showAbout")
+            first = self.panel(x, host, "Quillon")
+            rect, gray = self.read_panel(x, host, first, "default")
+            self.assertEqual(rect[:2], ((1920 - 420) // 2, (1080 - 240) // 2))
+            # Rows 85-104 hold the name, 107-124 the version line, 180-219 the copyright.
+            self.assertEqual(len(text_bands(gray, 420, range(85, 106))), 1)
+            self.assertEqual(len(text_bands(gray, 420, range(107, 126))), 1)
+
+            code, out, err = host.call("native_application_factory", "init",
+                                       init_args(host.log_dir, "Voxbook", LONG_COPYRIGHT))
+            self.assertEqual((code, out.strip()), (0, "true"), err)
+            host.action("showAbout")
+            second = self.panel(x, host, "Voxbook")
+            self.assertNotEqual(second, first, "the About panel was reused")
+            _, renamed = self.read_panel(x, host, second, "renamed")
+            name_rows = slice(85 * 420, 106 * 420)
+            self.assertNotEqual(renamed[name_rows], gray[name_rows], "the name did not change")
+            self.assertEqual(text_bands(renamed, 420, range(107, 126)), text_bands(gray, 420, range(107, 126)))
+            # The long copyright wraps and is cut after two lines, inside its frame.
+            copyright_bands = text_bands(renamed, 420, range(170, 240))
+            self.assertEqual(len(copyright_bands), 2, copyright_bands)
+            self.assertGreaterEqual(copyright_bands[0][0], 180)
+            self.assertLess(copyright_bands[1][1], 220)
+
+            labels = host.menubar_labels()
+            self.assertIn("Quillon", labels)
+            self.assertNotIn("Voxbook", labels)
+            self.assertNotIn("About it", labels)
+
+
+if __name__ == "__main__":
+    unittest.main()
