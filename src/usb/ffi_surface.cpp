@@ -2,6 +2,7 @@
 // drives the serial link. They run on their own UsbFactory, separate from the
 // method channel's: separate open ports, separate watcher. Every returned
 // pointer belongs to the caller and goes back through ffi_free_string.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -19,7 +20,7 @@ using quillon::UsbFactory;
 
 // Created on first use and never destroyed: a watcher thread may still be
 // calling into it while the process exits.
-UsbFactory* gFactory = nullptr;
+std::atomic<UsbFactory*> gFactory{nullptr};
 std::once_flag gFactoryOnce;
 
 UsbFactory& factory() {
@@ -27,10 +28,7 @@ UsbFactory& factory() {
   return *gFactory;
 }
 
-UsbFactory* existingFactory() {
-  // Set once and never reset; reading it after call_once ran is enough here.
-  return gFactory;
-}
+UsbFactory* existingFactory() { return gFactory; }
 
 // Null stays null; text that is not UTF-8 becomes the empty text.
 std::optional<std::string> hostString(const char* text) {

@@ -18,6 +18,10 @@ void configure(int fd) {
   options.c_cflag |= CS8 | CLOCAL | CREAD;
   options.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ISIG);
   options.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  // Linux starts a tty with ICRNL and IXON: a binary reply would have its 0x0D
+  // bytes turned into 0x0A and its 0x11/0x13 bytes swallowed.
+  options.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                            ICRNL | IXON | IXOFF | IXANY);
   tcsetattr(fd, TCSANOW, &options);
 
   int modemBits = 0;

@@ -7,8 +7,9 @@
 namespace quillon::serial_line {
 
 // The recorder's line: 115200 baud, 8N1, no hardware flow control, raw output,
-// non-canonical input without echo or signals, DTR and RTS raised. Input flags
-// and VMIN/VTIME stay as the driver set them. Failures of the individual calls
+// non-canonical input without echo or signals, no input translation or
+// software flow control, DTR and RTS raised. VMIN/VTIME stay as the driver set
+// them (reads only follow a readiness wait). Failures of the individual calls
 // are ignored: a port that refuses an attribute is still worth trying.
 void configure(int fd);
 
