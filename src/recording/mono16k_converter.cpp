@@ -74,7 +74,12 @@ void Mono16kConverter::downMix(const uint8_t* frames, size_t count) {
 
 std::vector<uint8_t> Mono16kConverter::process(std::span<const uint8_t> bytes) {
   const size_t stride = frameBytes();
-  _mono.clear();
+  // _mono[0] holds the last sample of the previous call: libsamplerate 0.2's
+  // linear converter can read the sample just before the block it is given,
+  // and in a continuous stream that must be the true previous sample (reading
+  // anything else puts a click at the block edge).
+  const float previous = _mono.empty() ? 0.0f : _mono.back();
+  _mono.assign(1, previous);
   // Complete a frame split across calls first.
   if (!_partialFrame.empty()) {
     const size_t take = std::min(stride - _partialFrame.size(), bytes.size());
@@ -89,21 +94,22 @@ std::vector<uint8_t> Mono16kConverter::process(std::span<const uint8_t> bytes) {
   downMix(bytes.data(), whole);
   const auto rest = bytes.subspan(whole * stride);
   _partialFrame.insert(_partialFrame.end(), rest.begin(), rest.end());
-  if (_mono.empty()) return {};
-  _inputFrames += _mono.size();
+  const size_t frames = _mono.size() - 1;
+  if (frames == 0) return {};
+  _inputFrames += frames;
 
   // A few frames of slack over the exact ratio; the loop below copes with
   // whatever the converter holds back or releases.
-  const size_t capacity = static_cast<size_t>(static_cast<double>(_mono.size()) * _ratio) + 16;
+  const size_t capacity = static_cast<size_t>(static_cast<double>(frames) * _ratio) + 16;
   std::vector<uint8_t> output(capacity * sizeof(float));
   size_t produced = 0;
   size_t consumed = 0;
-  while (consumed < _mono.size()) {
+  while (consumed < frames) {
     if (produced == output.size() / sizeof(float)) output.resize(output.size() * 2);
     const size_t room = output.size() / sizeof(float) - produced;
     SRC_DATA data{};
-    data.data_in = _mono.data() + consumed;
-    data.input_frames = static_cast<long>(_mono.size() - consumed);
+    data.data_in = _mono.data() + 1 + consumed;
+    data.input_frames = static_cast<long>(frames - consumed);
     data.data_out = reinterpret_cast<float*>(output.data()) + produced;
     data.output_frames = static_cast<long>(room);
     data.src_ratio = _ratio;

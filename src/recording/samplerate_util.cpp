@@ -37,10 +37,13 @@ std::optional<std::vector<float>> resample(const std::vector<float>& input, int3
   const long frames = static_cast<long>(input.size());
   const long capacity = SamplerateUtil::outputCapacity(frames, ratio);
   std::vector<float> output(static_cast<size_t>(std::max(capacity, 1L)));
-  // The library refuses null pointers even for zero frames.
-  const float dummy = 0.0f;
+  // A silent sample in front of the block: libsamplerate 0.2's linear
+  // converter can read one sample before its input. This also keeps the input
+  // pointer valid for zero frames, which the library would refuse as null.
+  std::vector<float> padded(input.size() + 1, 0.0f);
+  std::copy(input.begin(), input.end(), padded.begin() + 1);
   SRC_DATA src{};
-  src.data_in = input.empty() ? &dummy : input.data();
+  src.data_in = padded.data() + 1;
   src.data_out = output.data();
   src.input_frames = frames;
   src.output_frames = capacity;
