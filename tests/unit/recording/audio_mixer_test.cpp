@@ -84,7 +84,9 @@ TEST(AudioMixer, WithoutMicrophoneSpeakerBlocksPassThroughUnscaledAndMicIsDroppe
   std::vector<float> speaker = ramp(0, 250, 0.01f);  // reaches 2.49: no clamping either
   mixer.feedMicData(floatsToBuffer(ramp(0, 640, kMicStep)));
   mixer.feedSpeakerData(floatsToBuffer(speaker));
-  ByteBuffer odd = ByteBuffer::copyOf(floatsToBuffer(speaker).data(), 1003);
+  std::vector<uint8_t> oddBytes(1003, 0x7F);
+  std::memcpy(oddBytes.data(), speaker.data(), 1000);
+  const ByteBuffer odd(std::move(oddBytes));
   mixer.feedSpeakerData(odd);
   mixer.feedSpeakerData(ByteBuffer::copyOf("ab", 2));
   ASSERT_EQ(out.blocks.size(), 3u);
