@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,17 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// CPU time of this thread: what the audio thread would spend, unaffected by
+// other processes taking the core away on a shared machine.
+struct Clock {
+  using duration = std::chrono::nanoseconds;
+  using time_point = std::chrono::time_point<Clock, duration>;
+  static time_point now() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return time_point(duration(int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec));
+  }
+};
 using quillon::AudioCallback;
 using quillon::ByteBuffer;
 

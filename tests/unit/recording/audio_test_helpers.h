@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <unistd.h>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -82,19 +80,10 @@ class LogCapture {
   TempDir _dir;
 };
 
-// Full path of an outside tool, or a failure naming the package that brings it.
+// The outside tool's name when it is installed; otherwise a failure that says
+// how to get it.
 inline std::string requireTool(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string rest = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= rest.size()) {
-    const size_t end = rest.find(':', start);
-    const std::string dir = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    const std::filesystem::path candidate = std::filesystem::path(dir) / name;
-    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
+  if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0) return name;
   ADD_FAILURE() << "'" << name << "' is not installed; run scripts/install-deps.sh";
   return {};
 }

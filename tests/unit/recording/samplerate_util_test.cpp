@@ -95,22 +95,5 @@ TEST(SamplerateUtil, PartialSamplesAndFramesAreIgnored) {
   EXPECT_TRUE(none->empty());
 }
 
-TEST(SamplerateUtil, StereoKeepsChannelsApartAndMirrorsAMonoSource) {
-  const auto left = test::sine(500, 48000, 4800, 0.5), right = test::sine(1500, 48000, 4800, 0.5);
-  const auto out = bytesToFloats(SamplerateUtil::convertToStereo16k(toBytes(interleave({left, right})), 48000, 2).value());
-  std::vector<float> l, r;
-  for (size_t i = 0; i + 1 < out.size(); i += 2) {
-    l.push_back(out[i]);
-    r.push_back(out[i + 1]);
-  }
-  EXPECT_NEAR(test::toneAmplitude(l, 500, 16000), 0.5, 0.05);
-  EXPECT_LT(test::toneAmplitude(l, 1500, 16000), 0.05);
-  EXPECT_NEAR(test::toneAmplitude(r, 1500, 16000), 0.5, 0.05);
-
-  const auto mirrored = bytesToFloats(SamplerateUtil::convertToStereo16k(toBytes(left), 48000, 1).value());
-  ASSERT_GE(mirrored.size(), 2u);
-  for (size_t i = 0; i + 1 < mirrored.size(); i += 2) ASSERT_EQ(mirrored[i], mirrored[i + 1]);
-}
-
 }  // namespace
 }  // namespace quillon

@@ -59,7 +59,9 @@ TEST(WavUtil, OneSecondGivesTheExactHeaderAndSummary) {
                               16, 0, 0, 0, 1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0x00, 0x7D, 0, 0,
                               2, 0, 16, 0, 'd', 'a', 't', 'a', 0x00, 0x7D, 0, 0};
   EXPECT_EQ(bytes.substr(0, 44), std::string(reinterpret_cast<const char*>(header), 44));
-  EXPECT_EQ(test::bytesToInt16(bytes, 44), samples);
+  SF_INFO info{};
+  EXPECT_EQ(readWithSndfile(path, &info), samples);
+  EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   EXPECT_EQ(wav.close(), (CloseSummary{-1, 0, 0}));  // a second close has no file
 }
 
@@ -93,20 +95,6 @@ TEST(WavUtil, AFileThatCannotBeCreatedIsLoggedAndIgnored) {
   EXPECT_FALSE(wav.isOpen());
   EXPECT_EQ(wav.close(), (CloseSummary{-1, 0, 0}));
   EXPECT_EQ(log.count("[WavUtil] [ERROR] Failed to create WAV file: " + path), 1u);
-}
-
-TEST(WavUtil, LibsndfileReadsTheSamplesBack) {
-  test::TempDir dir;
-  const std::string path = dir.str() + "/stereo.wav";
-  WavUtil wav(path, 44100, 2, 16);
-  const auto samples = ramp16(44100 * 2 + 6);
-  writeInBlocks(wav, samples, 882);
-  wav.close();
-  SF_INFO info{};
-  EXPECT_EQ(readWithSndfile(path, &info), samples);
-  EXPECT_EQ(info.samplerate, 44100);
-  EXPECT_EQ(info.channels, 2);
-  EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 }
 
 // A recording process that dies leaves a file that opens and holds everything
