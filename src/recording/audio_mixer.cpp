@@ -1,0 +1,144 @@
+#include "recording/audio_mixer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "logging/logger.h"
+
+namespace quillon {
+
+namespace {
+constexpr const char* kTag = "AudioMixer";
+}
+
+void AudioMixer::SampleQueue::appendBytes(const uint8_t* bytes, size_t sampleCount) {
+  if (sampleCount == 0) return;
+  const size_t old = _samples.size();
+  _samples.resize(old + sampleCount);
+  std::memcpy(_samples.data() + old, bytes, sampleCount * sizeof(float));
+}
+
+void AudioMixer::SampleQueue::appendSilence(size_t sampleCount) {
+  _samples.resize(_samples.size() + sampleCount, 0.0f);
+}
+
+void AudioMixer::SampleQueue::dropFront(size_t sampleCount) {
+  _head += sampleCount;
+  if (_head == _samples.size()) {
+    _samples.clear();
+    _head = 0;
+  } else if (_head >= 4096 && _head >= size()) {
+    _samples.erase(_samples.begin(), _samples.begin() + static_cast<std::ptrdiff_t>(_head));
+    _head = 0;
+  }
+}
+
+AudioMixer::AudioMixer(bool expectMic) : _expectMic(expectMic) {}
+
+void AudioMixer::setPcmCallback(AudioCallback callback) {
+  std::lock_guard lock(_mutex);
+  _pcmCallback = std::move(callback);
+}
+
+void AudioMixer::switchMicEnable(bool enable) { _expectMic.store(enable, std::memory_order_relaxed); }
+
+size_t AudioMixer::micQueuedSamples() const {
+  std::lock_guard lock(_mutex);
+  return _micBuffer.size();
+}
+
+size_t AudioMixer::speakerQueuedSamples() const {
+  std::lock_guard lock(_mutex);
+  return _speakerBuffer.size();
+}
+
+void AudioMixer::feedMicData(const ByteBuffer& data) {
+  if (!_expectMic.load(std::memory_order_relaxed)) return;
+  std::lock_guard lock(_mutex);
+  _micBuffer.appendBytes(data.data(), data.size() / sizeof(float));
+  if (_fillingMic) {
+    _fillingMic = false;
+    Logger::shared().info(kTag, "Microphone audio is back after %zu samples of silence", _silenceSamplesAdded);
+  }
+  fillSilentSource();
+  tryMix();
+}
+
+void AudioMixer::feedSpeakerData(const ByteBuffer& data) {
+  std::lock_guard lock(_mutex);
+  if (_expectMic.load(std::memory_order_relaxed)) {
+    _speakerBuffer.appendBytes(data.data(), data.size() / sizeof(float));
+    if (_fillingSpeaker) {
+      _fillingSpeaker = false;
+      Logger::shared().info(kTag, "Speaker audio is back after %zu samples of silence", _silenceSamplesAdded);
+    }
+    fillSilentSource();
+    tryMix();
+    return;
+  }
+  // Pass-through: a block of whole samples is handed on as it is, without a copy.
+  if (data.size() % sizeof(float) == 0) {
+    emit(data);
+  } else {
+    emit(ByteBuffer::copyOf(data.data(), data.size() - data.size() % sizeof(float)));
+  }
+}
+
+void AudioMixer::fillSilentSource() {
+  const size_t mic = _micBuffer.size();
+  const size_t speaker = _speakerBuffer.size();
+  const size_t speakerPairable = speaker > _speakerDelaySamples ? speaker - _speakerDelaySamples : 0;
+  if (mic > speakerPairable) {
+    if (!_fillingSpeaker && mic - speakerPairable <= kSilenceFillThreshold) return;
+    if (!_fillingSpeaker) {
+      _fillingSpeaker = true;
+      _silenceSamplesAdded = 0;
+      Logger::shared().warning(kTag, "Speaker audio stopped arriving; filling it with silence");
+    }
+    const size_t missing = mic + _speakerDelaySamples - speaker;
+    _speakerBuffer.appendSilence(missing);
+    _silenceSamplesAdded += missing;
+  } else if (speakerPairable > mic) {
+    if (!_fillingMic && speakerPairable - mic <= kSilenceFillThreshold) return;
+    if (!_fillingMic) {
+      _fillingMic = true;
+      _silenceSamplesAdded = 0;
+      Logger::shared().warning(kTag, "Microphone audio stopped arriving; filling it with silence");
+    }
+    const size_t missing = speakerPairable - mic;
+    _micBuffer.appendSilence(missing);
+    _silenceSamplesAdded += missing;
+  }
+}
+
+void AudioMixer::tryMix() {
+  while (_micBuffer.size() >= _chunkSize && _speakerBuffer.size() >= _speakerDelaySamples + _chunkSize) {
+    std::vector<uint8_t> mixed(_chunkSize * sizeof(float));
+    // The output is written as floats into the byte vector; operator new
+    // storage is suitably aligned for float.
+    float* out = reinterpret_cast<float*>(mixed.data());
+    mixAlignedMic({_micBuffer.front(), _chunkSize}, {_speakerBuffer.front() + _speakerDelaySamples, _chunkSize},
+                  {out, _chunkSize});
+    _micBuffer.dropFront(_chunkSize);
+    _speakerBuffer.dropFront(_chunkSize);
+    emit(ByteBuffer(std::move(mixed)));
+  }
+}
+
+void AudioMixer::emit(const ByteBuffer& block) {
+  if (_pcmCallback) _pcmCallback(block);
+}
+
+void AudioMixer::mixAlignedMic(std::span<const float> mic, std::span<const float> speaker, std::span<float> output) {
+  constexpr float kMicGain = 0.6f;
+  constexpr float kSpeakerGain = 0.4f;
+  const size_t count = std::min({mic.size(), speaker.size(), output.size()});
+  for (size_t i = 0; i < count; ++i) {
+    const float micPart = mic[i] * kMicGain;
+    const float speakerPart = speaker[i] * kSpeakerGain;
+    const float v = micPart + speakerPart;
+    output[i] = v < -1.0f ? -1.0f : std::min(v, 1.0f);
+  }
+}
+
+}  // namespace quillon

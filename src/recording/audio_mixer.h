@@ -1,0 +1,91 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "recording/byte_buffer.h"
+
+namespace quillon {
+
+// Joins the microphone and the computer's sound output ("speaker") into one
+// stream of 40 ms chunks. Both inputs and the output are 32-bit float mono
+// 16 kHz blocks; an input's trailing 1 to 3 bytes are ignored.
+//
+// Microphone sample n is mixed with speaker sample n + 2560 (the speaker is
+// taken 160 ms ahead) as 0.6 x mic + 0.4 x speaker, clamped to [-1, 1]. While
+// the microphone is switched off, speaker blocks go straight to the callback,
+// unscaled.
+//
+// A source that stops delivering (an unplugged microphone, a capture that
+// died) must not hold the recording back: once one queue is more than two
+// seconds ahead of what the other can pair, the silent side is padded with
+// silence so chunks keep flowing and memory stays bounded, until the silent
+// side delivers again. One warning is logged per such stretch.
+//
+// Both feeding operations may be called concurrently from two audio threads;
+// every append, mix and callback runs under one lock, so the callback is never
+// entered twice at once. The callback must not call back into the mixer.
+class AudioMixer {
+ public:
+  static constexpr size_t kChunkSize = 640;
+  static constexpr size_t kSpeakerDelaySamples = 2560;
+  // Two seconds at 16 kHz.
+  static constexpr size_t kSilenceFillThreshold = 32000;
+
+  explicit AudioMixer(bool expectMic);
+  AudioMixer(const AudioMixer&) = delete;
+  AudioMixer& operator=(const AudioMixer&) = delete;
+
+  void setPcmCallback(AudioCallback callback);
+  void feedMicData(const ByteBuffer& data);
+  void feedSpeakerData(const ByteBuffer& data);
+  void switchMicEnable(bool enable);
+  bool expectMic() const { return _expectMic.load(std::memory_order_relaxed); }
+
+  // Samples waiting in each queue; for diagnostics and tests.
+  size_t micQueuedSamples() const;
+  size_t speakerQueuedSamples() const;
+
+  // output[i] = clamp(mic[i] x 0.6 + speaker[i] x 0.4) for every index of mic;
+  // speaker and output must be at least as long as mic.
+  static void mixAlignedMic(std::span<const float> mic, std::span<const float> speaker,
+                            std::span<float> output);
+
+ private:
+  // A FIFO of samples that consumes from the front without shifting on every
+  // chunk: the consumed head is reclaimed once it outweighs what is left.
+  class SampleQueue {
+   public:
+    size_t size() const { return _samples.size() - _head; }
+    const float* front() const { return _samples.data() + _head; }
+    void appendBytes(const uint8_t* bytes, size_t sampleCount);
+    void appendSilence(size_t sampleCount);
+    void dropFront(size_t sampleCount);
+
+   private:
+    std::vector<float> _samples;
+    size_t _head = 0;
+  };
+
+  void tryMix();
+  void fillSilentSource();
+  void emit(const ByteBuffer& block);
+
+  SampleQueue _micBuffer;
+  SampleQueue _speakerBuffer;
+  mutable std::mutex _mutex;
+  AudioCallback _pcmCallback;
+  const size_t _chunkSize = kChunkSize;
+  const size_t _speakerDelaySamples = kSpeakerDelaySamples;
+  std::atomic<bool> _expectMic;
+  // True while the named side is being padded with silence.
+  bool _fillingMic = false;
+  bool _fillingSpeaker = false;
+  size_t _silenceSamplesAdded = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "logging/logger.h"
+#include "recording/byte_buffer.h"
+#include "support/test_support.h"
+
+namespace quillon::test {
+
+inline ByteBuffer floatsToBuffer(const std::vector<float>& samples) {
+  return ByteBuffer::copyOf(samples.data(), samples.size() * sizeof(float));
+}
+
+inline std::vector<float> bytesToFloats(const uint8_t* data, size_t size) {
+  std::vector<float> out(size / sizeof(float));
+  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(float));
+  return out;
+}
+
+inline std::vector<float> bytesToFloats(const std::vector<uint8_t>& bytes) {
+  return bytesToFloats(bytes.data(), bytes.size());
+}
+
+inline std::vector<int16_t> bytesToInt16(const std::string& bytes, size_t offset = 0) {
+  std::vector<int16_t> out((bytes.size() - offset) / 2);
+  if (!out.empty()) std::memcpy(out.data(), bytes.data() + offset, out.size() * 2);
+  return out;
+}
+
+// `count` samples of a sine, continuing from sample index `start`.
+inline std::vector<float> sine(double frequency, double rate, size_t count, double amplitude, size_t start = 0) {
+  std::vector<float> out(count);
+  for (size_t i = 0; i < count; ++i) {
+    out[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * double(start + i) / rate));
+  }
+  return out;
+}
+
+// Amplitude of the `frequency` component of x (Goertzel), for a signal holding
+// many periods.
+template <typename T>
+double toneAmplitude(const std::vector<T>& x, double frequency, double rate, double scale = 1.0) {
+  const double w = 2.0 * std::numbers::pi * frequency / rate;
+  const double coeff = 2.0 * std::cos(w);
+  double s1 = 0, s2 = 0;
+  for (const T& v : x) {
+    const double s0 = double(v) * scale + coeff * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+  return 2.0 * std::sqrt(std::max(power, 0.0)) / double(x.size());
+}
+
+// Routes the shared logger into a fresh folder for one test and reads it back.
+class LogCapture {
+ public:
+  LogCapture() { Logger::shared().configure(_dir.str(), true); }
+  ~LogCapture() { Logger::shared().configure(std::nullopt, false); }
+  std::string text() {
+    Logger::shared().flush();
+    return readFile(Logger::shared().currentLogFilePath());
+  }
+  size_t count(const std::string& needle) {
+    const std::string all = text();
+    size_t n = 0;
+    for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
+    return n;
+  }
+
+ private:
+  TempDir _dir;
+};
+
+// The outside tool's name when it is installed; otherwise a failure that says
+// how to get it.
+inline std::string requireTool(const std::string& name) {
+  if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0) return name;
+  ADD_FAILURE() << "'" << name << "' is not installed; run scripts/install-deps.sh";
+  return {};
+}
+
+}  // namespace quillon::test

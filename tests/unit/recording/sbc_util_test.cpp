@@ -1,0 +1,82 @@
+#include "recording/sbc_util.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "audio_test_helpers.h"
+#include "recording/system_log.h"
+
+namespace quillon {
+namespace {
+
+size_t encodedSize(const std::vector<float>& samples) {
+  test::TempDir dir;
+  SbcUtil sbc;
+  EXPECT_TRUE(sbc.openWithPath(dir.str() + "/out.sbc"));
+  sbc.writeSamples(samples);
+  sbc.close();
+  return std::filesystem::file_size(dir.str() + "/out.sbc");
+}
+
+TEST(SbcUtil, EveryWholeFrameOf128SamplesBecomes72BytesAndTheRestIsDropped) {
+  EXPECT_EQ(encodedSize(test::sine(440, 16000, 128, 0.5)), 72u);
+  EXPECT_EQ(encodedSize(test::sine(440, 16000, 127, 0.5)), 0u);
+  EXPECT_EQ(encodedSize(test::sine(440, 16000, 300, 0.5)), 144u);
+}
+
+TEST(SbcUtil, ValuesBeyondFullScaleAreClamped) {
+  test::TempDir dir;
+  auto encode = [&](float high, float low, const std::string& name) {
+    SbcUtil sbc;
+    sbc.openWithPath(dir.str() + "/" + name);
+    std::vector<float> square(1280);
+    for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 20) % 2 ? high : low;
+    sbc.writeSamples(square);
+    sbc.close();
+    return test::readFile(dir.str() + "/" + name);
+  };
+  const std::string clamped = encode(2.0f, -2.0f, "a.sbc");
+  EXPECT_EQ(clamped.size(), 720u);
+  EXPECT_EQ(clamped, encode(1.0f, -1.0f, "b.sbc"));
+  EXPECT_NE(clamped, encode(0.5f, -0.5f, "c.sbc"));
+}
+
+TEST(SbcUtil, RefusesUnusablePathsAndWritesNothingBeforeOpening) {
+  std::vector<std::string> lines;
+  SystemLog::setSink([&](const std::string& line) { lines.push_back(line); });
+  test::TempDir dir;
+  SbcUtil sbc;
+  sbc.writeSamples(test::sine(440, 16000, 256, 0.5));
+  EXPECT_FALSE(sbc.openWithPath(""));
+  const std::string missing = dir.str() + "/no/such/folder/x.sbc";
+  EXPECT_FALSE(sbc.openWithPath(missing));
+  EXPECT_FALSE(sbc.opened());
+  SystemLog::setSink(nullptr);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "[SbcUtil] Cannot write to path: " + missing);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(SbcUtil, AnOutsideDecoderHearsTheTone) {
+  const std::string ffmpeg = test::requireTool("ffmpeg");
+  ASSERT_FALSE(ffmpeg.empty());
+  test::TempDir dir;
+  const std::string sbcPath = dir.str() + "/tone.sbc", rawPath = dir.str() + "/tone.raw";
+  {
+    SbcUtil sbc;
+    ASSERT_TRUE(sbc.openWithPath(sbcPath));
+    for (size_t second = 0; second < 2; ++second) sbc.writeSamples(test::sine(1000, 16000, 16000, 0.5, second * 16000));
+  }
+  const std::string command = ffmpeg + " -v error -y -f sbc -i " + sbcPath + " -f s16le -ac 1 -ar 16000 " + rawPath;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const auto decoded = test::bytesToInt16(test::readFile(rawPath));
+  ASSERT_GT(decoded.size(), 30000u);
+  const std::vector<int16_t> middle(decoded.begin() + 4000, decoded.end() - 4000);
+  EXPECT_NEAR(test::toneAmplitude(middle, 1000, 16000, 1.0 / 32768), 0.5, 0.1);
+  EXPECT_LT(test::toneAmplitude(middle, 1500, 16000, 1.0 / 32768), 0.02);
+  EXPECT_LT(test::toneAmplitude(middle, 600, 16000, 1.0 / 32768), 0.02);
+}
+
+}  // namespace
+}  // namespace quillon
