@@ -129,6 +129,7 @@ class Listener:
     def close(self):
         self.process.terminate()
         self.process.wait(timeout=10)
+        self.process.stdout.close()
 
 
 def text_bands(gray, width, rows, threshold=110):
@@ -145,18 +146,40 @@ def text_bands(gray, width, rows, threshold=110):
     return [tuple(band) for band in bands]
 
 
+def gray_pixels(x, rect, path):
+    """The 8-bit grey values of a rectangle (x, y, width, height) of the screen."""
+    x.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]), "+repage",
+          "-depth", "8", "gray:" + path)
+    with open(path, "rb") as f:
+        return f.read()
+
+
 class WindowPlacementTest(unittest.TestCase):
+    def assert_painted_exactly(self, x, host, frame):
+        # Across each edge of the frame: the pixel inside is the window's, the
+        # one outside the bare (black) root. Nothing of the window lies beyond.
+        left, top, width, height = frame
+        right, bottom = left + width - 1, top + height - 1
+        row = (top + bottom) // 2
+        column = (left + right) // 2
+        edges = {"left": gray_pixels(x, (left - 1, row, 2, 1), os.path.join(host.dir, "l")),
+                 "right": gray_pixels(x, (right, row, 2, 1), os.path.join(host.dir, "r")),
+                 "top": gray_pixels(x, (column, top - 1, 1, 2), os.path.join(host.dir, "t")),
+                 "bottom": gray_pixels(x, (column, bottom, 1, 2), os.path.join(host.dir, "b"))}
+        self.assertEqual(edges["left"][0], 0, "painted left of the frame")
+        self.assertGreater(edges["left"][1], 0)
+        self.assertGreater(edges["right"][0], 0)
+        self.assertEqual(edges["right"][1], 0, "painted right of the frame")
+        self.assertEqual(edges["top"][0], 0, "painted above the frame")
+        self.assertGreater(edges["top"][1], 0)
+        self.assertGreater(edges["bottom"][0], 0)
+        self.assertEqual(edges["bottom"][1], 0, "painted below the frame")
+
     def test_centred_on_a_full_hd_screen(self):
         with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
             self.assertEqual(x.visible_geometry(host.window), (410, 190, 1100, 700))
-            # The margins around the visible frame are not painted: the pixel
-            # just outside it is the bare root, the one just inside is not.
-            shot = os.path.join(host.dir, "edge.gray")
-            x.run("import", "-window", "root", "-crop", "3x1+408+500", "+repage", "-depth", "8", "gray:" + shot)
-            with open(shot, "rb") as f:
-                outside, _, inside = f.read()
-            self.assertEqual(outside, 0)
-            self.assertGreater(inside, 0)
+            time.sleep(0.5)  # one frame drawn
+            self.assert_painted_exactly(x, host, (410, 190, 1100, 700))
 
     def test_smaller_screen_keeps_the_size_and_the_formula(self):
         with Xvfb(1024, 600) as x, WindowedHost(x) as host:
@@ -238,9 +261,12 @@ class AboutPanelTest(unittest.TestCase):
             first = self.panel(x, host, "Quillon")
             rect, gray = self.read_panel(x, host, first, "default")
             self.assertEqual(rect[:2], ((1920 - 420) // 2, (1080 - 240) // 2))
-            # Rows 85-104 hold the name, 107-124 the version line, 180-219 the copyright.
-            self.assertEqual(len(text_bands(gray, 420, range(85, 106))), 1)
-            self.assertEqual(len(text_bands(gray, 420, range(107, 126))), 1)
+            # The name's frame is rows 85-104 (a tail may reach below), the
+            # version's 107-124, the copyright's 180-219; the default copyright
+            # fits on one line.
+            self.assertEqual(len(text_bands(gray, 420, range(80, 109))), 1)
+            self.assertEqual(len(text_bands(gray, 420, range(109, 130))), 1)
+            self.assertEqual(len(text_bands(gray, 420, range(170, 240))), 1)
 
             code, out, err = host.call("native_application_factory", "init",
                                        init_args(host.log_dir, "Voxbook", LONG_COPYRIGHT))
@@ -249,9 +275,9 @@ class AboutPanelTest(unittest.TestCase):
             second = self.panel(x, host, "Voxbook")
             self.assertNotEqual(second, first, "the About panel was reused")
             _, renamed = self.read_panel(x, host, second, "renamed")
-            name_rows = slice(85 * 420, 106 * 420)
+            name_rows = slice(80 * 420, 109 * 420)
             self.assertNotEqual(renamed[name_rows], gray[name_rows], "the name did not change")
-            self.assertEqual(text_bands(renamed, 420, range(107, 126)), text_bands(gray, 420, range(107, 126)))
+            self.assertEqual(text_bands(renamed, 420, range(109, 130)), text_bands(gray, 420, range(109, 130)))
             # The long copyright wraps and is cut after two lines, inside its frame.
             copyright_bands = text_bands(renamed, 420, range(170, 240))
             self.assertEqual(len(copyright_bands), 2, copyright_bands)

@@ -65,6 +65,8 @@ class Xvfb:
 
     def __exit__(self, *exc):
         _stop(self._bus)
+        if self._bus is not None:
+            self._bus.stdout.close()
         _stop(self._server)
         if self.runtime_dir:
             shutil.rmtree(self.runtime_dir, ignore_errors=True)
@@ -165,10 +167,20 @@ class Xvfb:
 
     def frame_extents(self, wid):
         """GTK's client-side margins around the visible frame: left, right,
-        top, bottom (all 0 when the window declares none)."""
+        top, bottom. A window manager that knows them is told through
+        _GTK_FRAME_EXTENTS; without one (as here) GTK still declares the
+        painted frame as the window's opaque region."""
         out = self.run("xprop", "-id", str(wid), "_GTK_FRAME_EXTENTS", check=False)
         match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
-        return tuple(int(g) for g in match.groups()) if match else (0, 0, 0, 0)
+        if match:
+            return tuple(int(g) for g in match.groups())
+        out = self.run("xprop", "-id", str(wid), "_NET_WM_OPAQUE_REGION", check=False)
+        match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)\s*$", out.strip())
+        if not match:
+            return (0, 0, 0, 0)
+        x, y, width, height = (int(g) for g in match.groups())
+        _, _, outer_width, outer_height = self.geometry(wid)
+        return (x, outer_width - x - width, y, outer_height - y - height)
 
     def visible_geometry(self, wid):
         """The window as the user sees it: the X window less GTK's margins."""

@@ -37,6 +37,26 @@ void GtkDesktopShell::createMainWindow(const std::string& title) {
   gtk_widget_show_all(headerBar_);
 
   g_signal_connect(window, "delete-event", G_CALLBACK(onDeleteEvent), this);
+  dropUnseenMargins();
+}
+
+void GtkDesktopShell::dropUnseenMargins() {
+  // Where no compositor runs, GTK paints the resize margins around a window
+  // with a header bar as a solid frame ("solid-csd"), making the window the
+  // user sees larger than the size it was given. Without that frame the
+  // window on screen is exactly its size; with a compositor the margins are
+  // an invisible shadow and this rule does not apply.
+  static const char kCss[] =
+      "window.quillon-main-window.solid-csd,"
+      "window.quillon-main-window.solid-csd decoration {"
+      "  margin: 0; padding: 0; border-width: 0; box-shadow: none; }";
+  GtkCssProvider* provider = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(provider, kCss, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(GTK_WIDGET(mainWindow_)),
+                                            GTK_STYLE_PROVIDER(provider),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(provider);
+  gtk_style_context_add_class(gtk_widget_get_style_context(GTK_WIDGET(mainWindow_)), "quillon-main-window");
 }
 
 gboolean GtkDesktopShell::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {

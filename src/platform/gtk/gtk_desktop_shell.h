@@ -40,6 +40,7 @@ class GtkDesktopShell final : public DesktopShell {
  private:
   static gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
   int headerBarHeight() const;
+  void dropUnseenMargins();
 
   GtkApplication* application_;
   std::function<bool()> closeRequested_;

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace quillon {
+
+// quillon-host with its window: a single-instance GTK application. A launch
+// while one runs hands over to it (its window comes back) and returns 0.
+// Returns the process exit code; 2 when there is no display to open.
+int runWindowed(const std::string& engineSocket, const char* programName);
+
+}  // namespace quillon
