@@ -14,6 +14,7 @@ namespace quillon {
 class NativeAudioFactory;
 class UsbFactory;
 class PluginRegistry;
+class SerialPortRegistry;
 
 // The engine's window: it opens the four method channels, registers the
 // engine's plug-ins and owns the services behind the channels for its life.
@@ -27,6 +28,8 @@ class MainFlutterWindow : public std::enable_shared_from_this<MainFlutterWindow>
     MainThread& mainThread;
     ActivityInhibitor& activityInhibitor;
     ApplicationControl& application;
+    // The serial ports the USB channel watches; null means the system's.
+    std::shared_ptr<SerialPortRegistry> serialPorts = nullptr;
   };
 
   static std::shared_ptr<MainFlutterWindow> create(Environment environment);

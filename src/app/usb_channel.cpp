@@ -90,7 +90,7 @@ void handlePortCommand(UsbFactory& usb, const MethodCall& call, MethodResult& re
 }  // namespace
 
 void MainFlutterWindow::registerUsbMethodChannel() {
-  usbFactory = std::make_unique<UsbFactory>();
+  usbFactory = std::make_unique<UsbFactory>(environment_.serialPorts);
   auto channel = std::make_shared<MethodChannel>(environment_.messenger, "native_usb_factory");
   std::weak_ptr<MainFlutterWindow> weakWindow = weak_from_this();
   channel->setMethodCallHandler([weakWindow, channel](const MethodCall& call, std::unique_ptr<MethodResult> result) {

@@ -42,8 +42,8 @@ struct WindowFixture {
   RecordingPluginRegistry plugins;
   std::shared_ptr<MainFlutterWindow> window;
 
-  WindowFixture() {
-    window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application});
+  explicit WindowFixture(std::shared_ptr<SerialPortRegistry> serialPorts = nullptr) {
+    window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, std::move(serialPorts)});
     window->awakeFromNib(plugins);
   }
 };
