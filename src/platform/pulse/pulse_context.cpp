@@ -139,8 +139,12 @@ AudioStatus PulseContext::waitUntil(const std::function<bool()>& done, pa_stream
 
 AudioStatus PulseContext::wait(pa_operation* operation) {
   if (!operation) return AudioStatus::serverUnavailable;
+  // Result callbacks only store; the operation's own state change wakes us.
+  pa_operation_set_state_callback(
+      operation, [](pa_operation*, void* self) { static_cast<PulseContext*>(self)->signal(); }, this);
   AudioStatus status = waitUntil(
       [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+  pa_operation_set_state_callback(operation, nullptr, nullptr);
   if (status != AudioStatus::ok) pa_operation_cancel(operation);
   pa_operation_unref(operation);
   return status;
