@@ -125,5 +125,32 @@ TEST(PassThroughPlayer, PlaysAToneTheMonitorHearsThenSilenceOnUnderrun) {
   EXPECT_EQ(pulls.load(), pullsAfterStop);
 }
 
+TEST(PassThroughPlayer, ServerDyingUnderARunningPlayerAndListenerIsSurvived) {
+  test::PulseDaemon daemon;
+  ASSERT_TRUE(daemon.start()) << daemon.log();
+  auto hardware = daemon.connect();
+  std::vector<AudioDeviceId> ids;
+  ASSERT_EQ(hardware->devices(ids), AudioStatus::ok);
+  std::atomic<int> pulls{0};
+  PlayerUtil player(ids[0], makeLinearPcmFormat(44100, 2, 16, false),
+                    [&](uint32_t n) { ++pulls; return std::vector<uint8_t>(n); }, hardware);
+  ASSERT_TRUE(player.start());
+  AudioStatus status;
+  auto listener = hardware->addDefaultOutputListener([] {}, status);
+  ASSERT_TRUE(listener);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (pulls == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_GT(pulls.load(), 0);
+
+  daemon.stop();
+  listener.reset();
+  player.stop();
+  player.stop();
+  // A new player on the dead server fails instead of waiting.
+  PlayerUtil late(ids[0], makeLinearPcmFormat(44100, 2, 16, false),
+                  [](uint32_t) { return std::vector<uint8_t>{}; }, hardware);
+  EXPECT_FALSE(late.start());
+}
+
 }  // namespace
 }  // namespace quillon

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <pulse/def.h>
-
-#include "platform/pulse/pulse_device_ids.h"
 #include "platform/pulse/pulse_format.h"
 
 namespace quillon {
@@ -27,18 +24,6 @@ TEST(PulseFormat, EveryLinearSampleFormatSurvivesTheRoundTrip) {
   EXPECT_FALSE(sampleSpecFromFormat(odd));
   odd = makeLinearPcmFormat(44100, 0, 16, false);
   EXPECT_FALSE(sampleSpecFromFormat(odd));
-}
-
-TEST(PulseDeviceIds, SinksAndSourcesNeverShareAnIdentifier) {
-  EXPECT_EQ(pulseSinkDeviceId(0), 1u);
-  EXPECT_NE(pulseSinkDeviceId(0), pulseSourceDeviceId(0));
-  auto source = decodePulseDeviceId(pulseSourceDeviceId(7));
-  ASSERT_TRUE(source);
-  EXPECT_TRUE(source->isSource);
-  EXPECT_EQ(source->index, 7u);
-  EXPECT_FALSE(decodePulseDeviceId(0));
-  EXPECT_FALSE(decodePulseDeviceId(kPulseSourceIdFlag));
-  EXPECT_EQ(pulseSinkDeviceId(PA_INVALID_INDEX), kNoAudioDevice);
 }
 
 }  // namespace
