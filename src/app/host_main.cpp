@@ -1,12 +1,93 @@
 #include "app/host_main.h"
 
+#include <glib-unix.h>
+#include <glib.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/headless_application.h"
+#include "app/main_flutter_window.h"
+#include "app/plugin_registry.h"
+#include "engine/engine_link.h"
+#include "logging/logger.h"
+#include "platform/linux/glib_main_thread.h"
+#include "platform/linux/logind_inhibitor.h"
 
 namespace quillon {
 
-int hostMain(int, char**) {
-  std::fprintf(stderr, "quillon-host: not yet assembled\n");
-  return 1;
+namespace {
+
+struct HostOptions {
+  std::string engineSocket;
+  bool headless = false;
+};
+
+int runHeadless(const HostOptions& options) {
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  GlibMainThread mainThread;
+  HeadlessApplication application(loop);
+  LogindInhibitor inhibitor;
+
+  const std::string socketPath = options.engineSocket.empty() ? EngineLink::defaultSocketPath() : options.engineSocket;
+  auto link = std::make_unique<EngineLink>(socketPath);
+  if (!link->start()) {
+    std::fprintf(stderr, "quillon-host: cannot listen on %s\n", socketPath.c_str());
+    g_main_loop_unref(loop);
+    return 1;
+  }
+
+  EmptyPluginRegistry plugins;
+  auto window = MainFlutterWindow::create({*link, mainThread, inhibitor, application});
+  window->awakeFromNib(plugins);
+
+  // SIGINT and SIGTERM end the main loop like "eventByExit" does, so the day
+  // log is flushed and the socket removed.
+  auto quit = [](gpointer data) -> gboolean {
+    g_main_loop_quit(static_cast<GMainLoop*>(data));
+    return G_SOURCE_CONTINUE;
+  };
+  const guint sigint = g_unix_signal_add(SIGINT, quit, loop);
+  const guint sigterm = g_unix_signal_add(SIGTERM, quit, loop);
+
+  std::fprintf(stderr, "quillon-host: engine link listening on %s\n", socketPath.c_str());
+  g_main_loop_run(loop);
+
+  g_source_remove(sigint);
+  g_source_remove(sigterm);
+  window.reset();
+  link.reset();
+  Logger::shared().flush();
+  g_main_loop_unref(loop);
+  return 0;
+}
+
+}  // namespace
+
+int hostMain(int argc, char** argv) {
+  // A vanished engine must show up as a write error, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CLI::App app{"quillon-host: the native host of the recorder's companion app"};
+  HostOptions options;
+  app.add_option("--engine-socket", options.engineSocket,
+                 "Unix socket on which the engine connects (default: $XDG_RUNTIME_DIR/quillon/engine.sock)");
+  app.add_flag("--headless", options.headless, "Run without a window (servers, tests)");
+  app.set_version_flag("--version", std::string(QUILLON_VERSION));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+
+  if (!options.headless) {
+    std::fprintf(stderr, "quillon-host: this build has no window yet; run with --headless\n");
+    return 2;
+  }
+  return runHeadless(options);
 }
 
 }  // namespace quillon

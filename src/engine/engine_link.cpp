@@ -2,6 +2,7 @@
 
 #include <glib-unix.h>
 #include <glib.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,6 +138,13 @@ void EngineLink::Impl::accept() {
       Logger::shared().warning(kTag, "accepting an engine failed: %s", std::strerror(errno));
     }
     return;
+  }
+  // An engine that just left may have its end of stream still unread, as the
+  // next one connects (a script running one command after another). Read what
+  // the current connection holds first, which handles its last frames in order.
+  if (auto current = currentConnection()) {
+    pollfd pending{current->fd(), POLLIN, 0};
+    if (poll(&pending, 1, 0) > 0) readAvailable();
   }
   {
     std::lock_guard lock(connectionMutex);

@@ -34,8 +34,11 @@ class EngineLink : public BinaryMessenger {
   const std::string& socketPath() const;
 
   // Told on the main thread whenever an engine connects (true) or goes (false).
+  // Set it before start().
   void setConnectionHandler(std::function<void(bool connected)> handler);
 
+  // Messages too large for one frame are dropped (logged). The callback of
+  // sendWithReply is forgotten, never called, when the engine goes before it answers.
   void send(const std::string& channel, BinaryMessage message) override;
   void sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) override;
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;

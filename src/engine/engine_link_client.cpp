@@ -89,7 +89,7 @@ std::optional<std::vector<uint8_t>> EngineLinkClient::readFrame(Clock::time_poin
     const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      setError(error, n == 0 ? "the host closed the connection"
+      setError(error, n == 0 ? "the host closed the connection (is another engine connected?)"
                              : formatString("reading from the host failed: %s", std::strerror(errno)));
       ::close(fd_);
       fd_ = -1;

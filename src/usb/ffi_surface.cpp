@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "logging/logger.h"
+#include "usb/ffi_surface.h"
 #include "usb/text_encoding.h"
 #include "usb/usb_factory.h"
 

@@ -336,3 +336,46 @@ TEST(EngineLink, DefaultSocketPathFollowsTheRuntimeFolder) {
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The context is iterated by the test itself, so the host sees the first
+// engine's end of stream and the second engine's arrival in the same wake-up.
+TEST(EngineLink, AnEngineThatJustLeftDoesNotShutOutTheNext) {
+  test::TempDir dir;
+  const std::string path = (dir.path() / "engine.sock").string();
+  GMainContext* context = g_main_context_new();
+  {
+    EngineLink link(path, context);
+    ASSERT_TRUE(link.start());
+    installEcho(link, "c");
+    auto iterateUntil = [&](const std::function<bool()>& done) {
+      const auto deadline = std::chrono::steady_clock::now() + test::kPatience;
+      while (!done() && std::chrono::steady_clock::now() < deadline) {
+        g_main_context_iteration(context, FALSE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      return done();
+    };
+    auto first = std::make_unique<RawEngine>(path);
+    ASSERT_TRUE(iterateUntil([&] { return link.engineConnected(); }));
+    first.reset();
+    RawEngine second(path);
+    second.sendCall(1, "c", "served");
+
+    std::optional<RawEngine::Reply> reply;
+    std::atomic<bool> readerDone{false};
+    std::thread reader([&] {
+      reply = second.readReply();
+      readerDone = true;
+    });
+    iterateUntil([&] { return readerDone.load(); });
+    reader.join();
+    EXPECT_EQ(successValue(reply), EncodableValue("served"));
+  }
+  g_main_context_unref(context);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -17,6 +17,7 @@
 #include "engine/engine_link.h"
 #include "engine/standard_codec.h"
 #include "support/test_support.h"
+#include "value_printer.h"
 
 namespace quillon::test {
 

@@ -8,6 +8,7 @@
 #include "fakes/fake_messenger.h"
 #include "logging/logger.h"
 #include "support/test_support.h"
+#include "value_printer.h"
 
 namespace quillon {
 namespace {

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "value_printer.h"
+
 namespace quillon {
 namespace {
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/audio_hardware.h"
+
+namespace quillon {
+
+// Plays PCM pulled on demand from a fetch block on one output device; the
+// audio server converts from the source format to the device's. The device's
+// clock paces the pulls. A player is started at most once.
+class PlayerUtil {
+ public:
+  // Answers at least `byteCount` bytes, oldest first, or an empty vector when
+  // it has not got that many. Called on the audio thread; must not wait.
+  using FetchBlock = std::function<std::vector<uint8_t>(uint32_t byteCount)>;
+  static constexpr size_t kStagingBytes = 4096;
+
+  PlayerUtil(AudioDeviceId outputDevice, const AudioStreamBasicDescription& streamFormat,
+             FetchBlock fetchData, std::shared_ptr<AudioHardware> hardware = nullptr);
+  ~PlayerUtil();
+  PlayerUtil(const PlayerUtil&) = delete;
+  PlayerUtil& operator=(const PlayerUtil&) = delete;
+
+  bool start();
+  // Idempotent; no pull happens after it returns.
+  void stop();
+
+  // Fills `bytes` bytes of output: one fetch of at most the staging size, or
+  // silence when the fetch comes up short. Called by the stream on the audio thread.
+  void render(uint8_t* out, size_t bytes);
+
+ private:
+  AudioDeviceId _deviceId;
+  AudioStreamBasicDescription _sourceFormat;
+  AudioStreamBasicDescription _deviceFormat{};
+  FetchBlock _fetchCallback;
+  std::unique_ptr<uint8_t[]> _tempBuffer;
+  std::shared_ptr<AudioHardware> hardware_;
+  std::unique_ptr<AudioStream> stream_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quillon {
+
+// Diagnostics that go to the system log rather than the day log file.
+// Replaceable so tests can read them.
+using SystemLogWriter = std::function<void(const std::string& line)>;
+void setSystemLogWriter(SystemLogWriter writer);  // empty restores syslog(3)
+void systemLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace quillon

@@ -1,0 +1,128 @@
+"""A private PulseAudio server for one test: own runtime folder and socket,
+null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
+"VirtualMic" fed through a pipe. Use as a context manager; the daemon is
+always stopped, also when the test fails."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+
+class PulseServer:
+    def __init__(self, loopback=True, microphone=True, mic_rate=48000, include_folder=None):
+        self.dir = tempfile.mkdtemp(prefix="quillon-pulse-")
+        self.socket = os.path.join(self.dir, "native")
+        self.mic_fifo = os.path.join(self.dir, "mic.fifo")
+        self.mic_rate = mic_rate
+        self.loopback = loopback
+        self.microphone = microphone
+        self.include_folder = include_folder
+        self.process = None
+
+    @property
+    def server(self):
+        return "unix:" + self.socket
+
+    def env(self):
+        """Environment for a client (the host, pactl) of this server."""
+        return dict(os.environ, PULSE_SERVER=self.server,
+                    PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
+
+    def _script(self):
+        lines = ["load-module module-null-sink sink_name=Speakers "
+                 "sink_properties=device.description=Speakers"]
+        if self.loopback:
+            lines.append("load-module module-null-sink sink_name=VerdalisRecorder rate=44100 "
+                         "channels=2 sink_properties=device.description=VerdalisRecorder")
+        if self.microphone:
+            lines.append("load-module module-pipe-source source_name=VirtualMic file=%s "
+                         "format=s16le rate=%d channels=1" % (self.mic_fifo, self.mic_rate))
+        if self.include_folder:
+            lines += [".ifexists " + self.include_folder, ".include " + self.include_folder,
+                      ".endif"]
+        lines.append("set-default-sink Speakers")
+        if self.microphone:
+            lines.append("set-default-source VirtualMic")
+        lines.append("load-module module-native-protocol-unix auth-anonymous=1 socket="
+                     + self.socket)
+        return "\n".join(lines) + "\n"
+
+    def start(self, timeout=30.0):
+        for sub in ("runtime", "state"):
+            os.makedirs(os.path.join(self.dir, sub), exist_ok=True)
+        with open(os.path.join(self.dir, "server.pa"), "w") as f:
+            f.write(self._script())
+        with open(os.path.join(self.dir, "client.conf"), "w") as f:
+            f.write("autospawn = no\n")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("PULSE_", "DBUS_")) and k not in ("HOME", "XDG_RUNTIME_DIR")}
+        env.update(HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
+                   PULSE_RUNTIME_PATH=os.path.join(self.dir, "runtime"),
+                   PULSE_STATE_PATH=os.path.join(self.dir, "state"))
+        self._log = open(os.path.join(self.dir, "daemon.log"), "ab")
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "-F", os.path.join(self.dir, "server.pa"), "--daemonize=no",
+             "--exit-idle-time=-1", "--disable-shm=yes", "--system=false",
+             "--use-pid-file=false", "--log-target=stderr"],
+            stdout=self._log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError("pulseaudio exited: " + self.log())
+            try:
+                with socket.socket(socket.AF_UNIX) as s:
+                    s.connect(self.socket)
+                return self
+            except OSError:
+                time.sleep(0.02)
+        self.stop()
+        raise RuntimeError("pulseaudio did not answer: " + self.log())
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if getattr(self, "_log", None):
+            self._log.close()
+            self._log = None
+
+    def log(self):
+        try:
+            with open(os.path.join(self.dir, "daemon.log"), errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def feed_microphone(self, pcm, chunk_seconds=0.02):
+        """Writes s16le mono PCM into the microphone at real-time pace (the
+        pipe source only delivers what arrives as time passes)."""
+        fd = os.open(self.mic_fifo, os.O_WRONLY)
+        try:
+            step = int(self.mic_rate * chunk_seconds) * 2
+            start = time.monotonic()
+            for i, offset in enumerate(range(0, len(pcm), step)):
+                os.write(fd, pcm[offset:offset + step])
+                delay = start + (i + 1) * chunk_seconds - time.monotonic()
+                if delay > 0:
+                    time.sleep(delay)
+        finally:
+            os.close(fd)
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=self.env(), capture_output=True,
+                              text=True, timeout=30).stdout
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "capture/player_util.h"
+#include "fakes/fake_audio_hardware.h"
+
+namespace quillon {
+namespace {
+
+using test::FakeAudioHardware;
+
+class Player : public ::testing::Test {
+ protected:
+  void SetUp() override { hardware->add(2, "Speakers").outputFormat = format; }
+
+  std::unique_ptr<PlayerUtil> makePlayer(PlayerUtil::FetchBlock fetch) {
+    return std::make_unique<PlayerUtil>(2, format, std::move(fetch), hardware);
+  }
+
+  const AudioStreamBasicDescription format = makeLinearPcmFormat(44100, 2, 16, false);
+  std::shared_ptr<FakeAudioHardware> hardware = std::make_shared<FakeAudioHardware>();
+};
+
+TEST_F(Player, CopiesOnlyWhatWasAskedAndNeverMoreThanTheStagingBuffer) {
+  std::vector<uint32_t> asked;
+  auto player = makePlayer([&](uint32_t n) {
+    asked.push_back(n);
+    std::vector<uint8_t> data(n + 100);
+    std::iota(data.begin(), data.end(), uint8_t{1});
+    return data;
+  });
+  ASSERT_TRUE(player->start());
+  EXPECT_EQ(hardware->lastMaxPullBytes, PlayerUtil::kStagingBytes);
+
+  std::vector<uint8_t> out(8192, 0xEE);
+  ASSERT_TRUE(hardware->pullOutput(out.data(), 400));
+  EXPECT_EQ(asked.back(), 400u);
+  EXPECT_EQ(out[0], 1);
+  EXPECT_EQ(out[399], static_cast<uint8_t>(400));
+  EXPECT_EQ(out[400], 0xEE);  // nothing written past the request
+
+  // A request larger than the staging buffer: at most 4096 bytes are fetched,
+  // the rest is silence rather than an overrun.
+  ASSERT_TRUE(hardware->pullOutput(out.data(), 8192));
+  EXPECT_EQ(asked.back(), PlayerUtil::kStagingBytes);
+  EXPECT_EQ(out[4095], static_cast<uint8_t>(4096));
+  EXPECT_EQ(out[4096], 0);
+  EXPECT_EQ(out[8191], 0);
+}
+
+TEST_F(Player, ShortOrEmptyFetchIsWholeCycleSilence) {
+  bool shortAnswer = true;
+  auto player = makePlayer([&](uint32_t n) {
+    return shortAnswer ? std::vector<uint8_t>(n - 4, 0x55) : std::vector<uint8_t>{};
+  });
+  ASSERT_TRUE(player->start());
+  for (bool mode : {true, false}) {
+    shortAnswer = mode;
+    std::vector<uint8_t> out(1024, 0xEE);
+    ASSERT_TRUE(hardware->pullOutput(out.data(), out.size()));
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0), 1024);
+  }
+}
+
+TEST_F(Player, FailedStartAndRepeatedStopAreHarmless) {
+  hardware->outputStreamStatus = AudioStatus::serverUnavailable;
+  int fetches = 0;
+  auto player = makePlayer([&](uint32_t) {
+    ++fetches;
+    return std::vector<uint8_t>{};
+  });
+  EXPECT_FALSE(player->start());
+  player->stop();
+  player->stop();
+  EXPECT_EQ(hardware->openOutputStreams, 0);
+
+  hardware->outputStreamStatus = AudioStatus::ok;
+  auto unknown = std::make_unique<PlayerUtil>(77, format, [](uint32_t) { return std::vector<uint8_t>{}; },
+                                              hardware);
+  EXPECT_FALSE(unknown->start());
+
+  auto running = makePlayer([&](uint32_t n) {
+    ++fetches;
+    return std::vector<uint8_t>(n);
+  });
+  ASSERT_TRUE(running->start());
+  running->stop();
+  running->stop();
+  EXPECT_EQ(hardware->stoppedOutputStreams, 1);
+  uint8_t out[64];
+  EXPECT_FALSE(hardware->pullOutput(out, sizeof out));  // nothing pulls after stop
+  EXPECT_FALSE(running->start());                       // a stopped player stays stopped
+  EXPECT_EQ(fetches, 0);
+}
+
+}  // namespace
+}  // namespace quillon

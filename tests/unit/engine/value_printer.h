@@ -1,0 +1,15 @@
+#pragma once
+
+#include <ostream>
+
+#include "engine/encodable_value.h"
+#include "tools/json_value.h"
+
+namespace quillon {
+
+// Readable failure messages: values print as the command-line engine shows them.
+inline void PrintTo(const EncodableValue& value, std::ostream* out) {
+  *out << dumpJson(valueToJson(value));
+}
+
+}  // namespace quillon
