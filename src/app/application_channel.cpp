@@ -1,6 +1,7 @@
 #include <optional>
 
 #include "app/app_texts.h"
+#include "app/application_monitor.h"
 #include "app/call_arguments.h"
 #include "app/main_flutter_window.h"
 #include "logging/logger.h"
@@ -58,6 +59,8 @@ void MainFlutterWindow::registerApplicationMethodChannel() {
         } else if (call.method == "eventByExit") {
           window->environment().application.terminate();
           result->success();
+        } else if (call.method == "getResourceUsage") {
+          result->success(ApplicationMonitor::shared().getResourceUsage());
         } else {
           result->notImplemented();
         }

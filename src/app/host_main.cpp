@@ -12,6 +12,7 @@
 #include "app/headless_application.h"
 #include "app/main_flutter_window.h"
 #include "app/plugin_registry.h"
+#include "app/windowed_host.h"
 #include "engine/engine_link.h"
 #include "logging/logger.h"
 #include "platform/linux/glib_main_thread.h"
@@ -83,10 +84,7 @@ int hostMain(int argc, char** argv) {
     return app.exit(e);
   }
 
-  if (!options.headless) {
-    std::fprintf(stderr, "quillon-host: this build has no window yet; run with --headless\n");
-    return 2;
-  }
+  if (!options.headless) return runWindowed(options.engineSocket, argv[0]);
   return runHeadless(options);
 }
 

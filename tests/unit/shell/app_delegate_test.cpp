@@ -1,0 +1,133 @@
+#include "app/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include "app/app_texts.h"
+#include "fakes/fake_desktop_shell.h"
+#include "engine/standard_codec.h"
+#include "fakes/fake_messenger.h"
+#include "logging/logger.h"
+#include "support/test_support.h"
+
+namespace quillon {
+namespace {
+
+// The texts are process-wide; each test starts from the defaults and leaves them so.
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { appTexts() = AppTexts{}; shell.messenger = &messenger; }
+  void TearDown() override { appTexts() = AppTexts{}; }
+
+  test::FakeDesktopShell shell;
+  FakeMessenger messenger;
+  AppDelegate delegate{shell};
+};
+
+TEST_F(AppDelegateTest, LaunchShapesTheWindowAndTheMenuKeepsItsLaunchTitles) {
+  shell.screen = Rect{0, 0, 1024, 600};
+  delegate.applicationDidFinishLaunching();
+  EXPECT_EQ(shell.windowFrame, (Rect{-38, -50, 1100, 700}));
+  ASSERT_EQ(shell.menus.size(), 1u);
+  const ApplicationMenu& menu = shell.menus[0];
+  EXPECT_EQ(menu.title, "Quillon");
+  ASSERT_EQ(menu.items.size(), 2u);
+  EXPECT_EQ(menu.items[0].label, "关于我们");
+  EXPECT_EQ(menu.items[0].action, "app.showAbout");
+  EXPECT_EQ(menu.items[1].label, "退出");
+  EXPECT_EQ(menu.items[1].action, "app.openExit");
+
+  // The engine's "init" changes the texts: the About panel reads them afresh,
+  // the menu is not rebuilt.
+  appTexts().applicationName = "Renamed";
+  appTexts().menuAbout = "About";
+  appTexts().menuAboutCopyrightTip = "(c) Someone";
+  EXPECT_TRUE(delegate.performAction("showAbout"));
+  ASSERT_EQ(shell.panels.size(), 1u);
+  EXPECT_EQ(shell.panels[0].appName, "Renamed");
+  EXPECT_EQ(shell.panels[0].copyrightText, "(c) Someone");
+  EXPECT_EQ(shell.panels[0].version, QUILLON_VERSION);
+  EXPECT_EQ(shell.panels[0].iconPath, "/icons/app.png");
+  EXPECT_EQ(shell.menus.size(), 1u);
+  // A new panel each time.
+  delegate.showAbout();
+  EXPECT_EQ(shell.panels.size(), 2u);
+}
+
+TEST_F(AppDelegateTest, WithoutScreenOrWindowNothingIsShaped) {
+  shell.screen.reset();
+  delegate.applicationDidFinishLaunching();
+  EXPECT_FALSE(shell.windowFrame);
+
+  test::FakeDesktopShell bare;
+  bare.window = false;
+  AppDelegate windowless(bare);
+  windowless.applicationDidFinishLaunching();
+  EXPECT_FALSE(bare.windowFrame);
+  EXPECT_EQ(bare.menus.size(), 1u);
+  windowless.applicationDidBecomeActive();
+  EXPECT_EQ(bare.presents, 0);
+}
+
+TEST_F(AppDelegateTest, MenuActionsBecomeCallsOnTheApplicationChannel) {
+  for (const char* action : {"checkUpdate", "openSettings", "openExit"}) EXPECT_TRUE(delegate.performAction(action));
+  EXPECT_FALSE(delegate.performAction("OpenExit"));
+  const auto sent = messenger.sent();
+  ASSERT_EQ(sent.size(), 3u);
+  const char* expected[] = {"menuOnUpdate", "menuOnSettings", "menuOnExit"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(sent[i].channel, "native_application_factory");
+    EXPECT_EQ(sent[i].call.method, expected[i]);
+    EXPECT_TRUE(sent[i].call.arguments.isNull());
+    EXPECT_FALSE(sent[i].wantsReply);
+  }
+}
+
+TEST_F(AppDelegateTest, CallFlutterNeedsAWindowAndAnEngine) {
+  int completions = 0;
+  auto count = [&completions](MethodReply) { ++completions; };
+
+  messenger.setEngineConnected(false);
+  delegate.callFlutter("menuOnExit", EncodableValue(), count);
+  messenger.setEngineConnected(true);
+  shell.window = false;
+  delegate.callFlutter("menuOnExit", EncodableValue(), count);
+  EXPECT_TRUE(messenger.sent().empty());
+
+  // With both, the engine's answer reaches the completion as received.
+  shell.window = true;
+  std::optional<MethodReply> answer;
+  delegate.callFlutter("menuOnSettings", EncodableValue("x"), [&answer](MethodReply reply) { answer = reply; });
+  ASSERT_EQ(messenger.sent().size(), 1u);
+  ASSERT_TRUE(messenger.answerPending("native_application_factory",
+                                      StandardCodec::encodeErrorEnvelope("NOPE", "declined", EncodableValue())));
+  ASSERT_TRUE(answer);
+  const auto* error = std::get_if<MethodError>(&*answer);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code, "NOPE");
+  EXPECT_EQ(completions, 0);
+}
+
+TEST_F(AppDelegateTest, CloseHidesAndActivationBringsTheWindowBack) {
+  shell.windowShown = true;
+  EXPECT_FALSE(delegate.windowShouldClose());
+  EXPECT_FALSE(shell.windowShown);
+  EXPECT_EQ(shell.quits, 0);
+  delegate.applicationDidBecomeActive();
+  EXPECT_TRUE(shell.windowShown);
+  EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST_F(AppDelegateTest, SimulateShutdownLogsAndQuits) {
+  test::TempDir logs;
+  Logger::shared().configure(logs.str(), true);
+  EXPECT_TRUE(delegate.performAction("simulateShutdown"));
+  Logger::shared().flush();
+  EXPECT_EQ(shell.quits, 1);
+  EXPECT_NE(test::readFile(Logger::shared().currentLogFilePath()).find(
+                "[native_application_factory] [INFO] simulateShutdown clicked!"),
+            std::string::npos);
+  Logger::shared().configure(logs.str(), false);
+}
+
+}  // namespace
+}  // namespace quillon
