@@ -12,6 +12,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils sox ffmpeg
   xvfb x11-utils xdotool imagemagick
   dbus policykit-1
+  python3-gi
 )
 
 missing=()

@@ -232,6 +232,62 @@ class WindowLifecycleTest(unittest.TestCase):
             self.assertEqual(host.process.wait(timeout=30), 0)
 
 
+class SessionManager:
+    """fake_session_manager.py on the test's bus, its reports in a queue."""
+
+    def __init__(self, x):
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_session_manager.py")
+        self.process = subprocess.Popen(["/usr/bin/python3", script], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, env=x.env())
+        self.reports = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+        if self.next(30) != {"call": "ready"}:
+            raise RuntimeError("the session manager stand-in did not start")
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.reports.put(json.loads(line))
+
+    def next(self, timeout=20):
+        try:
+            return self.reports.get(timeout=timeout)
+        except queue.Empty:
+            return None
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self.process.stdout.close()
+
+
+class BackgroundActivityTest(unittest.TestCase):
+    def test_background_task_inhibits_idle_and_suspend_until_it_ends(self):
+        with Xvfb(1920, 1080) as x:
+            manager = SessionManager(x)
+            try:
+                with WindowedHost(x) as host:
+                    begin = ("background_activity_factory", "beginBackgroundTask")
+                    self.assertEqual(host.call(*begin, {"reason": "Recording"})[:2], (0, "null\n"))
+                    first = manager.next()
+                    self.assertEqual(first["call"], "Inhibit")
+                    self.assertEqual((first["app_id"], first["reason"], first["flags"]),
+                                     (APP_ID, "Recording", 4 | 8))  # suspend | idle
+                    self.assertEqual(first["xid"], host.window)
+
+                    # A second begin ends the first inhibition before it takes another.
+                    self.assertEqual(host.call(*begin)[:2], (0, "null\n"))
+                    self.assertEqual(manager.next(), {"call": "Uninhibit", "cookie": first["cookie"]})
+                    second = manager.next()
+                    self.assertEqual((second["call"], second["reason"]),
+                                     ("Inhibit", "Performing a long-running task"))
+
+                    self.assertEqual(host.call("background_activity_factory", "endBackgroundTask")[:2],
+                                     (0, "null\n"))
+                    self.assertEqual(manager.next(), {"call": "Uninhibit", "cookie": second["cookie"]})
+            finally:
+                manager.close()
+
+
 class AboutPanelTest(unittest.TestCase):
     def panel(self, x, host, title):
         def find():
