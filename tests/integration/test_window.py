@@ -12,7 +12,7 @@ import threading
 import time
 import unittest
 
-from harness import ENGINE, HOST, wait_for
+from harness import BUILD_DIR, ENGINE, HOST, wait_for
 from xvfb import Xvfb
 
 APP_ID = "org.quillon.Host"
@@ -203,8 +203,17 @@ class WindowLifecycleTest(unittest.TestCase):
                             "the window is not the focused one")
             self.assertEqual(x.visible_geometry(host.window), (410, 190, 1100, 700))
 
+            # SIGTERM takes the orderly way out, like "eventByExit".
+            host.process.terminate()
+            self.assertEqual(host.process.wait(timeout=30), 0)
+            self.assertFalse(os.path.exists(host.socket))
+
     def test_exit_tells_the_engine_and_event_by_exit_ends_the_process(self):
         with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
+            code, out, err = host.call("native_application_factory", "getResourceUsage")
+            self.assertEqual(code, 0, err)
+            self.assertRegex(out.strip(), r'^"Memory: \d+\.\d\d MB \| CPU: \d+\.\d\d%"$')
+
             listener = Listener(host)
             try:
                 # Menu messages are dropped until the engine is connected; ask
@@ -344,6 +353,22 @@ class AboutPanelTest(unittest.TestCase):
             self.assertIn("Quillon", labels)
             self.assertNotIn("Voxbook", labels)
             self.assertNotIn("About it", labels)
+
+
+class InstallTest(unittest.TestCase):
+    def test_install_puts_the_launcher_entry_beside_its_icon_and_program(self):
+        prefix = tempfile.mkdtemp(prefix="quillon-install-")
+        try:
+            subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", prefix], check=True,
+                           capture_output=True, timeout=120)
+            with open(os.path.join(prefix, "share/applications", APP_ID + ".desktop"), encoding="utf-8") as f:
+                entry = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+            self.assertEqual(entry["Type"], "Application")
+            self.assertTrue(os.access(os.path.join(prefix, "bin", entry["Exec"].split()[0]), os.X_OK))
+            for icon in ("256x256/apps/%s.png", "scalable/apps/%s.svg"):
+                self.assertTrue(os.path.isfile(os.path.join(prefix, "share/icons/hicolor", icon % entry["Icon"])))
+        finally:
+            shutil.rmtree(prefix, ignore_errors=True)
 
 
 if __name__ == "__main__":
