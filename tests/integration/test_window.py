@@ -326,6 +326,11 @@ class AboutPanelTest(unittest.TestCase):
             first = self.panel(x, host, "Quillon")
             rect, gray = self.read_panel(x, host, first, "default")
             self.assertEqual(rect[:2], ((1920 - 420) // 2, (1080 - 240) // 2))
+            # Kept above other windows, and of a fixed size.
+            props = x.run("xprop", "-id", str(first))
+            self.assertIn("_NET_WM_STATE_ABOVE", props)
+            self.assertIn("program specified minimum size: 420 by 240", props)
+            self.assertIn("program specified maximum size: 420 by 240", props)
             # The name's frame is rows 85-104 (a tail may reach below), the
             # version's 107-124, the copyright's 180-219; the default copyright
             # fits on one line.
