@@ -19,8 +19,8 @@ class FakeDesktopShell final : public DesktopShell {
   std::string icon = "/icons/app.png";
 
   std::optional<Rect> windowFrame;
-  bool windowShown = false;
   int presents = 0;
+  int hides = 0;
   std::vector<ApplicationMenu> menus;
   std::vector<AboutPanelContent> panels;
   int quits = 0;
@@ -28,11 +28,8 @@ class FakeDesktopShell final : public DesktopShell {
   bool hasMainWindow() const override { return window; }
   std::optional<Rect> visibleScreenArea() const override { return screen; }
   void setMainWindowFrame(const Rect& frame) override { windowFrame = frame; }
-  void presentMainWindow() override {
-    windowShown = true;
-    ++presents;
-  }
-  void hideMainWindow() override { windowShown = false; }
+  void presentMainWindow() override { ++presents; }
+  void hideMainWindow() override { ++hides; }
   void installMenu(const ApplicationMenu& menu) override { menus.push_back(menu); }
   void showAboutPanel(const AboutPanelContent& content) override { panels.push_back(content); }
   void quit() override { ++quits; }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/app_texts.h"
-#include "fakes/fake_desktop_shell.h"
 #include "engine/standard_codec.h"
+#include "fakes/fake_desktop_shell.h"
 #include "fakes/fake_messenger.h"
 #include "logging/logger.h"
 #include "support/test_support.h"
@@ -105,16 +105,6 @@ TEST_F(AppDelegateTest, CallFlutterNeedsAWindowAndAnEngine) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->code, "NOPE");
   EXPECT_EQ(completions, 0);
-}
-
-TEST_F(AppDelegateTest, CloseHidesAndActivationBringsTheWindowBack) {
-  shell.windowShown = true;
-  EXPECT_FALSE(delegate.windowShouldClose());
-  EXPECT_FALSE(shell.windowShown);
-  EXPECT_EQ(shell.quits, 0);
-  delegate.applicationDidBecomeActive();
-  EXPECT_TRUE(shell.windowShown);
-  EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 }
 
 TEST_F(AppDelegateTest, SimulateShutdownLogsAndQuits) {
