@@ -178,7 +178,9 @@ class WindowPlacementTest(unittest.TestCase):
     def test_centred_on_a_full_hd_screen(self):
         with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
             self.assertEqual(x.visible_geometry(host.window), (410, 190, 1100, 700))
-            time.sleep(0.5)  # one frame drawn
+            probe = os.path.join(host.dir, "drawn")
+            self.assertTrue(wait_for(lambda: gray_pixels(x, (410, 500, 1, 1), probe)[0] > 0, 20),
+                            "the window was never drawn")
             self.assert_painted_exactly(x, host, (410, 190, 1100, 700))
 
     def test_smaller_screen_keeps_the_size_and_the_formula(self):
@@ -190,15 +192,18 @@ class WindowLifecycleTest(unittest.TestCase):
     def test_close_hides_and_a_second_launch_brings_it_back_focused(self):
         with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
             left, top, width, _ = x.visible_geometry(host.window)
-            # The header bar's close button sits at its right end.
-            x.run("xdotool", "mousemove", str(left + width - 20), str(top + 22), "click", "1")
-            self.assertTrue(wait_for(lambda: not x.is_viewable(host.window), 20), "the window did not hide")
-            time.sleep(0.5)
-            self.assertIsNone(host.process.poll(), "closing the window ended the process")
+            # The header bar's close button sits at its right end. A click that
+            # comes before GTK is ready for it is tried again; once the window
+            # is gone a click lands on the bare root.
+            def click_close():
+                x.run("xdotool", "mousemove", str(left + width - 20), str(top + 22), "click", "1")
+                return wait_for(lambda: not x.is_viewable(host.window), 3)
+            self.assertTrue(wait_for(click_close, 30, interval=0), "the window did not hide")
 
             second = subprocess.run([HOST], env=host.env, capture_output=True, timeout=60)
             self.assertEqual(second.returncode, 0, second.stderr.decode())
             self.assertTrue(wait_for(lambda: x.is_viewable(host.window), 20), "the window did not come back")
+            self.assertIsNone(host.process.poll(), "closing the window ended the process")
             self.assertTrue(wait_for(lambda: x.focused_window() == host.window, 20),
                             "the window is not the focused one")
             self.assertEqual(x.visible_geometry(host.window), (410, 190, 1100, 700))
@@ -231,7 +236,9 @@ class WindowLifecycleTest(unittest.TestCase):
                     seen.append(listener.next(20))
                 self.assertEqual(seen[-1], {"channel": "native_application_factory", "method": "menuOnExit",
                                             "arguments": None})
-                time.sleep(0.5)
+                # Still running and serving after Exit: the next action gets through.
+                host.action("checkUpdate")
+                self.assertEqual(listener.next(20)["method"], "menuOnUpdate")
                 self.assertIsNone(host.process.poll(), "Exit ended the process by itself")
             finally:
                 listener.close()
@@ -309,16 +316,19 @@ class AboutPanelTest(unittest.TestCase):
         return wid
 
     def read_panel(self, x, host, wid, name):
-        # Let GTK draw it before the picture is taken.
-        time.sleep(1.0)
+        """The panel's pixels once GTK has drawn it: two equal captures in a row
+        with text in the copyright's frame."""
         rect = x.geometry(wid)
         self.assertEqual(rect[2:], (420, 240))
-        x.screenshot(os.path.join(host.dir, name + ".png"), rect)
         raw = os.path.join(host.dir, name + ".gray")
-        x.run("import", "-window", "root", "-crop", "420x240+%d+%d" % rect[:2], "+repage", "-depth", "8",
-              "gray:" + raw)
-        with open(raw, "rb") as f:
-            return rect, f.read()
+        captures = [b""]
+
+        def settled():
+            captures.append(gray_pixels(x, rect, raw))
+            return captures[-1] == captures[-2] and text_bands(captures[-1], 420, range(170, 240))
+        self.assertTrue(wait_for(settled, 20, interval=0.2), "the About panel was never drawn")
+        x.screenshot(os.path.join(host.dir, name + ".png"), rect)
+        return rect, captures[-1]
 
     def test_panel_shows_name_version_and_two_copyright_lines_and_follows_init(self):
         with Xvfb(1920, 1080) as x, WindowedHost(x) as host:
@@ -353,6 +363,11 @@ class AboutPanelTest(unittest.TestCase):
             self.assertEqual(len(copyright_bands), 2, copyright_bands)
             self.assertGreaterEqual(copyright_bands[0][0], 180)
             self.assertLess(copyright_bands[1][1], 220)
+
+            # With panels open, the application's main window is still the one
+            # that comes to the front, not the newest panel.
+            host.action("showMainWindow")
+            self.assertTrue(wait_for(lambda: x.focused_window() == host.window, 20))
 
             labels = host.menubar_labels()
             self.assertIn("Quillon", labels)
