@@ -59,6 +59,7 @@ struct EngineLink::Impl {
   dev_t socketDevice = 0;
   ino_t socketInode = 0;
   GSource* listenWatch = nullptr;
+  GSource* retryWatch = nullptr;  // pending re-arm of listenWatch after a failed accept
   GSource* readWatch = nullptr;
   link::FrameReader reader;
   std::function<void(bool)> connectionHandler;
@@ -115,6 +116,7 @@ bool EngineLink::Impl::start() {
 void EngineLink::Impl::stop() {
   closeConnection(nullptr);
   dropSource(listenWatch);
+  dropSource(retryWatch);
   if (listenFd >= 0) {
     close(listenFd);
     listenFd = -1;
@@ -134,9 +136,23 @@ gboolean EngineLink::Impl::onAcceptable(gint, GIOCondition, gpointer data) {
 void EngineLink::Impl::accept() {
   const int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      Logger::shared().warning(kTag, "accepting an engine failed: %s", std::strerror(errno));
-    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+    Logger::shared().warning(kTag, "accepting an engine failed: %s; retrying in a second", std::strerror(errno));
+    // Out of descriptors the listening socket stays readable; pause rather than spin.
+    dropSource(listenWatch);
+    GSource* retry = g_timeout_source_new_seconds(1);
+    g_source_set_callback(
+        retry,
+        [](gpointer data) -> gboolean {
+          auto* self = static_cast<Impl*>(data);
+          g_source_unref(self->retryWatch);  // our reference; the context keeps its own until we return
+          self->retryWatch = nullptr;
+          if (self->listenFd >= 0) self->listenWatch = watchFd(self->listenFd, self->context, &onAcceptable, self);
+          return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+    g_source_attach(retry, context);
+    retryWatch = retry;
     return;
   }
   // An engine that just left may have its end of stream still unread, as the

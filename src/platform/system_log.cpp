@@ -1,6 +1,9 @@
 #include "platform/system_log.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
+
+#include <cstdio>
 
 #include <cstdarg>
 #include <mutex>
@@ -22,6 +25,17 @@ SystemLogWriter& writerSlot() {
 
 }  // namespace
 
+void writeToSystemLog(const std::string& line) {
+  syslog(LOG_NOTICE, "%s", line.c_str());
+  // Without a syslog daemon the line would vanish; standard error keeps it visible.
+  struct stat st {};
+  if (stat("/dev/log", &st) != 0 || !S_ISSOCK(st.st_mode)) {
+    const bool endsWithNewline = !line.empty() && line.back() == '\n';
+    std::fprintf(stderr, endsWithNewline ? "%s" : "%s\n", line.c_str());
+    std::fflush(stderr);
+  }
+}
+
 void setSystemLogWriter(SystemLogWriter writer) {
   std::lock_guard lock(writerMutex());
   writerSlot() = std::move(writer);
@@ -36,7 +50,7 @@ void systemLog(const char* format, ...) {
   if (writerSlot()) {
     writerSlot()(line);
   } else {
-    syslog(LOG_NOTICE, "%s", line.c_str());
+    writeToSystemLog(line);
   }
 }
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "recording/pcm16.h"
-#include "recording/system_log.h"
+#include "platform/system_log.h"
 
 namespace quillon {
 
@@ -30,7 +30,7 @@ bool SbcUtil::openWithPath(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, std::max<size_t>(slash, 1));
   if (access(folder.c_str(), W_OK) != 0) {
-    SystemLog::write("[SbcUtil] Cannot write to path: %s", path.c_str());
+    systemLog("[SbcUtil] Cannot write to path: %s", path.c_str());
     return false;
   }
   if (_file.is_open()) _file.close();
@@ -38,7 +38,7 @@ bool SbcUtil::openWithPath(const std::string& path) {
   _file.open(path, std::ios::binary | std::ios::out | std::ios::trunc);
   _opened = _file.is_open();
   if (!_opened) {
-    SystemLog::write("[SbcUtil] Failed to open file: %s", path.c_str());
+    systemLog("[SbcUtil] Failed to open file: %s", path.c_str());
     return false;
   }
   return true;

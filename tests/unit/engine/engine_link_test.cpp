@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 
 #include "engine/link_frame.h"
@@ -322,16 +321,6 @@ TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
   EngineLink notASocket(plainFile);
   EXPECT_FALSE(notASocket.start());
   EXPECT_EQ(stat(plainFile.c_str(), &st), 0);
-}
-
-TEST(EngineLink, DefaultSocketPathFollowsTheRuntimeFolder) {
-  const char* saved = std::getenv("XDG_RUNTIME_DIR");
-  const std::string savedValue = saved ? saved : "";
-  setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-  EXPECT_EQ(EngineLink::defaultSocketPath(), "/run/user/4242/quillon/engine.sock");
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(EngineLink::defaultSocketPath(), "/tmp/quillon-" + std::to_string(getuid()) + "/engine.sock");
-  if (saved) setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
 }
 
 }  // namespace

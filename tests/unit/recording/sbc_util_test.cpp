@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "audio_test_helpers.h"
-#include "recording/system_log.h"
+#include "platform/system_log.h"
 
 namespace quillon {
 namespace {
@@ -44,7 +44,7 @@ TEST(SbcUtil, ValuesBeyondFullScaleAreClamped) {
 
 TEST(SbcUtil, RefusesUnusablePathsAndWritesNothingBeforeOpening) {
   std::vector<std::string> lines;
-  SystemLog::setSink([&](const std::string& line) { lines.push_back(line); });
+  setSystemLogWriter([&](const std::string& line) { lines.push_back(line); });
   test::TempDir dir;
   SbcUtil sbc;
   sbc.writeSamples(test::sine(440, 16000, 256, 0.5));
@@ -52,7 +52,7 @@ TEST(SbcUtil, RefusesUnusablePathsAndWritesNothingBeforeOpening) {
   const std::string missing = dir.str() + "/no/such/folder/x.sbc";
   EXPECT_FALSE(sbc.openWithPath(missing));
   EXPECT_FALSE(sbc.opened());
-  SystemLog::setSink(nullptr);
+  setSystemLogWriter(nullptr);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "[SbcUtil] Cannot write to path: " + missing);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));

@@ -7,7 +7,7 @@
 
 #include "audio_test_helpers.h"
 #include "recording/audio_util.h"
-#include "recording/system_log.h"
+#include "platform/system_log.h"
 
 namespace quillon {
 namespace {
@@ -144,7 +144,7 @@ TEST(WavUtil, StopsAppendingBeforeTheSizeFieldsOverflow) {
 
 TEST(AudioUtil, DurationOfWrittenMissingAndOtherFiles) {
   std::vector<std::string> lines;
-  SystemLog::setSink([&](const std::string& line) { lines.push_back(line); });
+  setSystemLogWriter([&](const std::string& line) { lines.push_back(line); });
   test::TempDir dir;
   const std::string wavPath = dir.str() + "/rec.wav";
   {
@@ -165,7 +165,7 @@ TEST(AudioUtil, DurationOfWrittenMissingAndOtherFiles) {
   std::fputs("not audio at all", f);
   std::fclose(f);
   EXPECT_EQ(AudioUtil::getWavDuration(text), -1);
-  SystemLog::setSink(nullptr);
+  setSystemLogWriter(nullptr);
 
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "[AudioUtil] Duration for " + wavPath + ": 2999 ms");
