@@ -16,6 +16,8 @@
 #include "logging/logger.h"
 #include "platform/linux/glib_main_thread.h"
 #include "platform/linux/logind_inhibitor.h"
+#include "platform/pulse/pulse_audio_hardware.h"
+#include "platform/pulse/pulse_context.h"
 
 namespace quillon {
 
@@ -25,6 +27,12 @@ struct HostOptions {
   std::string engineSocket;
   bool headless = false;
 };
+
+// Audio set-up shared by every shell: one PulseAudio connection for all the
+// device and capture code, made once before any channel can record.
+void prepareRecordingAudio() {
+  AudioHardwareProvider::install(std::make_shared<PulseAudioHardware>(PulseContext::create()));
+}
 
 int runHeadless(const HostOptions& options) {
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
@@ -82,6 +90,7 @@ int hostMain(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  prepareRecordingAudio();
 
   if (!options.headless) {
     std::fprintf(stderr, "quillon-host: this build has no window yet; run with --headless\n");
