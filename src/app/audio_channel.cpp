@@ -47,7 +47,11 @@ void handleInit(MainFlutterWindow& window, const std::shared_ptr<MethodChannel>&
   window.nativeAudioFactory =
       environment.makeNativeAudioFactory
           ? environment.makeNativeAudioFactory(*blackHolePath, *reserveStageAudio)
-          : std::make_shared<NativeAudioFactory>(*blackHolePath, *reserveStageAudio);
+          : std::make_shared<NativeAudioFactory>(
+                *blackHolePath, *reserveStageAudio,
+                // The window's environment outlives the window and so every capture.
+                NativeAudioFactory::productionDependencies(
+                    std::shared_ptr<MainThread>(std::shared_ptr<void>(), &environment.mainThread)));
   window.nativeAudioFactory->setPcmCallback(forwardToEngine(environment.mainThread, channel, "onPcmData"));
   window.nativeAudioFactory->setOpusCallback(forwardToEngine(environment.mainThread, channel, "onOpusData"));
   result.success(true);

@@ -12,6 +12,7 @@
 #include "app/headless_application.h"
 #include "app/main_flutter_window.h"
 #include "app/plugin_registry.h"
+#include "capture/speaker_capture.h"
 #include "engine/engine_link.h"
 #include "logging/logger.h"
 #include "platform/linux/glib_main_thread.h"
@@ -29,9 +30,14 @@ struct HostOptions {
 };
 
 // Audio set-up shared by every shell: one PulseAudio connection for all the
-// device and capture code, made once before any channel can record.
+// device and capture code, made once before any channel can record. A host
+// that died mid-recording left the system output on the loopback device, so
+// nothing would be heard; that is mended before anything else runs.
 void prepareRecordingAudio() {
   AudioHardwareProvider::install(std::make_shared<PulseAudioHardware>(PulseContext::create()));
+  if (SpeakerCapture::restoreOutputLeftOnLoopback()) {
+    std::fprintf(stderr, "quillon-host: system output put back from the loopback device\n");
+  }
 }
 
 int runHeadless(const HostOptions& options) {

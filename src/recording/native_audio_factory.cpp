@@ -21,8 +21,8 @@ std::optional<std::string> folderOrNone(const std::string& folder) {
 
 }  // namespace
 
-NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies() {
-  return {productionCaptureMakers(), [] { return BlackHoleUtil::isBlackHoleInstalled(); },
+NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies(std::shared_ptr<MainThread> mainThread) {
+  return {productionCaptureMakers(std::move(mainThread)), [] { return BlackHoleUtil::isBlackHoleInstalled(); },
           [](const std::string& path) { return BlackHoleUtil::checkAndInstallDriver(path); }};
 }
 

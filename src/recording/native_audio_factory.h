@@ -27,8 +27,8 @@ class NativeAudioFactory {
     std::function<bool()> isBlackHoleInstalled;
     std::function<int(const std::string& blackHolePath)> checkAndInstallDriver;
   };
-  // The real captures and the real driver installer.
-  static Dependencies productionDependencies();
+  // The real captures and the real driver installer; see productionCaptureMakers.
+  static Dependencies productionDependencies(std::shared_ptr<MainThread> mainThread = nullptr);
 
   NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio);
   NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio, Dependencies dependencies);

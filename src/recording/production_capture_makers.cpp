@@ -1,10 +1,17 @@
 #include "recording/production_capture_makers.h"
 
+#include "capture/mic_capture.h"
+#include "capture/speaker_capture.h"
+
 namespace quillon {
 
-// The microphone and system-audio captures are not part of this build yet:
-// until they are, no maker is set and every start answers false with its
-// log line, instead of recording silence.
-CaptureMakers productionCaptureMakers() { return {}; }
+CaptureMakers productionCaptureMakers(std::shared_ptr<MainThread> mainThread) {
+  return {[] { return std::make_shared<MicCapture>(); },
+          [mainThread](const std::string& blackHoleDriverPath) {
+            SpeakerCapture::Options options;
+            options.mainThread = mainThread;
+            return SpeakerCapture::create(blackHoleDriverPath, options);
+          }};
+}
 
 }  // namespace quillon
