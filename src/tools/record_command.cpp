@@ -94,6 +94,12 @@ void showProgress(const Progress& progress, double elapsed, bool terminal) {
 }
 
 int runRecord(const EngineCliOptions& options, RecordOptions record) {
+  EngineLinkClient client;
+  std::string error;
+  if (!client.connect(options.socketPath, &error)) {
+    std::fprintf(stderr, "quillon-engine: %s\n", error.c_str());
+    return kExitNoHost;
+  }
   if (record.dir.empty()) record.dir = defaultFolder();
   std::error_code ec;
   std::filesystem::create_directories(record.dir, ec);
@@ -101,12 +107,13 @@ int runRecord(const EngineCliOptions& options, RecordOptions record) {
   const std::string wavPath = folder + "/recording.wav";
   const std::string opusPath = folder + "/recording.opus";
 
-  EngineLinkClient client;
-  std::string error;
-  if (!client.connect(options.socketPath, &error)) {
-    std::fprintf(stderr, "quillon-engine: %s\n", error.c_str());
-    return kExitNoHost;
-  }
+  // From here on Ctrl-C ends the recording with "stopRecorder" rather than
+  // leaving the host recording with the system output switched.
+  interrupted.store(false);
+  struct RestoreInterrupt {
+    void (*previous)(int) = std::signal(SIGINT, onInterrupt);
+    ~RestoreInterrupt() { std::signal(SIGINT, previous); }
+  } restoreInterrupt;
   if (!callOrReport(client, options, "init",
                     argumentMap({{"blackHolePath", record.driverPath}, {"reserveStageAudio", record.stage}}))) {
     return kExitErrorReply;
@@ -120,8 +127,6 @@ int runRecord(const EngineCliOptions& options, RecordOptions record) {
   const bool running = started->asBool() && *started->asBool();
   if (!running) std::fprintf(stderr, "quillon-engine: the recording did not fully start (see the host's log)\n");
 
-  interrupted.store(false);
-  auto previous = std::signal(SIGINT, onInterrupt);
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   Progress progress;
   using Clock = std::chrono::steady_clock;
@@ -144,7 +149,6 @@ int runRecord(const EngineCliOptions& options, RecordOptions record) {
       break;
     }
   }
-  std::signal(SIGINT, previous);
   if (terminal) std::printf("\n");
   if (connectionLost) {
     std::fprintf(stderr, "quillon-engine: %s\n", error.c_str());
