@@ -1,5 +1,7 @@
 #include "fakes/failing_streams_hardware.h"
 
+#include <cstring>
+
 namespace quillon::test {
 
 std::unique_ptr<AudioStream> FailingStreamsHardware::openInputStream(AudioDeviceId d,
@@ -21,6 +23,7 @@ std::unique_ptr<AudioStream> FailingStreamsHardware::openOutputStream(AudioDevic
     status = AudioStatus::noSuchDevice;
     return nullptr;
   }
+  if (stallOutputStreams) pull = [](uint8_t* out, size_t bytes) { std::memset(out, 0, bytes); };
   return real_->openOutputStream(d, format, maxPullBytes, std::move(pull), status);
 }
 

@@ -16,6 +16,8 @@ class FailingStreamsHardware final : public AudioHardware {
 
   std::atomic<bool> failInputStreams{false};
   std::atomic<bool> failOutputStreams{false};
+  // Output streams play silence and never ask their source for data.
+  std::atomic<bool> stallOutputStreams{false};
 
   AudioStatus devices(std::vector<AudioDeviceId>& out) override { return real_->devices(out); }
   AudioStatus deviceName(AudioDeviceId d, std::string& out) override { return real_->deviceName(d, out); }

@@ -127,6 +127,23 @@ class SpeakerCaptureTest : public ::testing::Test {
     return SpeakerCapture::create("/opt/quillon/VerdalisRecorder.pa", {.mainThread = nullptr, .stateFolder = state.str()});
   }
   std::optional<OutputDeviceStateFile::Entry> stateEntry() { return OutputDeviceStateFile(state.str()).read(); }
+  // Runs pactl against the private server; its standard output.
+  std::string pactl(const std::string& args) {
+    const std::string command = "PULSE_SERVER=" + daemon.server() + " pactl " + args + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (fgets(buffer, sizeof buffer, p)) out += buffer;
+      pclose(p);
+    }
+    return out;
+  }
+  AudioDeviceId addSink(const std::string& name, std::string* module = nullptr) {
+    const std::string index = pactl("load-module module-null-sink sink_name=" + name);
+    if (module) *module = index.substr(0, index.find('\n'));
+    test::waitFor([&] { return idOf(name) != kNoAudioDevice; });
+    return idOf(name);
+  }
 
   test::CapturedLog log;
   test::PulseDaemon daemon;
@@ -219,11 +236,8 @@ TEST_F(SpeakerCaptureTest, AStartFailingAfterTheSwitchLeavesTheUserWithSound) {
 }
 
 TEST_F(SpeakerCaptureTest, AnOutputLeftOnTheLoopbackDeviceIsPutBack) {
-  const std::string load = "PULSE_SERVER=" + daemon.server() +
-                           " pactl load-module module-null-sink sink_name=Headphones >/dev/null 2>&1";
-  ASSERT_EQ(std::system(load.c_str()), 0);
-  ASSERT_TRUE(test::waitFor([&] { return idOf("Headphones") != kNoAudioDevice; }));
-  const AudioDeviceId headphones = idOf("Headphones");
+  const AudioDeviceId headphones = addSink("Headphones");
+  ASSERT_NE(headphones, kNoAudioDevice);
 
   // A crash left the output on the loopback device; the state file names the
   // user's device, which is not the first one.
@@ -260,6 +274,40 @@ TEST_F(SpeakerCaptureTest, AnOutputLeftOnTheLoopbackDeviceIsPutBack) {
   capture.reset();
   EXPECT_EQ(defaultOutput(), headphones);
   EXPECT_FALSE(stateEntry());
+}
+
+TEST_F(SpeakerCaptureTest, AHeadsetUnpluggedDuringTheCaptureLeavesTheOutputOnAnotherDevice) {
+  std::string module;
+  const AudioDeviceId headset = addSink("Headset", &module);
+  ASSERT_NE(headset, kNoAudioDevice);
+  ASSERT_EQ(hardware->setDefaultOutputDevice(headset), AudioStatus::ok);
+  auto capture = makeCapture();
+  ASSERT_TRUE(capture->startCapture(false, std::nullopt));
+  pactl("unload-module " + module);
+  ASSERT_TRUE(test::waitFor([&] { return idOf("Headset") == kNoAudioDevice; }));
+  capture->stopCapture();
+  EXPECT_EQ(defaultOutput(), speakers);
+  EXPECT_FALSE(stateEntry());
+  EXPECT_NE(log.text().find("Original output device is gone; system output set to Speakers"), std::string::npos);
+}
+
+TEST_F(SpeakerCaptureTest, AStalledPassThroughNeverCostsTheRecordingItsAudio) {
+  hardware->stallOutputStreams = true;
+  auto capture = makeCapture();
+  test::SampleCollector collected;
+  capture->setAudioCallback(collected.callback());
+  ASSERT_TRUE(capture->startCapture(true, stage.str()));
+  // The FIFO fills up after three seconds of audio; the recording goes on.
+  const std::string warning = "[speaker_capture] [WARNING] Speaker buffer too large (";
+  ASSERT_TRUE(test::waitFor([&] { return log.text().find(warning) != std::string::npos; }));
+  const size_t atOverflow = collected.count();
+  EXPECT_GE(atOverflow, 40000u);
+  EXPECT_TRUE(test::waitFor([&] { return collected.count() >= atOverflow + 16000; }));
+  capture->stopCapture();
+  const std::string text = log.text();
+  EXPECT_EQ(text.find(warning), text.rfind(warning)) << "one warning per overflow run";
+  const auto original = test::readWavHeader(stage.str() + "/speaker_original.wav");
+  EXPECT_NEAR(static_cast<double>(collected.count()), original.dataLength / 4 * 16000.0 / 44100.0, 2.0);
 }
 
 }  // namespace
