@@ -306,8 +306,18 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   _running = false;
   _paused = false;
   if (stopping) Logger::shared().infoWithTag(kTag, "Capture stopped");
-  const bool restored = AudioDeviceUtil::setOutputDevice(_originalOutputDeviceId);
+  bool restored = AudioDeviceUtil::setOutputDevice(_originalOutputDeviceId);
   Logger::shared().infoWithTag(kTag, "Restored original output device.");
+  if (!restored) {
+    // The user's device went away during the capture (a headset unplugged):
+    // any real output beats leaving the system playing into the loopback.
+    const AudioDeviceId fallback = firstOtherOutputDevice(*hardware_, _blackHoleDeviceId);
+    restored = fallback != kNoAudioDevice && AudioDeviceUtil::setOutputDevice(fallback);
+    if (restored) {
+      Logger::shared().info(kTag, "Original output device is gone; system output set to %s",
+                            nameOf(*hardware_, fallback).c_str());
+    }
+  }
   // Kept when the switch back failed: the start-up repair tries again.
   if (restored) stateFile_.remove();
   if (_holdsOutput) {
