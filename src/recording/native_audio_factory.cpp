@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "capture/black_hole_util.h"
+#include "capture/capture_makers.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -22,7 +23,7 @@ std::optional<std::string> folderOrNone(const std::string& folder) {
 }  // namespace
 
 NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies(std::shared_ptr<MainThread> mainThread) {
-  return {productionCaptureMakers(std::move(mainThread)), [] { return BlackHoleUtil::isBlackHoleInstalled(); },
+  return {realCaptureMakers(std::move(mainThread)), [] { return BlackHoleUtil::isBlackHoleInstalled(); },
           [](const std::string& path) { return BlackHoleUtil::checkAndInstallDriver(path); }};
 }
 

@@ -9,7 +9,7 @@
 #include "recording/audio_factory.h"
 #include "recording/byte_buffer.h"
 #include "recording/close_summary.h"
-#include "recording/production_capture_makers.h"
+#include "platform/main_thread.h"
 #include "recording/recording_capture.h"
 
 namespace quillon {
@@ -27,7 +27,8 @@ class NativeAudioFactory {
     std::function<bool()> isBlackHoleInstalled;
     std::function<int(const std::string& blackHolePath)> checkAndInstallDriver;
   };
-  // The real captures and the real driver installer; see productionCaptureMakers.
+  // The real captures and the real driver installer; output-device changes
+  // during a recording are handled on `mainThread` (null: not followed).
   static Dependencies productionDependencies(std::shared_ptr<MainThread> mainThread = nullptr);
 
   NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio);
