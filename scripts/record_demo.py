@@ -68,10 +68,13 @@ def play_tone_on_default_output(env, frequency, seconds, amplitude, stop):
                 break
             player.stdin.write(pcm[offset:offset + step])
             player.stdin.flush()
-    except BrokenPipeError:
-        pass
+    except OSError:
+        pass  # the recording ended and the server went away
     finally:
-        player.stdin.close()
+        try:
+            player.stdin.close()
+        except OSError:
+            pass
         player.terminate()
         player.wait()
 
@@ -139,7 +142,10 @@ def main():
               "(440 Hz into its microphone, 1000 Hz through its speakers)." % args.seconds)
         with PulseServer() as pulse:
             def feed(seconds):
-                pulse.feed_microphone(sine_pcm(440, pulse.mic_rate, seconds, 0.5))
+                try:
+                    pulse.feed_microphone(sine_pcm(440, pulse.mic_rate, seconds, 0.5))
+                except OSError:
+                    pass  # the server went away at the end
             code = record(pulse.env(), args.seconds, folder, feed)
     report_levels(folder)
     print("The files are in " + folder)
