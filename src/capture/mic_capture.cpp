@@ -1,6 +1,8 @@
 #include "capture/mic_capture.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "capture/device_util.h"
 #include "capture/stage_audio.h"
@@ -90,24 +92,37 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
     converter_ = std::move(converter);
   }
 
+  // The stage files exist before the first period arrives, so they hold
+  // every sample the callback gets; a stream that fails takes them away again.
+  if (_reserveStageAudio) {
+    std::lock_guard lock(callbackMutex_);
+    _wavOriginalUtil = openStageFile(_recorderPath, "mic_original.wav", rate, channels);
+    _wavUtil = openStageFile(_recorderPath, "mic.wav", Mono16kConverter::kTargetRate, 1);
+  }
   AudioStatus status = AudioStatus::ok;
   _audioQueue = hardware_->openInputStream(
       _inputDevice, _audioFormat, kPeriodBytes,
       [this](const uint8_t* data, size_t bytes) { handleInputBuffer(data, bytes); }, status);
   if (!_audioQueue) {
     Logger::shared().warning(kTag, "AudioQueueNewInput failed with status: %d", statusCode(status));
+    discardStageFiles();
     return false;
-  }
-
-  if (_reserveStageAudio) {
-    std::lock_guard lock(callbackMutex_);
-    _wavOriginalUtil = openStageFile(_recorderPath, "mic_original.wav", rate, channels);
-    _wavUtil = openStageFile(_recorderPath, "mic.wav", Mono16kConverter::kTargetRate, 1);
   }
   _paused = false;
   _running = true;
   Logger::shared().infoWithTag(kTag, "Audio queue started successfully");
   return true;
+}
+
+void MicCapture::discardStageFiles() {
+  std::lock_guard lock(callbackMutex_);
+  if (!_wavOriginalUtil && !_wavUtil) return;
+  _wavOriginalUtil.reset();
+  _wavUtil.reset();
+  for (const char* name : {"mic_original.wav", "mic.wav"}) {
+    std::error_code error;
+    std::filesystem::remove(std::filesystem::path(*_recorderPath) / name, error);
+  }
 }
 
 void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes) {

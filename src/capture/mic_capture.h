@@ -53,6 +53,9 @@ class MicCapture final : public RecordingCapture {
   void handleInputBuffer(const uint8_t* data, size_t bytes);
 
  private:
+  // Closes and deletes the stage files of a start that failed.
+  void discardStageFiles();
+
   std::shared_ptr<AudioHardware> hardware_;
   std::shared_ptr<MicrophonePermission> permission_;
 

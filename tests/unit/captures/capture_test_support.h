@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -57,13 +58,17 @@ class SampleCollector {
   std::vector<float> samples_;
 };
 
-// Frequency from upward zero crossings over [from, from + count).
+// Frequency from the median spacing of upward zero crossings over
+// [from, from + count): a gap from a late scheduler does not move it.
 inline double toneFrequency(const std::vector<float>& s, size_t from, size_t count, double rate) {
-  int rising = 0;
+  std::vector<double> crossings, spacing;
   for (size_t i = from + 1; i < from + count && i < s.size(); ++i) {
-    if (s[i - 1] < 0.0f && s[i] >= 0.0f) ++rising;
+    if (s[i - 1] < 0.0f && s[i] >= 0.0f) crossings.push_back(i - 1 + s[i - 1] / (s[i - 1] - s[i]));
   }
-  return rising / (static_cast<double>(count) / rate);
+  for (size_t i = 1; i < crossings.size(); ++i) spacing.push_back(crossings[i] - crossings[i - 1]);
+  if (spacing.size() < 3) return 0.0;
+  std::nth_element(spacing.begin(), spacing.begin() + spacing.size() / 2, spacing.end());
+  return rate / spacing[spacing.size() / 2];
 }
 
 inline float peakOf(const std::vector<float>& s, size_t from, size_t count) {
