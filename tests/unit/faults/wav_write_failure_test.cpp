@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "recording/wav_util.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace quillon {
 namespace {
