@@ -52,6 +52,8 @@ class LimitedHost(Host):
             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
         if not wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None):
             raise RuntimeError("quillon-host did not create its socket")
+        if self.process.poll() is not None:
+            raise RuntimeError("quillon-host exited (%d): %s" % (self.process.returncode, self.stderr()))
         return self
 
 
