@@ -1,5 +1,5 @@
-// A WAV file that cannot grow any further (a full disk, simulated with a
-// file-size limit on this process) must stay valid and be reported honestly.
+// A WAV or Opus frame file that cannot grow any further (a full disk, simulated with a
+// file-size limit on this process) must stay valid, the WAV's summary honest.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "recording/opus_util.h"
 #include "recording/wav_util.h"
 #include "support/test_support.h"
 
@@ -70,6 +71,30 @@ TEST(WavWriteFailure, FileCutBackToWhatReachedTheDiskAndCloseSaysSo) {
     int16_t s = 0;
     std::memcpy(&s, bytes.data() + 44 + 2 * i, 2);
     ASSERT_EQ(s, int16_t(i)) << "sample " << i;
+  }
+}
+
+TEST(OpusWriteFailure, FrameFileKeepsWholeRecordsOnly) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/full.opus";
+  OpusUtil opus;
+  ASSERT_TRUE(opus.openWithPath(path));
+  std::vector<uint8_t> packet(99);
+  {
+    FileSizeLimit limit(10000);  // 99 records of 101 bytes fit, the 100th is cut
+    for (int i = 0; i < 150; ++i) {
+      packet[0] = uint8_t(i);
+      opus.writeFrame(OpusUtil::framePacket(packet));
+    }
+  }
+  opus.writeFrame(OpusUtil::framePacket(packet));  // after the failure: dropped
+  opus.close();
+  const std::string bytes = test::readFile(path);
+  ASSERT_EQ(bytes.size(), 99u * 101u);
+  for (size_t i = 0; i < 99; ++i) {
+    ASSERT_EQ(uint8_t(bytes[i * 101]), 0) << "record " << i;
+    ASSERT_EQ(uint8_t(bytes[i * 101 + 1]), 99) << "record " << i;
+    ASSERT_EQ(uint8_t(bytes[i * 101 + 2]), uint8_t(i)) << "record " << i;
   }
 }
 
