@@ -11,8 +11,11 @@ namespace {
 
 gboolean retryRepair(gpointer) {
   std::error_code ec;
-  // Without a state file nothing is pending: no server round trip at all.
-  if (std::filesystem::exists(OutputDeviceStateFile().path(), ec)) {
+  const OutputDeviceStateFile stateFile;
+  // Without a state file nothing is pending: no server round trip at all. A
+  // recording that holds the output (here or in another host) is skipped
+  // quietly, not logged every two seconds.
+  if (std::filesystem::exists(stateFile.path(), ec) && !stateFile.outputHeld()) {
     SpeakerCapture::restoreOutputLeftOnLoopback();
   }
   return G_SOURCE_CONTINUE;
