@@ -19,6 +19,7 @@ import os
 import shutil
 import sys
 import tempfile
+import threading
 import time
 import wave
 
@@ -28,7 +29,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
 from engine_session import EngineSession  # noqa: E402
 from harness import Host  # noqa: E402
 from pulse_server import PulseServer  # noqa: E402
-from test_recording import Sounds  # noqa: E402
+from recording_analysis import sine_pcm  # noqa: E402
+from test_recording import LEVEL_A, TONE_A, Sounds  # noqa: E402
 
 
 def status_kib(pid, key):
@@ -37,6 +39,28 @@ def status_kib(pid, key):
             if line.startswith(key + ":"):
                 return int(line.split()[1])
     return 0
+
+
+def feed_microphone(pulse, seconds, stop):
+    """The microphone tone at real-time pace, from one second made up front (a
+    whole number of cycles), so the feed starts at once and never falls behind."""
+    second = sine_pcm(TONE_A, pulse.mic_rate, 1.0, LEVEL_A)
+    step = len(second) // 50
+    fd = os.open(pulse.mic_fifo, os.O_WRONLY)
+    try:
+        start = time.monotonic()
+        for i in range(int(seconds * 50)):
+            if stop.is_set():
+                break
+            offset = (i % 50) * step
+            os.write(fd, second[offset:offset + step])
+            delay = start + (i + 1) * 0.02 - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+    except OSError:
+        pass
+    finally:
+        os.close(fd)
 
 
 def seconds_in(path):
@@ -52,7 +76,11 @@ def main():
     with PulseServer() as pulse:
         folder = tempfile.mkdtemp(prefix="quillon-soak-")
         logs = os.path.join(folder, "logs")
-        sounds = Sounds(pulse, seconds=args.seconds + 60).start()
+        # Sounds plays tone B through the output; the microphone is fed here.
+        sounds = Sounds(pulse)
+        stop = threading.Event()
+        mic = threading.Thread(target=feed_microphone, args=(pulse, args.seconds + 60, stop), daemon=True)
+        mic.start()
         try:
             with Host(env=dict(pulse.env(), HOME=folder)) as host:
                 pid = host.process.pid
@@ -86,6 +114,7 @@ def main():
                     with open(os.path.join(logs, name), errors="replace") as f:
                         log_text += f.read()
         finally:
+            stop.set()
             sounds.stop()
 
     problems = [line for line in log_text.splitlines() if "[WARNING]" in line or "[ERROR]" in line]
