@@ -5,7 +5,11 @@
 // encodes the resulting 16 kHz signal in 640-sample frames, which is the floor
 // the chain is measured against.
 //
-//   bench_pipeline [seconds of audio, default 3600]
+//   bench_pipeline [seconds of audio, default 3600] [--inputs FOLDER]
+//
+// With --inputs the two sources are also written, untimed, as raw files
+// (mic.f32: 48 kHz stereo float; loop.s16: 44.1 kHz stereo 16-bit), so that
+// another tool can be timed on the very same audio (scripts/perf_report.sh).
 
 #include <opus.h>
 #include <sys/resource.h>
@@ -109,7 +113,19 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 }  // namespace
 
 int main(int argc, char** argv) {
-  const double audioSeconds = argc > 1 ? std::atof(argv[1]) : 3600.0;
+  double audioSeconds = 3600.0;
+  std::FILE* micInput = nullptr;
+  std::FILE* loopInput = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--inputs") == 0 && i + 1 < argc) {
+      const std::filesystem::path inputs(argv[++i]);
+      std::filesystem::create_directories(inputs);
+      micInput = std::fopen((inputs / "mic.f32").c_str(), "wb");
+      loopInput = std::fopen((inputs / "loop.s16").c_str(), "wb");
+    } else {
+      audioSeconds = std::atof(argv[i]);
+    }
+  }
   const auto dir = std::filesystem::temp_directory_path() / ("quillon-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string wavPath = (dir / "rec.wav").string(), opusPath = (dir / "rec.opus").string();
@@ -137,6 +153,7 @@ int main(int argc, char** argv) {
     if (micTurn) {
       const size_t n = size_t(std::min<uint64_t>(micFrames, micTotal - micDone));
       for (size_t i = 0; i < n; ++i) micBlock[2 * i] = micBlock[2 * i + 1] = near.next();
+      if (micInput) std::fwrite(micBlock.data(), 8, n, micInput);
       const auto start = Clock::now();
       ByteBuffer converted(micConverter->process({reinterpret_cast<const uint8_t*>(micBlock.data()), n * 8}));
       const auto converted_at = Clock::now();
@@ -147,6 +164,7 @@ int main(int argc, char** argv) {
     } else {
       const size_t n = size_t(std::min<uint64_t>(speakerFrames, speakerTotal - speakerDone));
       for (size_t i = 0; i < n; ++i) speakerBlock[2 * i] = speakerBlock[2 * i + 1] = int16_t(far.next() * 32767);
+      if (loopInput) std::fwrite(speakerBlock.data(), 4, n, loopInput);
       const auto start = Clock::now();
       ByteBuffer converted(speakerConverter->process({reinterpret_cast<const uint8_t*>(speakerBlock.data()), n * 4}));
       const auto converted_at = Clock::now();
@@ -156,6 +174,8 @@ int main(int argc, char** argv) {
       speakerDone += n;
     }
   }
+  if (micInput) std::fclose(micInput);
+  if (loopInput) std::fclose(loopInput);
   const auto closeStart = Clock::now();
   const quillon::CloseSummary summary = factory->close();
   chain += Clock::now() - closeStart;

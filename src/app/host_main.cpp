@@ -11,6 +11,7 @@
 
 #include "app/headless_application.h"
 #include "app/main_flutter_window.h"
+#include "app/output_repair_retry.h"
 #include "app/plugin_registry.h"
 #include "app/windowed_host.h"
 #include "capture/speaker_capture.h"
@@ -85,6 +86,9 @@ int runHeadless(const HostOptions& options) {
 int hostMain(int argc, char** argv) {
   // A vanished engine must show up as a write error, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // A full disk or a file-size limit must fail the write (EFBIG), which the
+  // writers report, rather than end the process with the recording in it.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   CLI::App app{"quillon-host: the native host of the recorder's companion app"};
   HostOptions options;
@@ -98,6 +102,7 @@ int hostMain(int argc, char** argv) {
     return app.exit(e);
   }
   prepareRecordingAudio();
+  OutputRepairRetry outputRepair;
 
   if (!options.headless) return runWindowed(options.engineSocket, argv[0]);
   return runHeadless(options);

@@ -1,6 +1,10 @@
 #include "recording/opus_util.h"
 
 #include <opus.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "logging/logger.h"
 
@@ -43,6 +47,7 @@ std::unique_ptr<OpusUtil> OpusUtil::create(int32_t sampleRate, int32_t channels)
 
 bool OpusUtil::openWithPath(const std::string& path) {
   _filePath = path;
+  _wholeRecordBytes = 0;
   if (_opusFile != nullptr) std::fclose(_opusFile);
   _opusFile = std::fopen(path.c_str(), "wb+");
   if (_opusFile == nullptr) {
@@ -75,8 +80,23 @@ std::vector<uint8_t> OpusUtil::encodeFrame(std::span<const uint8_t> pcm) {
 
 void OpusUtil::writeFrame(std::span<const uint8_t> framed) {
   if (_opusFile == nullptr || framed.empty()) return;
-  std::fwrite(framed.data(), 1, framed.size(), _opusFile);
-  std::fflush(_opusFile);
+  if (std::fwrite(framed.data(), 1, framed.size(), _opusFile) == framed.size() && std::fflush(_opusFile) == 0) {
+    _wholeRecordBytes += framed.size();
+    return;
+  }
+  Logger::shared().error(kTag, "Failed to write opus file (%s), later frames are dropped: %s", std::strerror(errno),
+                         _filePath.c_str());
+  // A record cut in half would make every reader reject the file; the stream's
+  // buffer may still reach the disk when it closes, so cut back afterwards.
+  const int fd = ::dup(::fileno(_opusFile));
+  std::fclose(_opusFile);
+  _opusFile = nullptr;
+  if (fd >= 0) {
+    if (::ftruncate(fd, static_cast<off_t>(_wholeRecordBytes)) != 0) {
+      Logger::shared().error(kTag, "Failed to cut opus file back: %s", std::strerror(errno));
+    }
+    ::close(fd);
+  }
 }
 
 void OpusUtil::close() {

@@ -39,7 +39,9 @@ class OpusUtil {
   // One framed packet for exactly frameSize() x 2 bytes of PCM; empty when the
   // frame has the wrong size, there is no encoder or encoding fails (logged).
   std::vector<uint8_t> encodeFrame(std::span<const uint8_t> pcm);
-  // Appends the bytes as they are and flushes; nothing without a file.
+  // Appends the bytes as they are and flushes; nothing without a file. When
+  // the write fails (a full disk) the file is cut back to its whole records
+  // and closed, so it stays readable; later frames are dropped.
   void writeFrame(std::span<const uint8_t> framed);
   // Ends the file and the encoder, then starts a fresh encoder without a file.
   void reset();
@@ -64,6 +66,7 @@ class OpusUtil {
   bool _initialized = false;
   std::FILE* _opusFile = nullptr;
   std::string _filePath;
+  uint64_t _wholeRecordBytes = 0;
 };
 
 }  // namespace quillon

@@ -19,6 +19,11 @@ namespace quillon {
 // The size fields are 32-bit; once the samples would no longer fit in them
 // the writer stops appending (one error line) and the file stays valid.
 //
+// A write that fails (a full disk, a file-size limit) also stops appending:
+// the file is cut back to the whole frames that reached it, its header made
+// to describe exactly those, and close() answers success -1 with the
+// duration and size of what the file really holds.
+//
 // Not locked: one writing thread at a time.
 class WavUtil {
  public:
@@ -45,8 +50,12 @@ class WavUtil {
 
  private:
   void writeWavHeader();
-  // Patches both size fields and leaves the position at the end of the data.
-  void updateWavHeader();
+  // Patches both size fields and leaves the position at the end of the data;
+  // false when the stream could not be written.
+  bool updateWavHeader();
+  // After a failed write: closes the stream and makes the file on disk valid.
+  void abandonAfterWriteFailure(int error);
+  CloseSummary summaryOf(int32_t success, uint64_t fileSize) const;
   uint32_t byteRate() const;
 
   std::FILE* _file = nullptr;
@@ -58,6 +67,7 @@ class WavUtil {
   uint32_t _dataLimit;
   uint32_t _bytesSinceHeaderUpdate = 0;
   bool _full = false;
+  bool _writeFailed = false;
 };
 
 }  // namespace quillon

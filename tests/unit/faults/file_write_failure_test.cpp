@@ -1,0 +1,102 @@
+// A WAV or Opus frame file that cannot grow any further (a full disk, simulated with a
+// file-size limit on this process) must stay valid, the WAV's summary honest.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "recording/opus_util.h"
+#include "recording/wav_util.h"
+#include "support/test_support.h"
+
+namespace quillon {
+namespace {
+
+uint32_t u32At(const std::string& bytes, size_t offset) {
+  uint32_t v = 0;
+  std::memcpy(&v, bytes.data() + offset, 4);
+  return v;
+}
+
+// Lowers this process's file-size limit for the lifetime of the object.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    previousSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit lowered = previous_;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousSignal_);
+  }
+
+ private:
+  rlimit previous_{};
+  void (*previousSignal_)(int) = nullptr;
+};
+
+TEST(WavWriteFailure, FileCutBackToWhatReachedTheDiskAndCloseSaysSo) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/full.wav";
+  // Samples counting up, so any sample on disk tells where it came from.
+  std::vector<int16_t> block(640);
+  CloseSummary summary;
+  {
+    FileSizeLimit limit(100001);  // odd: the last frame that fits is cut in half
+    WavUtil wav(path, 16000, 1, 16);
+    int16_t next = 0;
+    for (int i = 0; i < 200; ++i) {  // 256 000 bytes offered
+      for (auto& s : block) s = next++;
+      wav.writeSamples(block.data(), block.size());
+    }
+    summary = wav.close();
+  }
+  const std::string bytes = test::readFile(path);
+  ASSERT_GE(bytes.size(), 44u + 32000u);
+  EXPECT_LE(bytes.size(), 100001u);
+  EXPECT_EQ(bytes.size() % 2, 0u);  // whole frames only
+  const uint32_t data = u32At(bytes, 40);
+  EXPECT_EQ(data, bytes.size() - 44);
+  EXPECT_EQ(u32At(bytes, 4), data + 36);
+  EXPECT_EQ(summary, (CloseSummary{-1, int32_t(data / 32000 * 1000), int32_t(bytes.size())}));
+  for (size_t i = 0; i < data / 2; i += 997) {
+    int16_t s = 0;
+    std::memcpy(&s, bytes.data() + 44 + 2 * i, 2);
+    ASSERT_EQ(s, int16_t(i)) << "sample " << i;
+  }
+}
+
+TEST(OpusWriteFailure, FrameFileKeepsWholeRecordsOnly) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/full.opus";
+  OpusUtil opus;
+  ASSERT_TRUE(opus.openWithPath(path));
+  std::vector<uint8_t> packet(99);
+  {
+    FileSizeLimit limit(10000);  // 99 records of 101 bytes fit, the 100th is cut
+    for (int i = 0; i < 150; ++i) {
+      packet[0] = uint8_t(i);
+      opus.writeFrame(OpusUtil::framePacket(packet));
+    }
+  }
+  opus.writeFrame(OpusUtil::framePacket(packet));  // after the failure: dropped
+  opus.close();
+  const std::string bytes = test::readFile(path);
+  ASSERT_EQ(bytes.size(), 99u * 101u);
+  for (size_t i = 0; i < 99; ++i) {
+    ASSERT_EQ(uint8_t(bytes[i * 101]), 0) << "record " << i;
+    ASSERT_EQ(uint8_t(bytes[i * 101 + 1]), 99) << "record " << i;
+    ASSERT_EQ(uint8_t(bytes[i * 101 + 2]), uint8_t(i)) << "record " << i;
+  }
+}
+
+}  // namespace
+}  // namespace quillon
