@@ -1,0 +1,215 @@
+// Random method calls on the window's four channels, on an in-memory
+// messenger. Every call made with a decodable message must be answered before
+// its handler returns, with a reply the engine can decode; at most one
+// background activity may be held at a time.
+//
+// Nothing here may touch the machine: every argument whose key names a path
+// is redirected into a private temporary folder of plain files (no device
+// nodes, no FIFOs that could block a write), exchange time-outs are kept
+// short, the serial-port registry is a stand-in tree in the same folder, and
+// quitting only counts.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <glib.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_flutter_window.h"
+#include "app/plugin_registry.h"
+#include "engine/standard_codec.h"
+#include "fakes/fake_messenger.h"
+#include "fakes/fake_serial_tree.h"
+#include "fuzz_check.h"
+#include "platform/linux/glib_main_thread.h"
+#include "platform/linux/sysfs_serial_port_registry.h"
+
+namespace fs = std::filesystem;
+using namespace quillon;
+
+namespace {
+
+const char* const kChannels[] = {"native_application_factory", "native_audio_factory", "native_usb_factory",
+                                 "background_activity_factory"};
+
+const char* const kMethods[] = {
+    "init", "eventByExit", "getResourceUsage", "open", "close", "readUsbBytesData", "readUsbHexData",
+    "sendUsbHexData", "sendUsbHexDataAndClose", "sendUsbBytesData", "startUsbChangedMonitor",
+    "stopUsbChangedMonitor", "beginBackgroundTask", "endBackgroundTask", "startRecorder", "stopRecorder",
+    "isRecording", "getVidPid"};
+
+const char* const kKeys[] = {"path", "data", "timeout", "trace", "logPath", "logEnable", "applicationName",
+                             "menuAbout", "menuUpdate", "menuSettings", "menuOpen", "menuExit",
+                             "menuAboutCopyrightTip", "reason", "isMic", "recorderPath", "wavPath",
+                             "opusPath", "bundlePath", "keepStageFiles"};
+
+// A sandbox folder made once per process and removed at exit.
+struct Sandbox {
+  fs::path root;
+  std::vector<std::string> paths;
+  std::unique_ptr<test::FakeSerialTree> tree;
+
+  Sandbox() {
+    std::string pattern = (fs::temp_directory_path() / "quillon-fuzz-XXXXXX").string();
+    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
+    root = pattern;
+    fs::create_directories(root / "logs");
+    fs::create_directories(root / "folder");
+    tree = std::make_unique<test::FakeSerialTree>(root / "tree");
+    tree->addAcmPort("ttyACM0", "2fe3", "0001");
+    paths = {(root / "port0").string(), (root / "port1").string(), (root / "missing").string(),
+             (root / "folder").string(), (root / "logs").string(), (root / "missing" / "deeper").string(),
+             tree->devicePath("ttyACM0")};
+    resetFiles();
+  }
+  ~Sandbox() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+
+  // Plain files with a little content, so reads find something to return.
+  void resetFiles() const {
+    for (const char* name : {"port0", "port1"}) std::ofstream(root / name, std::ios::trunc) << "\xA5\x5A\x01";
+    std::ofstream(tree->devicePath("ttyACM0"), std::ios::trunc) << "\x01\x02";
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(root / "logs", ignored)) fs::remove(entry.path(), ignored);
+  }
+
+  std::string pathFor(const std::string& requested) const {
+    return paths[std::hash<std::string>{}(requested) % paths.size()];
+  }
+};
+
+Sandbox& sandbox() {
+  static Sandbox instance;
+  return instance;
+}
+
+class CountingInhibitor final : public ActivityInhibitor {
+ public:
+  class Token final : public ActivityToken {
+   public:
+    explicit Token(int& live) : live_(live) { ++live_; }
+    ~Token() override { --live_; }
+
+   private:
+    int& live_;
+  };
+  std::unique_ptr<ActivityToken> beginActivity(const std::string&) override { return std::make_unique<Token>(live); }
+  int live = 0;
+};
+
+class CountingApplication final : public ApplicationControl {
+ public:
+  void terminate() override { ++terminations; }
+  int terminations = 0;
+};
+
+class NoPlugins final : public PluginRegistry {
+ public:
+  PluginRegistrar* registrarForPlugin(const std::string&) override { return nullptr; }
+};
+
+bool namesAPath(const std::string& key) {
+  std::string lower = key;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.find("path") != std::string::npos;
+}
+
+EncodableValue randomValue(FuzzedDataProvider& input, int depth);
+
+EncodableValue randomMap(FuzzedDataProvider& input, int depth) {
+  EncodableMap map;
+  const int count = input.ConsumeIntegralInRange(0, 6);
+  for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
+    std::string key = input.ConsumeBool() ? input.PickValueInArray(kKeys) : input.ConsumeRandomLengthString(12);
+    EncodableValue value = randomValue(input, depth + 1);
+    if (namesAPath(key) && value.asString()) {
+      value = EncodableValue(sandbox().pathFor(*value.asString()));
+    } else if (key == "timeout" && value.asInteger()) {
+      // Exchanges collect for their whole time-out; a few passes are enough here.
+      value = EncodableValue(static_cast<int32_t>(*value.asInteger() % 40));
+    }
+    map.insert_or_assign(EncodableValue(std::move(key)), std::move(value));
+  }
+  return map;
+}
+
+EncodableValue randomValue(FuzzedDataProvider& input, int depth) {
+  switch (input.ConsumeIntegralInRange(0, depth > 2 ? 7 : 9)) {
+    case 0: return {};
+    case 1: return input.ConsumeBool();
+    case 2: return input.ConsumeIntegral<int32_t>();
+    case 3: return input.ConsumeIntegral<int64_t>();
+    case 4: return input.ConsumeFloatingPoint<double>();
+    case 5: return input.ConsumeRandomLengthString(64);
+    case 6: return input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 32));
+    case 7: {
+      // Mostly byte-sized integers, as a byte list argument would carry.
+      EncodableList list;
+      const int count = input.ConsumeIntegralInRange(0, 16);
+      for (int i = 0; i < count; ++i) list.emplace_back(input.ConsumeIntegralInRange<int32_t>(-2, 300));
+      return list;
+    }
+    case 8: {
+      EncodableList list;
+      const int count = input.ConsumeIntegralInRange(0, 4);
+      for (int i = 0; i < count; ++i) list.push_back(randomValue(input, depth + 1));
+      return list;
+    }
+    default: return randomMap(input, depth);
+  }
+}
+
+void runMainLoopOnce() {
+  for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Sandbox& box = sandbox();
+  box.resetFiles();
+  FuzzedDataProvider input(data, size);
+
+  test::FakeMessenger messenger;
+  GlibMainThread mainThread;
+  CountingInhibitor inhibitor;
+  CountingApplication application;
+  NoPlugins plugins;
+  auto registry = std::make_shared<SysfsSerialPortRegistry>(box.tree->sysRoot(), box.tree->devRoot());
+  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry});
+  window->awakeFromNib(plugins);
+
+  for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {
+    const std::string channel = input.ConsumeIntegralInRange(0, 15) == 0 ? input.ConsumeRandomLengthString(24)
+                                                                          : input.PickValueInArray(kChannels);
+    if (input.ConsumeIntegralInRange(0, 7) == 0) {
+      // Raw bytes: whatever the handler answers must still be an envelope.
+      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)));
+      if (raw && !raw->empty()) FUZZ_CHECK(StandardCodec::decodeEnvelope(*raw).has_value());
+    } else {
+      const std::string method =
+          input.ConsumeIntegralInRange(0, 9) == 0 ? input.ConsumeRandomLengthString(24) : input.PickValueInArray(kMethods);
+      EncodableValue arguments = input.ConsumeIntegralInRange(0, 5) == 0 ? randomValue(input, 0) : randomMap(input, 0);
+      if (!arguments.asMap() && arguments.asString()) arguments = EncodableValue();  // a bare string is no path
+      auto reply = messenger.call(channel, method, std::move(arguments));
+      FUZZ_CHECK(reply.has_value());
+      if (auto* failure = std::get_if<MethodError>(&*reply)) FUZZ_CHECK(failure->code != "UNDECODABLE_REPLY");
+    }
+    FUZZ_CHECK(inhibitor.live >= 0 && inhibitor.live <= 1);
+    runMainLoopOnce();
+  }
+  window.reset();
+  runMainLoopOnce();
+  FUZZ_CHECK(inhibitor.live == 0);
+  return 0;
+}

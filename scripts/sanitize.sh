@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Sanitizer runs of the test suite:
+#   asan  the whole suite built with AddressSanitizer and UndefinedBehavior-
+#         Sanitizer (leak checks on) in ./build-asan
+#   tsan  the threaded tests built with ThreadSanitizer in ./build-tsan
+# With no argument both run. Any report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT="$PWD"
+SUPP="$ROOT/tests/sanitizers"
+# Sanitizer builds trade optimisation for build time; line tables are enough
+# for the reports' stacks.
+FLAGS="-O1 -g1"
+
+configure() {
+  local dir="$1" sanitizer="$2" extra="$3"
+  if [[ ! -f "$dir/build.ninja" ]]; then
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE= -DQUILLON_SANITIZE="$sanitizer" \
+      -DCMAKE_C_FLAGS="$FLAGS $extra" -DCMAKE_CXX_FLAGS="$FLAGS $extra" >/dev/null
+  fi
+}
+
+run_asan() {
+  local dir="${QUILLON_ASAN_BUILD_DIR:-build-asan}"
+  configure "$dir" address,undefined "-fno-sanitize-recover=undefined"
+  cmake --build "$dir" -j 2
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$SUPP/ubsan.supp"
+  export LSAN_OPTIONS="suppressions=$SUPP/lsan.supp:print_suppressions=0"
+  echo "sanitize: AddressSanitizer + UndefinedBehaviorSanitizer, whole suite"
+  # The C-surface test loads the library into an uninstrumented Python, so it
+  # runs on its own with the sanitizer runtimes preloaded and without leak
+  # checks (they would report the interpreter's own allocations).
+  (cd "$dir" && ctest --output-on-failure -j 2 -E '^integration\.test_ffi$')
+  local runtimes
+  runtimes="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
+  (cd "$dir" && LD_PRELOAD="$runtimes" ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" \
+    ctest --output-on-failure -R '^integration\.test_ffi$')
+}
+
+# The threaded parts: the logger, the mixer fed from two threads, the port
+# watcher starting and stopping, engine link sends from several threads, and
+# the PulseAudio tests (streams, player, output observer).
+TSAN_TESTS='^(logging\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|pulse\.)'
+TSAN_TARGETS=(test_logging test_recording test_usb test_engine test_pulse quillon-host quillon-engine)
+
+run_tsan() {
+  local dir="${QUILLON_TSAN_BUILD_DIR:-build-tsan}"
+  configure "$dir" thread ""
+  cmake --build "$dir" -j 2 --target "${TSAN_TARGETS[@]}"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$SUPP/tsan.supp"
+  echo "sanitize: ThreadSanitizer, threaded tests"
+  (cd "$dir" && ctest --output-on-failure -j 2 -R "$TSAN_TESTS")
+}
+
+case "${1:-all}" in
+  asan) run_asan ;;
+  tsan) run_tsan ;;
+  all) run_asan; run_tsan ;;
+  *) echo "usage: $0 [asan|tsan|all]" >&2; exit 2 ;;
+esac
