@@ -39,16 +39,38 @@ namespace {
 const char* const kChannels[] = {"native_application_factory", "native_audio_factory", "native_usb_factory",
                                  "background_activity_factory"};
 
-const char* const kMethods[] = {
-    "init", "eventByExit", "getResourceUsage", "open", "close", "readUsbBytesData", "readUsbHexData",
-    "sendUsbHexData", "sendUsbHexDataAndClose", "sendUsbBytesData", "startUsbChangedMonitor",
-    "stopUsbChangedMonitor", "beginBackgroundTask", "endBackgroundTask", "startRecorder", "stopRecorder",
-    "isRecording", "getVidPid"};
+// What each method reads, so most calls get past argument checks and reach
+// the work behind them: p path, s text, h hex text, b flag, i integer, l byte list.
+struct MethodShape {
+  int channel;
+  const char* method;
+  const char* keys[10];
+  const char* kinds;
+};
+
+const MethodShape kShapes[] = {
+    {0, "init", {"logPath", "logEnable", "applicationName", "menuAbout", "menuUpdate", "menuSettings", "menuOpen",
+                 "menuExit", "menuAboutCopyrightTip"}, "pbsssssss"},
+    {0, "eventByExit", {}, ""},
+    {0, "getResourceUsage", {}, ""},
+    {1, "init", {"bundlePath", "keepStageFiles"}, "pb"},
+    {1, "startRecorder", {"isMic", "recorderPath", "wavPath", "opusPath"}, "bppp"},
+    {1, "stopRecorder", {}, ""},
+    {2, "open", {"path"}, "p"},
+    {2, "close", {"path"}, "p"},
+    {2, "readUsbBytesData", {"path"}, "p"},
+    {2, "readUsbHexData", {"path"}, "p"},
+    {2, "sendUsbHexData", {"path", "data"}, "ph"},
+    {2, "sendUsbHexDataAndClose", {"path", "data", "timeout", "trace"}, "phis"},
+    {2, "sendUsbBytesData", {"path", "data"}, "pl"},
+    {2, "startUsbChangedMonitor", {}, ""},
+    {2, "stopUsbChangedMonitor", {}, ""},
+    {3, "beginBackgroundTask", {"reason"}, "s"},
+    {3, "endBackgroundTask", {}, ""},
+};
 
 const char* const kKeys[] = {"path", "data", "timeout", "trace", "logPath", "logEnable", "applicationName",
-                             "menuAbout", "menuUpdate", "menuSettings", "menuOpen", "menuExit",
-                             "menuAboutCopyrightTip", "reason", "isMic", "recorderPath", "wavPath",
-                             "opusPath", "bundlePath", "keepStageFiles"};
+                             "reason", "isMic", "recorderPath", "wavPath", "opusPath", "bundlePath"};
 
 // A sandbox folder made once per process and removed at exit.
 struct Sandbox {
@@ -125,18 +147,56 @@ bool namesAPath(const std::string& key) {
 
 EncodableValue randomValue(FuzzedDataProvider& input, int depth);
 
+// Keeps a call inside the sandbox and quick, whatever the fuzzer chose.
+EncodableValue confined(const std::string& key, EncodableValue value) {
+  if (namesAPath(key) && value.asString()) return EncodableValue(sandbox().pathFor(*value.asString()));
+  // Exchanges collect for their whole time-out; a few passes are enough here.
+  if (key == "timeout" && value.asInteger()) return EncodableValue(static_cast<int32_t>(*value.asInteger() % 40));
+  return value;
+}
+
 EncodableValue randomMap(FuzzedDataProvider& input, int depth) {
   EncodableMap map;
   const int count = input.ConsumeIntegralInRange(0, 6);
   for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
     std::string key = input.ConsumeBool() ? input.PickValueInArray(kKeys) : input.ConsumeRandomLengthString(12);
-    EncodableValue value = randomValue(input, depth + 1);
-    if (namesAPath(key) && value.asString()) {
-      value = EncodableValue(sandbox().pathFor(*value.asString()));
-    } else if (key == "timeout" && value.asInteger()) {
-      // Exchanges collect for their whole time-out; a few passes are enough here.
-      value = EncodableValue(static_cast<int32_t>(*value.asInteger() % 40));
+    EncodableValue value = confined(key, randomValue(input, depth + 1));
+    map.insert_or_assign(EncodableValue(std::move(key)), std::move(value));
+  }
+  return map;
+}
+
+EncodableValue valueOfKind(FuzzedDataProvider& input, char kind) {
+  static const char* const kHex[] = {"A55A01", "a5 5a", "0", "FFFFFFFF", "zz", "A5中5A", ""};
+  switch (kind) {
+    case 'p': return std::to_string(input.ConsumeIntegral<uint8_t>());
+    case 'b': return input.ConsumeBool();
+    case 'i': return input.ConsumeBool() ? EncodableValue(input.ConsumeIntegral<int32_t>())
+                                         : EncodableValue(input.ConsumeIntegral<int64_t>());
+    case 'h': return input.ConsumeBool() ? std::string(input.PickValueInArray(kHex)) : input.ConsumeRandomLengthString(32);
+    case 'l': {
+      EncodableList list;
+      const int count = input.ConsumeIntegralInRange(0, 16);
+      for (int i = 0; i < count; ++i) list.emplace_back(input.ConsumeIntegralInRange<int32_t>(-2, 300));
+      return list;
     }
+    default: return input.ConsumeRandomLengthString(24);
+  }
+}
+
+// The method's own keys, each usually of the right type, sometimes missing or
+// of another type, plus the odd stray key.
+EncodableValue shapedArguments(FuzzedDataProvider& input, const MethodShape& shape) {
+  EncodableMap map;
+  for (size_t i = 0; shape.kinds[i] != '\0'; ++i) {
+    const int roll = input.ConsumeIntegralInRange(0, 15);
+    if (roll == 0) continue;
+    EncodableValue value = roll == 1 ? randomValue(input, 1) : valueOfKind(input, shape.kinds[i]);
+    map.insert_or_assign(EncodableValue(shape.keys[i]), confined(shape.keys[i], std::move(value)));
+  }
+  if (input.ConsumeIntegralInRange(0, 7) == 0) {
+    std::string key = input.PickValueInArray(kKeys);
+    EncodableValue value = confined(key, randomValue(input, 1));
     map.insert_or_assign(EncodableValue(std::move(key)), std::move(value));
   }
   return map;
@@ -190,17 +250,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   window->awakeFromNib(plugins);
 
   for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {
-    const std::string channel = input.ConsumeIntegralInRange(0, 15) == 0 ? input.ConsumeRandomLengthString(24)
-                                                                          : input.PickValueInArray(kChannels);
-    if (input.ConsumeIntegralInRange(0, 7) == 0) {
+    const int mode = input.ConsumeIntegralInRange(0, 15);
+    if (mode == 0) {
       // Raw bytes: whatever the handler answers must still be an envelope.
+      const std::string channel = input.PickValueInArray(kChannels);
       auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)));
       if (raw && !raw->empty()) FUZZ_CHECK(StandardCodec::decodeEnvelope(*raw).has_value());
     } else {
-      const std::string method =
-          input.ConsumeIntegralInRange(0, 9) == 0 ? input.ConsumeRandomLengthString(24) : input.PickValueInArray(kMethods);
-      EncodableValue arguments = input.ConsumeIntegralInRange(0, 5) == 0 ? randomValue(input, 0) : randomMap(input, 0);
-      if (!arguments.asMap() && arguments.asString()) arguments = EncodableValue();  // a bare string is no path
+      std::string channel;
+      std::string method;
+      EncodableValue arguments;
+      if (mode == 1) {
+        // Any name on any channel (unknown channels included), any arguments.
+        channel = input.ConsumeBool() ? input.PickValueInArray(kChannels) : input.ConsumeRandomLengthString(24);
+        method = input.ConsumeRandomLengthString(24);
+        arguments = input.ConsumeBool() ? randomValue(input, 0) : randomMap(input, 0);
+        if (!arguments.asMap()) arguments = EncodableValue();  // only maps carry paths, keep it that way
+      } else {
+        const MethodShape& shape = input.PickValueInArray(kShapes);
+        // Now and then a known method on the wrong channel.
+        channel = kChannels[mode == 2 ? input.ConsumeIntegralInRange(0, 3) : shape.channel];
+        method = shape.method;
+        arguments = shapedArguments(input, shape);
+      }
       auto reply = messenger.call(channel, method, std::move(arguments));
       FUZZ_CHECK(reply.has_value());
       if (auto* failure = std::get_if<MethodError>(&*reply)) FUZZ_CHECK(failure->code != "UNDECODABLE_REPLY");
