@@ -13,10 +13,13 @@
 #include "app/main_flutter_window.h"
 #include "app/plugin_registry.h"
 #include "app/windowed_host.h"
+#include "capture/speaker_capture.h"
 #include "engine/engine_link.h"
 #include "logging/logger.h"
 #include "platform/linux/glib_main_thread.h"
 #include "platform/linux/logind_inhibitor.h"
+#include "platform/pulse/pulse_audio_hardware.h"
+#include "platform/pulse/pulse_context.h"
 
 namespace quillon {
 
@@ -26,6 +29,17 @@ struct HostOptions {
   std::string engineSocket;
   bool headless = false;
 };
+
+// Audio set-up shared by every shell: one PulseAudio connection for all the
+// device and capture code, made once before any channel can record. A host
+// that died mid-recording left the system output on the loopback device, so
+// nothing would be heard; that is mended before anything else runs.
+void prepareRecordingAudio() {
+  AudioHardwareProvider::install(std::make_shared<PulseAudioHardware>(PulseContext::create()));
+  if (SpeakerCapture::restoreOutputLeftOnLoopback()) {
+    std::fprintf(stderr, "quillon-host: system output put back from the loopback device\n");
+  }
+}
 
 int runHeadless(const HostOptions& options) {
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
@@ -83,6 +97,7 @@ int hostMain(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  prepareRecordingAudio();
 
   if (!options.headless) return runWindowed(options.engineSocket, argv[0]);
   return runHeadless(options);

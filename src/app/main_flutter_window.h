@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,9 @@ class MainFlutterWindow : public std::enable_shared_from_this<MainFlutterWindow>
     ApplicationControl& application;
     // The serial ports the USB channel watches; null means the system's.
     std::shared_ptr<SerialPortRegistry> serialPorts = nullptr;
+    // Makes the recording facade of each audio "init"; null means the real one.
+    std::function<std::shared_ptr<NativeAudioFactory>(const std::string& blackHolePath, bool reserveStageAudio)>
+        makeNativeAudioFactory = nullptr;
   };
 
   static std::shared_ptr<MainFlutterWindow> create(Environment environment);

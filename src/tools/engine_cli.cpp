@@ -6,6 +6,7 @@
 #include "tools/call_command.h"
 #include "tools/cli_options.h"
 #include "tools/listen_command.h"
+#include "tools/record_command.h"
 
 namespace quillon {
 
@@ -29,6 +30,7 @@ int engineCliMain(int argc, char** argv) {
   // Each subcommand lives in a file of its own; add new ones here.
   addCallCommand(app, options, exitCode);
   addListenCommand(app, options, exitCode);
+  addRecordCommand(app, options, exitCode);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,238 @@
+#include "capture/mic_capture.h"
+
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "capture/device_util.h"
+#include "capture/stage_audio.h"
+#include "logging/logger.h"
+
+namespace quillon {
+namespace {
+
+constexpr const char* kTag = "MicCapture";
+// About 4096 bytes a period, as the server can deliver them.
+constexpr size_t kPeriodBytes = 4096;
+
+bool isFloat32(const AudioStreamBasicDescription& f) {
+  return (f.mFormatFlags & kAudioFormatFlagIsFloat) != 0 && f.mBitsPerChannel == 32;
+}
+
+bool isInt16(const AudioStreamBasicDescription& f) {
+  return (f.mFormatFlags & kAudioFormatFlagIsFloat) == 0 && f.mBitsPerChannel == 16;
+}
+
+}  // namespace
+
+MicCapture::MicCapture(std::shared_ptr<AudioHardware> hardware,
+                       std::shared_ptr<MicrophonePermission> permission)
+    : hardware_(hardware ? std::move(hardware) : AudioHardwareProvider::current()),
+      permission_(permission ? std::move(permission) : DeviceUtil::permissionProvider()) {}
+
+MicCapture::~MicCapture() {
+  stopCapture();
+  std::lock_guard lock(callbackMutex_);
+  if (_wavOriginalUtil) _wavOriginalUtil->close();
+  if (_wavUtil) _wavUtil->close();
+}
+
+void MicCapture::setAudioCallback(AudioCallback callback) {
+  std::lock_guard lock(callbackMutex_);
+  _audioCallback = std::move(callback);
+}
+
+bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) {
+  if (_running) return true;
+  Logger::shared().info(kTag, "Start mic capture, reserveStageAudio=%d, recorderPath=%s",
+                        reserveStageAudio ? 1 : 0, recorderPath ? recorderPath->c_str() : "(null)");
+  _reserveStageAudio = reserveStageAudio;
+  _recorderPath = recorderPath;
+
+  const auto state = permission_->state();
+  Logger::shared().info(kTag, "Mic access status: %ld", static_cast<long>(state));
+  if (state == MicrophonePermissionState::notDetermined) {
+    Logger::shared().infoWithTag(kTag, "[Permission] Requesting microphone access (first time)");
+    const bool granted = permission_->requestAccess();
+    Logger::shared().info(kTag, "[Permission] User response: %s", granted ? "allowed" : "denied");
+    if (!granted) return false;
+  } else if (state != MicrophonePermissionState::authorized) {
+    Logger::shared().warningWithTag(kTag, "[Permission] Microphone denied or restricted");
+    return false;
+  }
+
+  // The default device is looked up at every start: the stream records the
+  // device whose format it reads, so both must follow the user's choice.
+  if ((_inputIsDefault || _inputDevice == kNoAudioDevice) && !setInputDevice("")) {
+    Logger::shared().warningWithTag(kTag, "Failed to get default input device");
+    return false;
+  }
+  AudioStreamBasicDescription device{};
+  if (hardware_->streamFormat(_inputDevice, AudioScope::input, device) != AudioStatus::ok) {
+    Logger::shared().warningWithTag(kTag, "Failed to get input device format");
+    return false;
+  }
+  Logger::shared().info(kTag, "Device format: sampleRate=%.1f, bits=%d, channels=%d, flags=0x%x",
+                        device.mSampleRate, static_cast<int>(device.mBitsPerChannel),
+                        static_cast<int>(device.mChannelsPerFrame), device.mFormatFlags);
+  _audioFormat = device;
+  if (!isFloat32(device) && !isInt16(device)) {
+    // 24- and 32-bit integer microphones are common; the server hands their
+    // samples over as float instead of the capture dropping every period.
+    _audioFormat = makeLinearPcmFormat(device.mSampleRate, device.mChannelsPerFrame, 32, true);
+    Logger::shared().info(kTag, "Recording %d-bit device samples as 32-bit float",
+                          static_cast<int>(device.mBitsPerChannel));
+  }
+  const auto rate = static_cast<int32_t>(_audioFormat.mSampleRate);
+  const auto channels = static_cast<int32_t>(_audioFormat.mChannelsPerFrame);
+  auto converter = Mono16kConverter::create(rate, channels, Mono16kConverter::SampleFormat::Float32);
+  if (!converter) return false;  // logged by the converter
+  {
+    std::lock_guard lock(callbackMutex_);
+    converter_ = std::move(converter);
+  }
+
+  // The stage files exist before the first period arrives, so they hold
+  // every sample the callback gets; a stream that fails takes them away again.
+  if (_reserveStageAudio) {
+    std::lock_guard lock(callbackMutex_);
+    _wavOriginalUtil = openStageFile(_recorderPath, "mic_original.wav", rate, channels);
+    _wavUtil = openStageFile(_recorderPath, "mic.wav", Mono16kConverter::kTargetRate, 1);
+  }
+  AudioStatus status = AudioStatus::ok;
+  _audioQueue = hardware_->openInputStream(
+      _inputDevice, _audioFormat, kPeriodBytes,
+      [this](const uint8_t* data, size_t bytes) { handleInputBuffer(data, bytes); }, status);
+  if (!_audioQueue) {
+    Logger::shared().warning(kTag, "AudioQueueNewInput failed with status: %d", statusCode(status));
+    discardStageFiles();
+    return false;
+  }
+  _paused = false;
+  _running = true;
+  Logger::shared().infoWithTag(kTag, "Audio queue started successfully");
+  return true;
+}
+
+void MicCapture::discardStageFiles() {
+  std::lock_guard lock(callbackMutex_);
+  if (!_wavOriginalUtil && !_wavUtil) return;
+  _wavOriginalUtil.reset();
+  _wavUtil.reset();
+  for (const char* name : {"mic_original.wav", "mic.wav"}) {
+    std::error_code error;
+    std::filesystem::remove(std::filesystem::path(*_recorderPath) / name, error);
+  }
+}
+
+void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes) {
+  if (_paused || data == nullptr || bytes == 0) return;
+  if (isFloat32(_audioFormat)) {
+    bytesToFloats(data, bytes, floats_);
+  } else if (_audioFormat.mBitsPerChannel == 16) {
+    floats_.resize(bytes / 2);
+    for (size_t i = 0; i < floats_.size(); ++i) {
+      int16_t v;
+      std::memcpy(&v, data + 2 * i, sizeof v);
+      floats_[i] = static_cast<float>(v) * (1.0f / 32768.0f);
+    }
+  } else {
+    Logger::shared().warning(kTag, "Unsupported format: bits=%d, flags=0x%x",
+                             static_cast<int>(_audioFormat.mBitsPerChannel), _audioFormat.mFormatFlags);
+    return;
+  }
+
+  std::lock_guard lock(callbackMutex_);
+  if (_wavOriginalUtil) writeFloatsAsPcm16(*_wavOriginalUtil, floats_.data(), floats_.size(), pcm_);
+  if (!converter_) return;
+  std::vector<uint8_t> converted = converter_->process(
+      {reinterpret_cast<const uint8_t*>(floats_.data()), floats_.size() * sizeof(float)});
+  if (converted.empty()) return;
+  if (_wavUtil) {
+    bytesToFloats(converted.data(), converted.size(), floats_);
+    writeFloatsAsPcm16(*_wavUtil, floats_.data(), floats_.size(), pcm_);
+  }
+  if (_audioCallback) _audioCallback(ByteBuffer(std::move(converted)));
+}
+
+bool MicCapture::pauseCapture() {
+  Logger::shared().infoWithTag(kTag, "begin pause");
+  if (!_running || _paused) return false;
+  if (_audioQueue->setPaused(true) != AudioStatus::ok) {
+    Logger::shared().warningWithTag(kTag, "pause failure");
+    return false;
+  }
+  _paused = true;
+  Logger::shared().infoWithTag(kTag, "pause successful");
+  return true;
+}
+
+bool MicCapture::resumeCapture() {
+  Logger::shared().infoWithTag(kTag, "begin resume");
+  if (!_running || !_paused) return false;
+  if (_audioQueue->setPaused(false) != AudioStatus::ok) {
+    Logger::shared().warningWithTag(kTag, "resume failure");
+    return false;
+  }
+  _paused = false;
+  Logger::shared().infoWithTag(kTag, "resume successful");
+  return true;
+}
+
+void MicCapture::stopCapture() {
+  if (!_running) return;
+  Logger::shared().infoWithTag(kTag, "Stop mic capture");
+  // Once the stream has stopped no period runs, so the files close complete.
+  if (_audioQueue) _audioQueue->stop();
+  _audioQueue.reset();
+  Logger::shared().infoWithTag(kTag, "Audio queue stopped and disposed");
+  {
+    std::lock_guard lock(callbackMutex_);
+    if (_wavUtil) _wavUtil->close();
+    if (_wavOriginalUtil) _wavOriginalUtil->close();
+    _wavUtil.reset();
+    _wavOriginalUtil.reset();
+    converter_.reset();
+  }
+  _running = false;
+  _paused = false;
+}
+
+std::vector<std::string> MicCapture::getInputDevices() {
+  std::vector<std::string> names;
+  std::vector<AudioDeviceId> devices;
+  if (hardware_->devices(devices) != AudioStatus::ok) return names;
+  for (AudioDeviceId device : devices) {
+    std::vector<uint32_t> channels;
+    if (hardware_->inputStreamConfiguration(device, channels) != AudioStatus::ok) continue;
+    bool hasInput = false;
+    for (uint32_t count : channels) hasInput = hasInput || count != 0;
+    std::string name;
+    if (hasInput && hardware_->deviceName(device, name) == AudioStatus::ok) names.push_back(name);
+  }
+  return names;
+}
+
+bool MicCapture::setInputDevice(const std::string& name) {
+  if (name.empty()) {
+    AudioDeviceId device = kNoAudioDevice;
+    // No device (the server offers only a monitor) is no microphone either.
+    if (hardware_->defaultInputDevice(device) != AudioStatus::ok || device == kNoAudioDevice) return false;
+    _inputDevice = device;
+    _inputIsDefault = true;
+    return true;
+  }
+  std::vector<AudioDeviceId> devices;
+  if (hardware_->devices(devices) != AudioStatus::ok) return false;
+  for (AudioDeviceId device : devices) {
+    std::string deviceName;
+    if (hardware_->deviceName(device, deviceName) == AudioStatus::ok && deviceName == name) {
+      _inputDevice = device;
+      _inputIsDefault = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace quillon

@@ -1,0 +1,33 @@
+#include "capture/pass_through_fifo.h"
+
+#include <algorithm>
+
+namespace quillon {
+
+bool PassThroughFifo::append(const uint8_t* data, size_t bytes, size_t& held) {
+  std::lock_guard lock(mutex_);
+  held = bytes_.size();
+  if (held + bytes > kCapacity) return false;
+  bytes_.insert(bytes_.end(), data, data + bytes);
+  return true;
+}
+
+std::vector<uint8_t> PassThroughFifo::take(size_t bytes) {
+  std::lock_guard lock(mutex_);
+  if (bytes == 0 || bytes_.size() < bytes) return {};
+  std::vector<uint8_t> out(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(bytes));
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(bytes));
+  return out;
+}
+
+void PassThroughFifo::clear() {
+  std::lock_guard lock(mutex_);
+  bytes_.clear();
+}
+
+size_t PassThroughFifo::size() {
+  std::lock_guard lock(mutex_);
+  return bytes_.size();
+}
+
+}  // namespace quillon

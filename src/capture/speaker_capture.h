@@ -1,0 +1,118 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/output_device_state_file.h"
+#include "capture/pass_through_fifo.h"
+#include "capture/player_util.h"
+#include "platform/audio_hardware.h"
+#include "platform/main_thread.h"
+#include "recording/mono16k_converter.h"
+#include "recording/recording_capture.h"
+#include "recording/wav_util.h"
+
+namespace quillon {
+
+class DeviceSwitching;
+
+// Records what the computer plays. While it runs, the loopback device
+// "VerdalisRecorder" is the system output (so every application plays into
+// it), its monitor is recorded at 44.1 kHz 16-bit stereo, and a pass-through
+// player plays the captured sound on to the user's own output device so the
+// user still hears it. Each period is converted to float mono 16 kHz by the
+// capture's own streaming converter and handed to the audio callback; with
+// stage audio kept, "speaker_original.wav" and "speaker.wav" are written.
+//
+// Whatever happens after the switch (a failed start, a stop, the capture
+// being dropped) the system output, the volumes and the rates go back to what
+// they were. The user's device is also remembered in a small state file while
+// the output is switched, so that after a crash restoreOutputLeftOnLoopback()
+// (at host start-up) or the next capture puts the output back.
+//
+// Logs under the tag "speaker_capture". Must be owned by a std::shared_ptr
+// (see create()): its output-device observer refers back to it weakly.
+class SpeakerCapture final : public RecordingCapture, public std::enable_shared_from_this<SpeakerCapture> {
+ public:
+  struct Options {
+    // Where output-device changes during a capture are reported; null: not at all.
+    std::shared_ptr<MainThread> mainThread;
+    // Folder of the state file; empty: OutputDeviceStateFile's default.
+    std::string stateFolder;
+  };
+
+  static std::shared_ptr<SpeakerCapture> create(const std::string& blackHoleDriverPath, Options options = {});
+  ~SpeakerCapture() override;
+  SpeakerCapture(const SpeakerCapture&) = delete;
+  SpeakerCapture& operator=(const SpeakerCapture&) = delete;
+
+  // For host start-up: when the system output is the loopback device and no
+  // capture of this process holds it, the output goes back to the device the
+  // state file names (or else the first other output device). True when it
+  // put the output back.
+  static bool restoreOutputLeftOnLoopback(const std::string& stateFolder = {});
+
+  // 44100 Hz, signed 16-bit packed, interleaved stereo.
+  static AudioStreamBasicDescription captureFormat();
+
+  bool startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) override;
+  bool isRunning() const override { return _running; }
+  void pause() override { pauseCapture(); }
+  void resume() override { resumeCapture(); }
+  void stopCapture() override;
+  void setAudioCallback(AudioCallback callback) override;
+
+  bool pauseCapture();
+  bool resumeCapture();
+  bool isPaused() const { return _paused; }
+
+  // Processes one captured period of 16-bit stereo bytes (the stream's thread).
+  void handleInputData(const uint8_t* data, size_t bytes);
+
+ private:
+  SpeakerCapture(const std::string& blackHoleDriverPath, Options options);
+  // The user's device when the output already is the loopback device.
+  AudioDeviceId deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved);
+  bool setupCapture();
+  // Undoes everything a start did, in stop order; `stopping` adds the stop's lines.
+  void restoreDevices(bool stopping);
+
+  std::shared_ptr<AudioHardware> hardware_;
+  std::shared_ptr<MainThread> mainThread_;
+  OutputDeviceStateFile stateFile_;
+  std::mutex controlMutex_;  // start, stop, pause and resume one at a time
+
+  std::unique_ptr<AudioStream> _audioUnit;
+  const AudioStreamBasicDescription _audioFormat;
+  std::atomic<bool> _running{false};
+  std::atomic<bool> _paused{false};
+  std::shared_ptr<PassThroughFifo> _buffer;
+  std::optional<std::string> _recorderPath;
+  bool _reserveStageAudio = false;
+  std::unique_ptr<WavUtil> _wavOriginalUtil;
+  std::unique_ptr<WavUtil> _wavUtil;
+  std::string _blackHoleDriverPath;
+  AudioDeviceId _blackHoleDeviceId = kNoAudioDevice;
+  AudioDeviceId _originalOutputDeviceId = kNoAudioDevice;
+  float _originalDeviceVolume = 0.0f;
+  float _originalLoopbackVolume = -1.0f;
+  double _originalLoopbackRate = 0.0;
+  double _originalDeviceRate = 0.0;
+  bool _holdsOutput = false;  // the system output is switched by this capture
+  std::unique_ptr<PlayerUtil> _playerUtil;
+  std::shared_ptr<DeviceSwitching> _deviceSwitcher;
+
+  std::mutex periodMutex_;  // the writers, the converter and the callback
+  AudioCallback _audioCallback;
+  std::unique_ptr<Mono16kConverter> converter_;
+  bool overflowing_ = false;  // the stream's thread only
+  std::vector<float> floats_;
+  std::vector<int16_t> pcm_;
+};
+
+}  // namespace quillon

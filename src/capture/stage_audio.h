@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recording/pcm16.h"
+#include "recording/wav_util.h"
+
+namespace quillon {
+
+// Helpers both captures share for their stage WAV files (the untouched device
+// signal and the converted 16 kHz signal).
+
+// Writes float samples as 16-bit, the recording path's one rounding rule.
+inline void writeFloatsAsPcm16(WavUtil& wav, const float* samples, size_t count,
+                               std::vector<int16_t>& scratch) {
+  scratch.resize(count);
+  for (size_t i = 0; i < count; ++i) scratch[i] = floatToPcm16(samples[i]);
+  wav.writeSamples(scratch.data(), count);
+}
+
+// Float bytes (possibly with a torn trailing sample) as a sample array.
+inline void bytesToFloats(const uint8_t* bytes, size_t length, std::vector<float>& out) {
+  out.resize(length / sizeof(float));
+  if (!out.empty()) std::memcpy(out.data(), bytes, out.size() * sizeof(float));
+}
+
+// A stage writer in `folder`, or nothing without a folder.
+inline std::unique_ptr<WavUtil> openStageFile(const std::optional<std::string>& folder, const char* name,
+                                              int32_t sampleRate, int32_t channels) {
+  if (!folder || folder->empty()) return nullptr;
+  std::string path = *folder;
+  if (path.back() != '/') path += '/';
+  return std::make_unique<WavUtil>(path + name, sampleRate, channels, 16);
+}
+
+}  // namespace quillon

@@ -1,0 +1,180 @@
+"""An engine for the recording tests: one engine-link connection that calls
+the audio channel and, on a reader thread, collects the "onPcmData" and
+"onOpusData" messages the host sends meanwhile. Speaks the subset of the
+Standard codec these messages use."""
+
+import socket
+import struct
+import threading
+import time
+
+AUDIO = "native_audio_factory"
+
+
+def _size(n):
+    if n < 254:
+        return bytes([n])
+    if n <= 0xFFFF:
+        return b"\xfe" + struct.pack("<H", n)
+    return b"\xff" + struct.pack("<I", n)
+
+
+def encode(value):
+    if value is None:
+        return b"\x00"
+    if value is True:
+        return b"\x01"
+    if value is False:
+        return b"\x02"
+    if isinstance(value, int):
+        return b"\x03" + struct.pack("<i", value)
+    if isinstance(value, str):
+        data = value.encode()
+        return b"\x07" + _size(len(data)) + data
+    if isinstance(value, dict):
+        return b"\x0d" + _size(len(value)) + b"".join(encode(k) + encode(v) for k, v in value.items())
+    raise TypeError("cannot encode %r" % (value,))
+
+
+class _Reader:
+    def __init__(self, data):
+        self.data, self.pos = data, 0
+
+    def take(self, n):
+        chunk = self.data[self.pos:self.pos + n]
+        self.pos += n
+        return chunk
+
+    def size(self):
+        first = self.take(1)[0]
+        if first == 254:
+            return struct.unpack("<H", self.take(2))[0]
+        if first == 255:
+            return struct.unpack("<I", self.take(4))[0]
+        return first
+
+    def value(self):
+        kind = self.take(1)[0]
+        if kind == 0:
+            return None
+        if kind in (1, 2):
+            return kind == 1
+        if kind == 3:
+            return struct.unpack("<i", self.take(4))[0]
+        if kind == 4:
+            return struct.unpack("<q", self.take(8))[0]
+        if kind == 7:
+            return self.take(self.size()).decode()
+        if kind == 8:
+            return bytes(self.take(self.size()))
+        if kind == 12:
+            return [self.value() for _ in range(self.size())]
+        if kind == 13:
+            n = self.size()
+            return {self.value(): self.value() for _ in range(n)}
+        raise ValueError("value kind %d not handled" % kind)
+
+
+class EngineError(Exception):
+    pass
+
+
+class EngineSession:
+    def __init__(self, socket_path):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.connect(socket_path)
+        self.lock = threading.Condition()
+        self.replies = {}
+        self.pcm = []   # every "onPcmData" payload, in arrival order
+        self.opus = []  # every "onOpusData" payload
+        self.next_id = 1
+        self.closed = False
+        self.thread = threading.Thread(target=self._read_loop, daemon=True)
+        self.thread.start()
+
+    def _recv_exact(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise EOFError
+            data += chunk
+        return data
+
+    def _read_loop(self):
+        try:
+            while True:
+                (length,) = struct.unpack("<I", self._recv_exact(4))
+                body = self._recv_exact(length)
+                if body[0] == 2:
+                    (reply_id,) = struct.unpack("<I", body[1:5])
+                    with self.lock:
+                        self.replies[reply_id] = body[5:]
+                        self.lock.notify_all()
+                elif body[0] == 1:
+                    reply_id, name_length = struct.unpack("<IH", body[1:7])
+                    channel = body[7:7 + name_length].decode()
+                    reader = _Reader(body[7 + name_length:])
+                    method, argument = reader.value(), reader.value()
+                    with self.lock:
+                        if channel == AUDIO and method == "onPcmData":
+                            self.pcm.append(argument)
+                        elif channel == AUDIO and method == "onOpusData":
+                            self.opus.append(argument)
+                        self.lock.notify_all()
+        except (EOFError, OSError):
+            with self.lock:
+                self.closed = True
+                self.lock.notify_all()
+
+    def call(self, method, args=None, timeout=60.0):
+        """The success value of a call on the audio channel; EngineError otherwise."""
+        with self.lock:
+            reply_id = self.next_id
+            self.next_id += 1
+        name = AUDIO.encode()
+        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + encode(method) + encode(args)
+        self.sock.sendall(struct.pack("<I", len(body)) + body)
+        deadline = time.monotonic() + timeout
+        with self.lock:
+            while reply_id not in self.replies:
+                left = deadline - time.monotonic()
+                if self.closed or left <= 0:
+                    raise EngineError("no reply to " + method)
+                self.lock.wait(left)
+            envelope = self.replies.pop(reply_id)
+        if not envelope:
+            raise EngineError(method + ": not implemented")
+        reader = _Reader(envelope)
+        if reader.take(1)[0] == 0:
+            return reader.value()
+        raise EngineError("%s: %s %s" % (method, reader.value(), reader.value()))
+
+    def counts(self):
+        with self.lock:
+            return len(self.pcm), len(self.opus)
+
+    def wait_for_pcm(self, count, timeout=30.0):
+        deadline = time.monotonic() + timeout
+        with self.lock:
+            while len(self.pcm) < count and time.monotonic() < deadline and not self.closed:
+                self.lock.wait(0.1)
+            return len(self.pcm) >= count
+
+    def pcm_bytes(self):
+        with self.lock:
+            return sum(len(block) for block in self.pcm)
+
+    def wait_for_pcm_bytes(self, count, timeout=30.0):
+        deadline = time.monotonic() + timeout
+        while self.pcm_bytes() < count and time.monotonic() < deadline and not self.closed:
+            time.sleep(0.05)
+        return self.pcm_bytes() >= count
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self.thread.join(timeout=10)

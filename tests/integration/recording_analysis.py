@@ -1,0 +1,100 @@
+"""Reading what a recording wrote: WAV samples, Opus frame records, tone
+levels (Goertzel) and Opus decoding through libopus with ctypes."""
+
+import ctypes
+import ctypes.util
+import math
+import struct
+import wave
+
+
+def wav_samples(path):
+    """(sample rate, channels, list of int16 samples) of a 16-bit WAV file."""
+    with wave.open(path, "rb") as w:
+        assert w.getsampwidth() == 2, "16-bit WAV expected"
+        frames = w.readframes(w.getnframes())
+        return w.getframerate(), w.getnchannels(), list(struct.unpack("<%dh" % (len(frames) // 2), frames))
+
+
+def wav_data(path):
+    """The bytes of the data chunk, as the header declares them."""
+    with wave.open(path, "rb") as w:
+        return w.readframes(w.getnframes())
+
+
+def tone_level(samples, frequency, rate, scale=1.0 / 32768.0):
+    """Amplitude (full scale 1.0) of one frequency in a stretch of samples."""
+    if not samples:
+        return 0.0
+    w = 2.0 * math.pi * frequency / rate
+    coeff = 2.0 * math.cos(w)
+    s1 = s2 = 0.0
+    for v in samples:
+        s0 = v * scale + coeff * s1 - s2
+        s2, s1 = s1, s0
+    power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+    return 2.0 * math.sqrt(max(power, 0.0)) / len(samples)
+
+
+def opus_records(path):
+    """The packets of an Opus frame file: 2-byte big-endian length, packet."""
+    with open(path, "rb") as f:
+        data = f.read()
+    records, offset = [], 0
+    while offset + 2 <= len(data):
+        length = (data[offset] << 8) | data[offset + 1]
+        records.append(data[offset:offset + 2 + length])
+        offset += 2 + length
+    if offset != len(data):
+        raise ValueError("truncated Opus frame file")
+    return records
+
+
+class OpusDecoder:
+    """A 16 kHz mono libopus decoder."""
+
+    def __init__(self, rate=16000):
+        name = ctypes.util.find_library("opus") or "libopus.so.0"
+        self.lib = ctypes.CDLL(name)
+        self.lib.opus_decoder_create.restype = ctypes.c_void_p
+        self.lib.opus_decoder_create.argtypes = [ctypes.c_int32, ctypes.c_int, ctypes.POINTER(ctypes.c_int)]
+        self.lib.opus_decode.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int32,
+                                         ctypes.POINTER(ctypes.c_int16), ctypes.c_int, ctypes.c_int]
+        self.lib.opus_decoder_destroy.argtypes = [ctypes.c_void_p]
+        error = ctypes.c_int(0)
+        self.decoder = self.lib.opus_decoder_create(rate, 1, ctypes.byref(error))
+        if error.value != 0 or not self.decoder:
+            raise RuntimeError("opus_decoder_create failed: %d" % error.value)
+
+    def decode(self, packet):
+        out = (ctypes.c_int16 * 5760)()
+        n = self.lib.opus_decode(self.decoder, packet, len(packet), out, 5760, 0)
+        if n < 0:
+            raise RuntimeError("opus_decode failed: %d" % n)
+        return list(out[:n])
+
+    def close(self):
+        if self.decoder:
+            self.lib.opus_decoder_destroy(self.decoder)
+            self.decoder = None
+
+
+def decode_opus_file(path):
+    decoder = OpusDecoder()
+    try:
+        samples = []
+        for record in opus_records(path):
+            samples += decoder.decode(record[2:])
+        return samples
+    finally:
+        decoder.close()
+
+
+def sine_pcm(frequency, rate, seconds, amplitude, channels=1):
+    """s16le PCM of a sine."""
+    n = int(rate * seconds)
+    out = bytearray()
+    for i in range(n):
+        v = int(amplitude * 32767 * math.sin(2 * math.pi * frequency * i / rate))
+        out += struct.pack("<h", v) * channels
+    return bytes(out)

@@ -1,0 +1,262 @@
+"""End-to-end recordings: a real quillon-host against a private PulseAudio
+whose microphone hears tone A (440 Hz) while tone B (1000 Hz) plays through
+the system output."""
+
+import os
+import signal
+import subprocess
+import threading
+import time
+import unittest
+import wave
+
+from engine_session import EngineSession
+from harness import Host, wait_for
+from pulse_server import PulseServer
+from recording_analysis import decode_opus_file, opus_records, sine_pcm, tone_level, wav_data, wav_samples
+
+LOOPBACK = "VerdalisRecorder"
+TONE_A, LEVEL_A = 440, 0.5
+TONE_B, LEVEL_B = 1000, 0.3
+
+
+def int16(data):
+    import struct
+    return list(struct.unpack("<%dh" % (len(data) // 2), data[: len(data) // 2 * 2]))
+
+
+class Sounds:
+    """Tone A into the microphone and tone B into the default output (once the
+    loopback device is it), until stopped."""
+
+    def __init__(self, pulse, seconds=60):
+        self.pulse = pulse
+        self.stop_event = threading.Event()
+        self.mic = threading.Thread(target=self._feed_microphone, args=(seconds,), daemon=True)
+        self.player = None
+
+    def _feed_microphone(self, seconds):
+        try:
+            self.pulse.feed_microphone(sine_pcm(TONE_A, self.pulse.mic_rate, seconds, LEVEL_A))
+        except OSError:
+            pass  # the server went away at the end of the test
+
+    def start(self):
+        self.mic.start()
+        return self
+
+    def play_tone_b(self):
+        pcm = sine_pcm(TONE_B, 48000, 30, LEVEL_B)
+        self.player = subprocess.Popen(
+            ["pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=1",
+             "--latency-msec=100"], stdin=subprocess.PIPE, env=self.pulse.env(), stderr=subprocess.DEVNULL)
+
+        def feed():
+            try:
+                step = 4800 * 2
+                start = time.monotonic()
+                for i, offset in enumerate(range(0, len(pcm), step)):
+                    if self.stop_event.is_set():
+                        break
+                    self.player.stdin.write(pcm[offset:offset + step])
+                    self.player.stdin.flush()
+                    delay = start + (i + 1) * 0.1 - 0.3 - time.monotonic()
+                    if delay > 0:
+                        time.sleep(delay)
+            except (BrokenPipeError, ValueError):
+                pass
+        threading.Thread(target=feed, daemon=True).start()
+
+    def stop(self):
+        self.stop_event.set()
+        if self.player:
+            self.player.terminate()
+            self.player.wait()
+
+
+def default_sink(pulse):
+    return pulse.pactl("get-default-sink").strip()
+
+
+def sink_volume_percent(pulse, sink):
+    text = pulse.pactl("get-sink-volume", sink)
+    return int(text.split("/")[1].strip().rstrip("%"))
+
+
+def start_args(folder, mic=True):
+    return {"recorderMic": mic, "recorderPath": folder,
+            "wavFilePath": os.path.join(folder, "recording.wav"),
+            "opusFilePath": os.path.join(folder, "recording.opus")}
+
+
+def settle(session, quiet=0.7, timeout=15.0):
+    """Waits until no message has arrived for `quiet` seconds."""
+    deadline = time.monotonic() + timeout
+    last, since = session.counts(), time.monotonic()
+    while time.monotonic() < deadline:
+        time.sleep(0.1)
+        now = session.counts()
+        if now != last:
+            last, since = now, time.monotonic()
+        elif time.monotonic() - since >= quiet:
+            return
+
+
+class RecordingTest(unittest.TestCase):
+    def setUp(self):
+        self.pulse = PulseServer().start()
+        self.addCleanup(self.pulse.stop)
+        self.home = os.path.join(self.pulse.dir, "home")
+        os.makedirs(self.home)
+        self.folder = os.path.join(self.pulse.dir, "rec")
+        os.makedirs(self.folder)
+
+    def host(self):
+        return Host(env=dict(self.pulse.env(), HOME=self.home))
+
+    def session(self, host, stage=False):
+        session = EngineSession(host.socket)
+        self.addCleanup(session.close)
+        self.assertIs(session.call("init", {"blackHolePath": "/nonexistent/VerdalisRecorder.pa",
+                                            "reserveStageAudio": stage}), True)
+        return session
+
+    def test_mixed_recording_reaches_files_and_engine_while_the_user_still_hears_it(self):
+        sounds = Sounds(self.pulse).start()
+        self.addCleanup(sounds.stop)
+        with self.host() as host:
+            session = self.session(host, stage=True)
+            self.assertIs(session.call("startRecorder", start_args(self.folder)), True)
+            self.assertEqual(default_sink(self.pulse), LOOPBACK)
+            sounds.play_tone_b()
+            monitor = subprocess.Popen(
+                ["parec", "--device=Speakers.monitor", "--raw", "--format=s16le", "--rate=16000",
+                 "--channels=1"], stdout=subprocess.PIPE, env=self.pulse.env())
+            # Six seconds of audio reach the engine (blocks of 40 ms).
+            self.assertTrue(session.wait_for_pcm(150, timeout=60))
+            monitor.send_signal(signal.SIGINT)
+            heard, _ = monitor.communicate(timeout=10)
+            summary = session.call("stopRecorder")
+            settle(session)
+            self.assertEqual(default_sink(self.pulse), "Speakers")
+
+        wav = os.path.join(self.folder, "recording.wav")
+        self.assertEqual(summary["success"], 0)
+        self.assertEqual(summary["size"], os.path.getsize(wav))
+        rate, channels, samples = wav_samples(wav)
+        self.assertEqual((rate, channels), (16000, 1))
+        self.assertEqual(summary["duration"], len(samples) // 16000 * 1000)
+        tail = samples[-40000:]  # the last 2.5 s: both tones are on by then
+        self.assertAlmostEqual(tone_level(tail, TONE_A, rate), 0.6 * LEVEL_A, delta=0.03)
+        self.assertAlmostEqual(tone_level(tail, TONE_B, rate), 0.4 * LEVEL_B, delta=0.03)
+
+        # The engine got 1280-byte blocks equal to the file from the moment
+        # the callbacks were set, and the very packets of the Opus file.
+        self.assertTrue(all(len(block) == 1280 for block in session.pcm))
+        streamed = b"".join(session.pcm)
+        data = wav_data(wav)
+        self.assertGreater(len(streamed), 0)
+        self.assertEqual(streamed, data[len(data) - len(streamed):])
+        records = opus_records(os.path.join(self.folder, "recording.opus"))
+        self.assertGreater(len(session.opus), 0)
+        self.assertEqual(session.opus, records[len(records) - len(session.opus):])
+        self.assertEqual(len(records), len(data) // 1280)
+
+        decoded = decode_opus_file(os.path.join(self.folder, "recording.opus"))
+        self.assertEqual(len(decoded), len(records) * 640)
+        decoded_tail = decoded[-40000:]
+        self.assertAlmostEqual(tone_level(decoded_tail, TONE_A, 16000), tone_level(tail, TONE_A, rate), delta=0.03)
+        self.assertAlmostEqual(tone_level(decoded_tail, TONE_B, 16000), tone_level(tail, TONE_B, rate), delta=0.03)
+
+        # The pass-through player kept tone B audible on the user's sink.
+        self.assertGreater(tone_level(int16(heard)[-16000:], TONE_B, 16000), 0.05)
+
+        formats = {"mic_original.wav": (48000, 1), "mic.wav": (16000, 1),
+                   "speaker_original.wav": (44100, 2), "speaker.wav": (16000, 1)}
+        for name, expected in formats.items():
+            with wave.open(os.path.join(self.folder, name), "rb") as w:
+                self.assertEqual((w.getframerate(), w.getnchannels(), w.getsampwidth()), expected + (2,), name)
+                self.assertGreater(w.getnframes(), 0, name)
+
+    def test_microphone_switching_pause_resume_and_a_second_stop(self):
+        self.pulse.pactl("set-sink-volume", "Speakers", "60%")
+        sounds = Sounds(self.pulse).start()
+        self.addCleanup(sounds.stop)
+
+        def last_second():
+            return int16(b"".join(session.pcm)[-32000:])
+
+        with self.host() as host:
+            session = self.session(host)
+            self.assertIs(session.call("startRecorder", start_args(self.folder, mic=False)), True)
+            sounds.play_tone_b()
+            self.assertTrue(session.wait_for_pcm(75, timeout=60))
+            self.assertGreater(tone_level(last_second(), TONE_B, 16000), 0.05)
+            self.assertLess(tone_level(last_second(), TONE_A, 16000), 0.01)
+
+            # Blocks of 40 ms while the microphone takes part, of the system
+            # audio's own size while it does not: wait for 1.5 s of bytes.
+            self.assertIs(session.call("switchMicRecorder", {"recorderMic": True}), True)
+            self.assertTrue(session.wait_for_pcm_bytes(session.pcm_bytes() + 48000, timeout=60))
+            self.assertAlmostEqual(tone_level(last_second(), TONE_A, 16000), 0.6 * LEVEL_A, delta=0.05)
+
+            self.assertIs(session.call("switchMicRecorder", {"recorderMic": False}), True)
+            self.assertTrue(session.wait_for_pcm_bytes(session.pcm_bytes() + 48000, timeout=60))
+            self.assertLess(tone_level(last_second(), TONE_A, 16000), 0.01)
+
+            self.assertIs(session.call("pauseRecorder"), True)
+            settle(session)
+            paused_count = session.counts()
+            time.sleep(1.0)
+            self.assertEqual(session.counts(), paused_count)
+            self.assertIs(session.call("resumeRecorder"), True)
+            self.assertTrue(session.wait_for_pcm(paused_count[0] + 10, timeout=60))
+
+            first = session.call("stopRecorder")
+            self.assertEqual(first["success"], 0)
+            self.assertEqual(session.call("stopRecorder"), {"success": -1, "duration": 0, "size": 0})
+            self.assertEqual(default_sink(self.pulse), "Speakers")
+            self.assertEqual(sink_volume_percent(self.pulse, "Speakers"), 60)
+
+    def test_a_new_start_or_init_finishes_the_running_recording_first(self):
+        sounds = Sounds(self.pulse).start()
+        self.addCleanup(sounds.stop)
+        second = os.path.join(self.pulse.dir, "second")
+        os.makedirs(second)
+        with self.host() as host:
+            session = self.session(host)
+            self.assertIs(session.call("startRecorder", start_args(self.folder)), True)
+            self.assertTrue(session.wait_for_pcm(25, timeout=60))
+            self.assertIs(session.call("startRecorder", start_args(second)), True)
+            self.assertEqual(default_sink(self.pulse), LOOPBACK)
+            first_wav = os.path.join(self.folder, "recording.wav")
+            _, _, samples = wav_samples(first_wav)
+            self.assertGreater(len(samples), 0)
+            self.assertEqual(len(samples) * 2 + 44, os.path.getsize(first_wav))
+
+            count = session.counts()[0]
+            self.assertTrue(session.wait_for_pcm(count + 25, timeout=60))
+            self.assertIs(session.call("init", {"blackHolePath": "/nonexistent/VerdalisRecorder.pa",
+                                                "reserveStageAudio": False}), True)
+            self.assertEqual(default_sink(self.pulse), "Speakers")
+            second_wav = os.path.join(second, "recording.wav")
+            _, _, samples = wav_samples(second_wav)
+            self.assertGreater(len(samples), 0)
+            self.assertEqual(len(samples) * 2 + 44, os.path.getsize(second_wav))
+            self.assertEqual(session.call("stopRecorder"), {"success": -1, "duration": 0, "size": 0})
+
+    def test_an_output_left_on_the_loopback_device_by_a_crash_is_put_back_at_start_up(self):
+        with self.host() as host:
+            session = self.session(host)
+            self.assertIs(session.call("startRecorder", start_args(self.folder, mic=False)), True)
+            self.assertEqual(default_sink(self.pulse), LOOPBACK)
+            host.process.kill()
+            host.process.wait()
+            session.close()
+        self.assertEqual(default_sink(self.pulse), LOOPBACK)
+        with self.host():
+            self.assertTrue(wait_for(lambda: default_sink(self.pulse) == "Speakers", timeout=20))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "capture/output_device_state_file.h"
+#include "capture/pass_through_fifo.h"
+#include "support/test_support.h"
+
+namespace quillon {
+namespace {
+
+TEST(PassThroughFifo, HoldsAtMostThreeSecondsAndHandsOutOnlyWhatItHas) {
+  PassThroughFifo fifo;
+  std::vector<uint8_t> period(529000);
+  for (size_t i = 0; i < period.size(); ++i) period[i] = static_cast<uint8_t>(i);
+  size_t held = 99;
+  ASSERT_TRUE(fifo.append(period.data(), period.size(), held));
+  EXPECT_EQ(held, 0u);
+  // 529300 would be over the cap: the period is refused whole.
+  std::vector<uint8_t> more(300, 0xAB);
+  EXPECT_FALSE(fifo.append(more.data(), 300, held));
+  EXPECT_EQ(held, 529000u);
+  EXPECT_EQ(fifo.size(), 529000u);
+  // Exactly the cap is accepted.
+  ASSERT_TRUE(fifo.append(more.data(), 200, held));
+  EXPECT_EQ(fifo.size(), PassThroughFifo::kCapacity);
+
+  EXPECT_TRUE(fifo.take(PassThroughFifo::kCapacity + 4).empty());
+  EXPECT_EQ(fifo.size(), PassThroughFifo::kCapacity);
+  const auto first = fifo.take(4096);
+  ASSERT_EQ(first.size(), 4096u);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), period.begin()));
+  const auto rest = fifo.take(PassThroughFifo::kCapacity - 4096);
+  ASSERT_EQ(rest.size(), PassThroughFifo::kCapacity - 4096);
+  EXPECT_EQ(rest[529000 - 4096 - 1], period.back());
+  EXPECT_EQ(rest.back(), 0xAB);
+  EXPECT_EQ(fifo.size(), 0u);
+}
+
+TEST(OutputDeviceStateFile, LivesUnderTheUsersStateFolderAndRoundTrips) {
+  test::TempDir home;
+  const char* old = std::getenv("XDG_STATE_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_STATE_HOME", home.str().c_str(), 1);
+  EXPECT_EQ(OutputDeviceStateFile().path(), home.str() + "/quillon-host/speaker-output-device");
+  if (old) setenv("XDG_STATE_HOME", saved.c_str(), 1); else unsetenv("XDG_STATE_HOME");
+
+  OutputDeviceStateFile file(home.str() + "/nested/state");
+  EXPECT_FALSE(file.read());
+  ASSERT_TRUE(file.write({"alsa_output.usb-Headset 2", 0.42f}));
+  auto entry = file.read();
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->deviceName, "alsa_output.usb-Headset 2");
+  EXPECT_FLOAT_EQ(entry->volume, 0.42f);
+  file.remove();
+  EXPECT_FALSE(std::filesystem::exists(file.path()));
+  EXPECT_FALSE(file.read());
+}
+
+}  // namespace
+}  // namespace quillon

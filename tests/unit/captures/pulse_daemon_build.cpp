@@ -1,0 +1,2 @@
+// The private-server helper of the pulse tests, built into this suite as well.
+#include "../pulse/pulse_daemon.cpp"

@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "../capture/captured_log.h"
+#include "capture/audio_device_util.h"
+#include "capture/output_device_state_file.h"
+#include "capture/speaker_capture.h"
+#include "capture_test_support.h"
+#include "fakes/failing_streams_hardware.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Listens on a sink's monitor and keeps the left channel as floats.
+class MonitorRecorder {
+ public:
+  MonitorRecorder(AudioHardware& hardware, AudioDeviceId sink) {
+    AudioStatus status;
+    stream_ = hardware.openInputStream(
+        sink, SpeakerCapture::captureFormat(), 4096,
+        [this](const uint8_t* data, size_t bytes) {
+          std::lock_guard lock(mutex_);
+          for (size_t i = 0; i + 3 < bytes; i += 4) {
+            int16_t v;
+            std::memcpy(&v, data + i, 2);
+            left_.push_back(v / 32768.0f);
+          }
+        },
+        status);
+  }
+  bool running() const { return stream_ != nullptr; }
+  std::vector<float> left() {
+    std::lock_guard lock(mutex_);
+    return left_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<float> left_;
+  std::unique_ptr<AudioStream> stream_;
+};
+
+// An application playing a 1 kHz tone on one sink.
+class TonePlayer {
+ public:
+  TonePlayer(AudioHardware& hardware, AudioDeviceId sink) {
+    AudioStatus status;
+    stream_ = hardware.openOutputStream(
+        sink, SpeakerCapture::captureFormat(), 4096,
+        [this](uint8_t* out, size_t bytes) {
+          for (size_t i = 0; i + 3 < bytes; i += 4, ++frame_) {
+            const auto v = static_cast<int16_t>(16000 * std::sin(2 * M_PI * 1000.0 * frame_ / 44100.0));
+            std::memcpy(out + i, &v, 2);
+            std::memcpy(out + i + 2, &v, 2);
+          }
+        },
+        status);
+  }
+  bool running() const { return stream_ != nullptr; }
+
+ private:
+  uint64_t frame_ = 0;
+  std::unique_ptr<AudioStream> stream_;
+};
+
+// Index of the first clearly audible sample, or npos.
+size_t firstSound(const std::vector<float>& s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (std::fabs(s[i]) > 0.005f) return i;
+  }
+  return std::string::npos;
+}
+
+// Waits until `read` holds `span` samples after its first sound (plus a
+// settling margin) and answers the tone's frequency there, or 0.
+double heardFrequency(const std::function<std::vector<float>()>& read, size_t span, double rate) {
+  std::vector<float> s;
+  size_t start = std::string::npos;
+  const size_t margin = static_cast<size_t>(rate / 10);
+  test::waitFor([&] {
+    s = read();
+    start = firstSound(s);
+    return start != std::string::npos && s.size() >= start + margin + span;
+  });
+  if (start == std::string::npos || s.size() < start + margin + span) return 0.0;
+  return test::toneFrequency(s, start + margin, span, rate);
+}
+
+class SpeakerCaptureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(daemon.start()) << daemon.log();
+    hardware = std::make_shared<test::FailingStreamsHardware>(daemon.connect());
+    AudioHardwareProvider::install(hardware);
+    speakers = idOf("Speakers");
+    loopback = idOf("VerdalisRecorder");
+    ASSERT_NE(speakers, kNoAudioDevice);
+    ASSERT_NE(loopback, kNoAudioDevice);
+    ASSERT_EQ(hardware->setOutputVolume(speakers, 0, 0.6f), AudioStatus::ok);
+  }
+  void TearDown() override { AudioHardwareProvider::install(nullptr); }
+
+  AudioDeviceId idOf(const std::string& name) {
+    std::vector<AudioDeviceId> ids;
+    hardware->devices(ids);
+    for (AudioDeviceId id : ids) {
+      std::string n;
+      if (hardware->deviceName(id, n) == AudioStatus::ok && n == name) return id;
+    }
+    return kNoAudioDevice;
+  }
+  AudioDeviceId defaultOutput() {
+    AudioDeviceId id = kNoAudioDevice;
+    hardware->defaultOutputDevice(id);
+    return id;
+  }
+  float volumeOf(AudioDeviceId id) {
+    float v = -1.0f;
+    hardware->outputVolume(id, 0, v);
+    return v;
+  }
+  std::shared_ptr<SpeakerCapture> makeCapture() {
+    return SpeakerCapture::create("/opt/quillon/VerdalisRecorder.pa", {.mainThread = nullptr, .stateFolder = state.str()});
+  }
+  std::optional<OutputDeviceStateFile::Entry> stateEntry() { return OutputDeviceStateFile(state.str()).read(); }
+  // Runs pactl against the private server; its standard output.
+  std::string pactl(const std::string& args) {
+    const std::string command = "PULSE_SERVER=" + daemon.server() + " pactl " + args + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (fgets(buffer, sizeof buffer, p)) out += buffer;
+      pclose(p);
+    }
+    return out;
+  }
+  AudioDeviceId addSink(const std::string& name, std::string* module = nullptr) {
+    const std::string index = pactl("load-module module-null-sink sink_name=" + name);
+    if (module) *module = index.substr(0, index.find('\n'));
+    test::waitFor([&] { return idOf(name) != kNoAudioDevice; });
+    return idOf(name);
+  }
+
+  test::CapturedLog log;
+  test::PulseDaemon daemon;
+  test::TempDir state, stage;
+  std::shared_ptr<test::FailingStreamsHardware> hardware;
+  AudioDeviceId speakers = kNoAudioDevice, loopback = kNoAudioDevice;
+};
+
+TEST_F(SpeakerCaptureTest, RecordsTheSystemOutputPassesItThroughAndPutsEverythingBack) {
+  const double speakersRate = AudioDeviceUtil::getSampleRate(speakers);
+  const double loopbackRate = AudioDeviceUtil::getSampleRate(loopback);
+  ASSERT_EQ(hardware->setOutputVolume(loopback, 0, 1.0f), AudioStatus::ok);
+  auto capture = makeCapture();
+  test::SampleCollector collected;
+  capture->setAudioCallback(collected.callback());
+  ASSERT_TRUE(capture->startCapture(true, stage.str()));
+  EXPECT_TRUE(capture->isRunning());
+
+  // The system output is the loopback device, at the user's volume.
+  EXPECT_EQ(defaultOutput(), loopback);
+  EXPECT_NEAR(volumeOf(loopback), 0.6f, 0.01f);
+  EXPECT_NEAR(volumeOf(speakers), 0.6f, 0.01f);
+  auto saved = stateEntry();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->deviceName, "Speakers");
+
+  // What an application plays reaches the recording and the user's speakers.
+  MonitorRecorder userHears(*hardware, speakers);
+  ASSERT_TRUE(userHears.running());
+  TonePlayer app(*hardware, defaultOutput());
+  ASSERT_TRUE(app.running());
+  EXPECT_NEAR(heardFrequency([&] { return collected.samples(); }, 16000, 16000.0), 1000.0, 5.0);
+  EXPECT_NEAR(heardFrequency([&] { return userHears.left(); }, 22050, 44100.0), 1000.0, 5.0);
+
+  // Paused, the recording gets nothing while the output stays switched.
+  ASSERT_TRUE(capture->pauseCapture());
+  EXPECT_FALSE(capture->pauseCapture());
+  const size_t atPause = collected.count();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(collected.count(), atPause);
+  EXPECT_EQ(defaultOutput(), loopback);
+  ASSERT_TRUE(capture->resumeCapture());
+  EXPECT_TRUE(test::waitFor([&] { return collected.count() >= atPause + 4000; }));
+
+  capture->stopCapture();
+  capture->stopCapture();
+  EXPECT_FALSE(capture->isRunning());
+  EXPECT_EQ(defaultOutput(), speakers);
+  EXPECT_NEAR(volumeOf(speakers), 0.6f, 0.01f);
+  EXPECT_NEAR(volumeOf(loopback), 1.0f, 0.01f);
+  EXPECT_DOUBLE_EQ(AudioDeviceUtil::getSampleRate(speakers), speakersRate);
+  EXPECT_DOUBLE_EQ(AudioDeviceUtil::getSampleRate(loopback), loopbackRate);
+  EXPECT_FALSE(stateEntry());
+
+  // Every delivered sample is in speaker.wav, and the count follows the
+  // captured frames at 16000 / 44100 without drifting ahead.
+  const size_t delivered = collected.count();
+  const auto original = test::readWavHeader(stage.str() + "/speaker_original.wav");
+  const auto converted = test::readWavHeader(stage.str() + "/speaker.wav");
+  EXPECT_EQ(original.rate, 44100u);
+  EXPECT_EQ(original.channels, 2);
+  EXPECT_EQ(converted.rate, 16000u);
+  EXPECT_EQ(converted.channels, 1);
+  EXPECT_EQ(converted.dataLength / 2, delivered);
+  const double inputFrames = original.dataLength / 4;
+  EXPECT_GT(inputFrames, 44100.0);
+  EXPECT_NEAR(static_cast<double>(delivered), inputFrames * 16000.0 / 44100.0, 2.0);
+
+  const std::string text = log.text();
+  for (const char* line : {"[speaker_capture] [INFO] Original device volume (ch1): 0.600",
+                           "[speaker_capture] [INFO] Set Player volume (ch1) to 0.600: success",
+                           "[speaker_capture] [INFO] PlayerUtil started successfully",
+                           "[speaker_capture] [INFO] Speaker capture started successfully",
+                           "[speaker_capture] [INFO] Restore original device volume (ch1) to 0.600: success",
+                           "[speaker_capture] [INFO] Capture stopped",
+                           "[speaker_capture] [INFO] Restored original output device."}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+}
+
+TEST_F(SpeakerCaptureTest, AStartFailingAfterTheSwitchLeavesTheUserWithSound) {
+  for (bool playerFails : {true, false}) {
+    SCOPED_TRACE(playerFails ? "player fails" : "loopback stream fails");
+    hardware->failOutputStreams = playerFails;
+    hardware->failInputStreams = !playerFails;
+    ASSERT_EQ(hardware->setOutputVolume(loopback, 0, 0.9f), AudioStatus::ok);
+    auto capture = makeCapture();
+    EXPECT_FALSE(capture->startCapture(true, stage.str()));
+    EXPECT_FALSE(capture->isRunning());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_NEAR(volumeOf(speakers), 0.6f, 0.01f);
+    EXPECT_NEAR(volumeOf(loopback), 0.9f, 0.01f);
+    EXPECT_FALSE(stateEntry());
+    capture->stopCapture();
+    EXPECT_EQ(defaultOutput(), speakers);
+  }
+  const std::string text = log.text();
+  EXPECT_NE(text.find("[speaker_capture] [ERROR] PlayerUtil failed to start!"), std::string::npos);
+  EXPECT_NE(text.find("[speaker_capture] [ERROR] Loopback capture stream failed to start"), std::string::npos);
+}
+
+TEST_F(SpeakerCaptureTest, AnOutputLeftOnTheLoopbackDeviceIsPutBack) {
+  const AudioDeviceId headphones = addSink("Headphones");
+  ASSERT_NE(headphones, kNoAudioDevice);
+
+  // A crash left the output on the loopback device; the state file names the
+  // user's device, which is not the first one.
+  EXPECT_FALSE(SpeakerCapture::restoreOutputLeftOnLoopback(state.str()));  // nothing to mend
+  ASSERT_TRUE(OutputDeviceStateFile(state.str()).write({"Headphones", 0.3f}));
+  ASSERT_EQ(hardware->setDefaultOutputDevice(loopback), AudioStatus::ok);
+  EXPECT_TRUE(SpeakerCapture::restoreOutputLeftOnLoopback(state.str()));
+  EXPECT_EQ(defaultOutput(), headphones);
+  EXPECT_NEAR(volumeOf(headphones), 0.3f, 0.01f);
+  EXPECT_FALSE(stateEntry());
+  EXPECT_NE(log.text().find("[speaker_capture] [INFO] System output was left on the loopback device; restored to "
+                            "Headphones"),
+            std::string::npos);
+
+  // Without a state file a capture plays on the first other device and puts
+  // the output there at stop; while it runs, the start-up repair keeps out.
+  ASSERT_EQ(hardware->setDefaultOutputDevice(loopback), AudioStatus::ok);
+  auto capture = makeCapture();
+  ASSERT_TRUE(capture->startCapture(false, std::nullopt));
+  EXPECT_EQ(defaultOutput(), loopback);
+  ASSERT_TRUE(stateEntry());
+  EXPECT_EQ(stateEntry()->deviceName, "Speakers");
+  EXPECT_FALSE(SpeakerCapture::restoreOutputLeftOnLoopback(state.str()));
+  EXPECT_EQ(defaultOutput(), loopback);
+  capture->stopCapture();
+  EXPECT_EQ(defaultOutput(), speakers);
+  EXPECT_FALSE(stateEntry());
+
+  // A capture dropped while running restores as a stop does.
+  ASSERT_EQ(hardware->setDefaultOutputDevice(headphones), AudioStatus::ok);
+  capture = makeCapture();
+  ASSERT_TRUE(capture->startCapture(false, std::nullopt));
+  EXPECT_EQ(defaultOutput(), loopback);
+  capture.reset();
+  EXPECT_EQ(defaultOutput(), headphones);
+  EXPECT_FALSE(stateEntry());
+}
+
+TEST_F(SpeakerCaptureTest, AHeadsetUnpluggedDuringTheCaptureLeavesTheOutputOnAnotherDevice) {
+  std::string module;
+  const AudioDeviceId headset = addSink("Headset", &module);
+  ASSERT_NE(headset, kNoAudioDevice);
+  ASSERT_EQ(hardware->setDefaultOutputDevice(headset), AudioStatus::ok);
+  auto capture = makeCapture();
+  ASSERT_TRUE(capture->startCapture(false, std::nullopt));
+  pactl("unload-module " + module);
+  ASSERT_TRUE(test::waitFor([&] { return idOf("Headset") == kNoAudioDevice; }));
+  capture->stopCapture();
+  EXPECT_EQ(defaultOutput(), speakers);
+  EXPECT_FALSE(stateEntry());
+  EXPECT_NE(log.text().find("Original output device is gone; system output set to Speakers"), std::string::npos);
+}
+
+TEST_F(SpeakerCaptureTest, AStalledPassThroughNeverCostsTheRecordingItsAudio) {
+  hardware->stallOutputStreams = true;
+  auto capture = makeCapture();
+  test::SampleCollector collected;
+  capture->setAudioCallback(collected.callback());
+  ASSERT_TRUE(capture->startCapture(true, stage.str()));
+  // The FIFO fills up after three seconds of audio; the recording goes on.
+  const std::string warning = "[speaker_capture] [WARNING] Speaker buffer too large (";
+  ASSERT_TRUE(test::waitFor([&] { return log.text().find(warning) != std::string::npos; }));
+  const size_t atOverflow = collected.count();
+  EXPECT_GE(atOverflow, 40000u);
+  EXPECT_TRUE(test::waitFor([&] { return collected.count() >= atOverflow + 16000; }));
+  capture->stopCapture();
+  const std::string text = log.text();
+  EXPECT_EQ(text.find(warning), text.rfind(warning)) << "one warning per overflow run";
+  const auto original = test::readWavHeader(stage.str() + "/speaker_original.wav");
+  EXPECT_NEAR(static_cast<double>(collected.count()), original.dataLength / 4 * 16000.0 / 44100.0, 2.0);
+}
+
+}  // namespace
+}  // namespace quillon

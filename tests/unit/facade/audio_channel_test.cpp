@@ -1,0 +1,193 @@
+#include <glib.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/main_flutter_window.h"
+#include "app/plugin_registry.h"
+#include "facade_test_support.h"
+#include "fakes/fake_messenger.h"
+#include "platform/linux/glib_main_thread.h"
+#include "recording/wav_util.h"
+
+namespace quillon {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr const char* kAudio = "native_audio_factory";
+
+class NoInhibitor final : public ActivityInhibitor {
+ public:
+  std::unique_ptr<ActivityToken> beginActivity(const std::string&) override { return nullptr; }
+};
+
+class NoApplication final : public ApplicationControl {
+ public:
+  void terminate() override {}
+};
+
+// A window whose audio "init" makes facades over fake captures.
+struct AudioWindow {
+  FakeMessenger messenger;
+  GlibMainThread mainThread;
+  NoInhibitor inhibitor;
+  NoApplication application;
+  EmptyPluginRegistry plugins;
+  test::FacadeWorld world;
+  std::shared_ptr<MainFlutterWindow> window;
+
+  AudioWindow() {
+    MainFlutterWindow::Environment environment{messenger, mainThread, inhibitor, application};
+    environment.makeNativeAudioFactory = [this](const std::string& path, bool stage) {
+      return std::make_shared<NativeAudioFactory>(path, stage, world.dependencies());
+    };
+    window = MainFlutterWindow::create(environment);
+    window->awakeFromNib(plugins);
+  }
+
+  // Sends still queued must not outlive the messenger.
+  ~AudioWindow() {
+    window.reset();
+    runPosted();
+  }
+
+  std::optional<MethodReply> call(const std::string& method, EncodableValue args = {}) {
+    return messenger.call(kAudio, method, std::move(args));
+  }
+
+  // Runs what was posted to the main thread so far.
+  void runPosted() {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+  }
+};
+
+EncodableMap map(std::initializer_list<std::pair<const char*, EncodableValue>> entries) {
+  EncodableMap result;
+  for (const auto& [key, value] : entries) result[EncodableValue(key)] = value;
+  return result;
+}
+
+EncodableValue successValue(const std::optional<MethodReply>& reply) {
+  EXPECT_TRUE(reply.has_value());
+  const auto* success = reply ? std::get_if<MethodSuccess>(&*reply) : nullptr;
+  EXPECT_NE(success, nullptr) << "expected a success reply";
+  return success ? success->value : EncodableValue();
+}
+
+void expectError(const std::optional<MethodReply>& reply, const std::string& code, const std::string& message) {
+  ASSERT_TRUE(reply.has_value());
+  const auto* error = std::get_if<MethodError>(&*reply);
+  ASSERT_NE(error, nullptr) << "expected an error reply";
+  EXPECT_EQ(error->code, code);
+  EXPECT_EQ(error->message, message);
+  EXPECT_TRUE(error->details.isNull());
+}
+
+EncodableValue summary(int32_t success, int32_t duration, int32_t size) {
+  return map({{"success", success}, {"duration", duration}, {"size", size}});
+}
+
+EncodableMap startArgs(const test::TempDir& dir, bool mic) {
+  return map({{"recorderMic", mic},
+              {"recorderPath", dir.str()},
+              {"wavFilePath", (dir.path() / "r.wav").string()},
+              {"opusFilePath", (dir.path() / "r.opus").string()}});
+}
+
+TEST(AudioChannel, WithoutAFacadeCommandsAnswerTheirFallbacks) {
+  test::FacadeLog log;
+  AudioWindow w;
+  test::TempDir dir;
+  EXPECT_EQ(successValue(w.call("startRecorder", startArgs(dir, true))), EncodableValue(false));
+  EXPECT_EQ(successValue(w.call("switchMicRecorder", map({{"recorderMic", true}}))), EncodableValue(false));
+  EXPECT_EQ(successValue(w.call("pauseRecorder")), EncodableValue(false));
+  EXPECT_EQ(successValue(w.call("resumeRecorder")), EncodableValue(false));
+  EXPECT_EQ(successValue(w.call("stopRecorder")), summary(-1, 0, 0));
+  EXPECT_TRUE(w.world.captures.journal->events().empty());
+  EXPECT_THAT(log.text(), HasSubstr("[native_factory] [INFO] stopRecorder..."));
+}
+
+TEST(AudioChannel, ArgumentProblemsAreErrorRepliesAndChangeNothing) {
+  AudioWindow w;
+  test::TempDir dir;
+  expectError(w.call("init", map({{"blackHolePath", "/d.pa"}})), "INVALID_ARGS", "Missing paths");
+  expectError(w.call("init", map({{"blackHolePath", 7}, {"reserveStageAudio", true}})), "INVALID_ARGS",
+              "Missing paths");
+  EXPECT_EQ(w.window->nativeAudioFactory, nullptr);
+
+  ASSERT_EQ(successValue(w.call("init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", false}}))),
+            EncodableValue(true));
+  auto args = startArgs(dir, true);
+  args.erase(EncodableValue("opusFilePath"));
+  expectError(w.call("startRecorder", args), "INVALID_ARGUMENTS", "缺少参数");
+  args = startArgs(dir, true);
+  args[EncodableValue("recorderMic")] = EncodableValue("yes");
+  expectError(w.call("startRecorder", args), "INVALID_ARGUMENTS", "缺少参数");
+  EXPECT_TRUE(w.world.captures.journal->events().empty());
+
+  // A bad switch argument is no error, just false; the facade is not asked.
+  EXPECT_EQ(successValue(w.call("switchMicRecorder")), EncodableValue(false));
+  EXPECT_EQ(successValue(w.call("switchMicRecorder", map({{"recorderMic", 1}}))), EncodableValue(false));
+  EXPECT_TRUE(w.window->nativeAudioFactory->isMicRecordingEnabled);
+}
+
+TEST(AudioChannel, WavDurationNeedsNoFacade) {
+  AudioWindow w;
+  test::TempDir dir;
+  const std::string path = (dir.path() / "one-second.wav").string();
+  {
+    WavUtil wav(path, 16000, 1, 16);
+    std::vector<int16_t> samples(16000, 100);
+    wav.writeSamples(samples.data(), samples.size());
+    wav.close();
+  }
+  EXPECT_EQ(successValue(w.call("getWavDuration", map({{"path", path}}))), EncodableValue(int32_t{1000}));
+  expectError(w.call("getWavDuration", map({{"path", (dir.path() / "none.wav").string()}})), "INVALID_FILE",
+              "Failed to get duration");
+  expectError(w.call("getWavDuration", map({{"file", path}})), "INVALID_ARGUMENTS", "Missing 'path'");
+}
+
+TEST(AudioChannel, ARecordingStreamsItsBuffersThroughTheMainThreadInOrder) {
+  AudioWindow w;
+  test::TempDir dir;
+  ASSERT_EQ(successValue(w.call("init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", true}}))),
+            EncodableValue(true));
+  EXPECT_TRUE(w.world.installCalls.empty());
+  ASSERT_EQ(successValue(w.call("startRecorder", startArgs(dir, false))), EncodableValue(true));
+  EXPECT_EQ(w.world.captures.journal->count("speaker.start(stage=1,path=" + dir.str() + ")"), 1u);
+  w.messenger.clearSent();
+
+  auto speaker = w.world.captures.lastSpeaker;
+  std::thread audioThread([&] {
+    for (float level : {0.1f, 0.2f, 0.3f}) speaker->deliver(test::constantBlock(level));
+  });
+  audioThread.join();
+  // Nothing is sent from the audio thread itself.
+  EXPECT_TRUE(w.messenger.sent().empty());
+  w.runPosted();
+
+  const auto sent = w.messenger.sent();
+  ASSERT_EQ(sent.size(), 6u);  // one PCM block and one Opus packet per 40 ms block
+  std::vector<int16_t> firstSamples;
+  for (size_t i = 0; i < sent.size(); i += 2) {
+    EXPECT_EQ(sent[i].call.method, "onPcmData");
+    EXPECT_EQ(sent[i + 1].call.method, "onOpusData");
+    EXPECT_FALSE(sent[i].wantsReply);
+    const auto* bytes = sent[i].call.arguments.asBytes();
+    ASSERT_NE(bytes, nullptr);
+    ASSERT_EQ(bytes->size(), 1280u);
+    firstSamples.push_back(static_cast<int16_t>((*bytes)[0] | ((*bytes)[1] << 8)));
+  }
+  EXPECT_EQ(firstSamples, (std::vector<int16_t>{3276, 6553, 9830}));
+
+  EXPECT_EQ(successValue(w.call("pauseRecorder")), EncodableValue(true));
+  EXPECT_TRUE(w.window->nativeAudioFactory->isPaused);
+  EXPECT_EQ(successValue(w.call("switchMicRecorder", map({{"recorderMic", true}}))), EncodableValue(true));
+  EXPECT_EQ(successValue(w.call("stopRecorder")), summary(0, 0, 44 + 3 * 1280));
+}
+
+}  // namespace
+}  // namespace quillon

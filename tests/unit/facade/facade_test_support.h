@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_recording_capture.h"
+#include "logging/logger.h"
+#include "recording/byte_buffer.h"
+#include "recording/native_audio_factory.h"
+#include "support/test_support.h"
+
+namespace quillon::test {
+
+// Points the shared logger at a fresh folder; text() answers what was logged.
+class FacadeLog {
+ public:
+  FacadeLog() { Logger::shared().configure(dir_.str(), true); }
+  ~FacadeLog() { Logger::shared().configure(dir_.str(), false); }
+  std::string text() {
+    Logger::shared().flush();
+    return readFile(Logger::shared().currentLogFilePath());
+  }
+
+ private:
+  TempDir dir_;
+};
+
+// Fake captures plus a driver check whose answers the test sets.
+struct FacadeWorld {
+  FakeCaptureMakers captures;
+  bool driverInstalled = true;
+  int installStatus = 0;
+  std::vector<std::string> installCalls;
+
+  NativeAudioFactory::Dependencies dependencies() {
+    return {captures.makers(), [this] { return driverInstalled; },
+            [this](const std::string& path) {
+              installCalls.push_back(path);
+              return installStatus;
+            }};
+  }
+};
+
+// One 40 ms block (640 float samples) of a constant level.
+inline ByteBuffer constantBlock(float level) {
+  std::vector<float> samples(640, level);
+  return ByteBuffer::copyOf(samples.data(), samples.size() * sizeof(float));
+}
+
+// The data-chunk length a WAV header declares (44-byte header).
+inline uint32_t wavDeclaredDataBytes(const std::string& file) {
+  uint32_t size = 0;
+  if (file.size() >= 44) std::memcpy(&size, file.data() + 40, 4);
+  return size;
+}
+
+}  // namespace quillon::test
