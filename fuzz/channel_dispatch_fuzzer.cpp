@@ -25,11 +25,16 @@
 #include "app/main_flutter_window.h"
 #include "app/plugin_registry.h"
 #include "engine/standard_codec.h"
+#include "fakes/fake_audio_hardware.h"
 #include "fakes/fake_messenger.h"
+#include "fakes/fake_recording_capture.h"
 #include "fakes/fake_serial_tree.h"
 #include "fuzz_check.h"
 #include "platform/linux/glib_main_thread.h"
+#include "platform/audio_hardware.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
+#include "recording/byte_buffer.h"
+#include "recording/native_audio_factory.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -53,9 +58,14 @@ const MethodShape kShapes[] = {
                  "menuExit", "menuAboutCopyrightTip"}, "pbsssssss"},
     {0, "eventByExit", {}, ""},
     {0, "getResourceUsage", {}, ""},
-    {1, "init", {"bundlePath", "keepStageFiles"}, "pb"},
-    {1, "startRecorder", {"isMic", "recorderPath", "wavPath", "opusPath"}, "bppp"},
+    {1, "init", {"blackHolePath", "reserveStageAudio"}, "pb"},
+    {1, "startRecorder", {"recorderMic", "recorderPath", "wavFilePath", "opusFilePath"}, "bppp"},
+    {1, "switchMicRecorder", {"recorderMic"}, "b"},
+    {1, "pauseRecorder", {}, ""},
+    {1, "resumeRecorder", {}, ""},
     {1, "stopRecorder", {}, ""},
+    {1, "getWavDuration", {"path"}, "p"},
+    {1, "checkMicActive", {}, ""},
     {2, "open", {"path"}, "p"},
     {2, "close", {"path"}, "p"},
     {2, "readUsbBytesData", {"path"}, "p"},
@@ -70,7 +80,8 @@ const MethodShape kShapes[] = {
 };
 
 const char* const kKeys[] = {"path", "data", "timeout", "trace", "logPath", "logEnable", "applicationName",
-                             "reason", "isMic", "recorderPath", "wavPath", "opusPath", "bundlePath"};
+                             "reason", "recorderMic", "recorderPath", "wavFilePath", "opusFilePath",
+                             "blackHolePath", "reserveStageAudio"};
 
 // A sandbox folder made once per process and removed at exit.
 struct Sandbox {
@@ -86,7 +97,11 @@ struct Sandbox {
     fs::create_directories(root / "folder");
     tree = std::make_unique<test::FakeSerialTree>(root / "tree");
     tree->addAcmPort("ttyACM0", "2fe3", "0001");
+    // Recordings are made by stand-in captures, and any question about the
+    // sound server goes to devices held in memory.
+    AudioHardwareProvider::install(std::make_shared<test::FakeAudioHardware>());
     paths = {(root / "port0").string(), (root / "port1").string(), (root / "missing").string(),
+             (root / "take.wav").string(), (root / "take.opus").string(),
              (root / "folder").string(), (root / "logs").string(), (root / "missing" / "deeper").string(),
              tree->devicePath("ttyACM0")};
     resetFiles();
@@ -101,7 +116,10 @@ struct Sandbox {
     for (const char* name : {"port0", "port1"}) std::ofstream(root / name, std::ios::trunc) << "\xA5\x5A\x01";
     std::ofstream(tree->devicePath("ttyACM0"), std::ios::trunc) << "\x01\x02";
     std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(root / "logs", ignored)) fs::remove(entry.path(), ignored);
+    for (const char* folder : {"logs", "folder"}) {
+      for (const auto& entry : fs::directory_iterator(root / folder, ignored)) fs::remove_all(entry.path(), ignored);
+    }
+    for (const char* name : {"take.wav", "take.opus"}) fs::remove(root / name, ignored);
   }
 
   std::string pathFor(const std::string& requested) const {
@@ -228,8 +246,10 @@ EncodableValue randomValue(FuzzedDataProvider& input, int depth) {
   }
 }
 
+// Runs what handlers and capture callbacks posted to the main thread; none of
+// it may outlive this input's messenger.
 void runMainLoopOnce() {
-  for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  for (int i = 0; i < 100000 && g_main_context_iteration(nullptr, FALSE); ++i) {
   }
 }
 
@@ -246,12 +266,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CountingApplication application;
   NoPlugins plugins;
   auto registry = std::make_shared<SysfsSerialPortRegistry>(box.tree->sysRoot(), box.tree->devRoot());
-  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry});
+  test::FakeCaptureMakers captures;
+  captures.micStarts = input.ConsumeIntegralInRange(0, 7) != 0;
+  captures.speakerStarts = input.ConsumeIntegralInRange(0, 7) != 0;
+  // The driver counts as installed or not; installing it only answers a status.
+  const bool driverInstalled = input.ConsumeBool();
+  const int installStatus = input.ConsumeIntegralInRange(-1, 1);
+  auto makeFacade = [&](const std::string& blackHolePath, bool reserveStageAudio) {
+    return std::make_shared<NativeAudioFactory>(
+        blackHolePath, reserveStageAudio,
+        NativeAudioFactory::Dependencies{captures.makers(), [driverInstalled] { return driverInstalled; },
+                                         [installStatus](const std::string&) { return installStatus; }});
+  };
+  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry, makeFacade});
   window->awakeFromNib(plugins);
 
   for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {
     const int mode = input.ConsumeIntegralInRange(0, 15);
-    if (mode == 0) {
+    if (mode == 2) {
+      // A captured block from either source, as the capture threads deliver them.
+      auto capture = input.ConsumeBool() ? captures.lastMic : captures.lastSpeaker;
+      const auto samples = input.ConsumeIntegralInRange<size_t>(0, 1300);
+      std::vector<float> block(samples, input.ConsumeFloatingPointInRange<float>(-2.0f, 2.0f));
+      if (capture) capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
+    } else if (mode == 0) {
       // Raw bytes: whatever the handler answers must still be an envelope.
       const std::string channel = input.PickValueInArray(kChannels);
       auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)));
@@ -269,7 +307,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } else {
         const MethodShape& shape = input.PickValueInArray(kShapes);
         // Now and then a known method on the wrong channel.
-        channel = kChannels[mode == 2 ? input.ConsumeIntegralInRange(0, 3) : shape.channel];
+        channel = kChannels[mode == 3 ? input.ConsumeIntegralInRange(0, 3) : shape.channel];
         method = shape.method;
         arguments = shapedArguments(input, shape);
       }
