@@ -286,9 +286,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (mode == 2) {
       // A captured block from either source, as the capture threads deliver them.
       auto capture = input.ConsumeBool() ? captures.lastMic : captures.lastSpeaker;
+      // Several in a row, so the mixer gets past the speaker's lead and mixes.
       const auto samples = input.ConsumeIntegralInRange<size_t>(0, 1300);
+      const int repeats = input.ConsumeIntegralInRange(1, 8);
       std::vector<float> block(samples, input.ConsumeFloatingPointInRange<float>(-2.0f, 2.0f));
-      if (capture) capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
+      for (int i = 0; capture && i < repeats; ++i) {
+        capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
+      }
     } else if (mode == 0) {
       // Raw bytes: whatever the handler answers must still be an envelope.
       const std::string channel = input.PickValueInArray(kChannels);
