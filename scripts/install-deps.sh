@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb x11-utils xdotool imagemagick
   dbus policykit-1
   python3-gi
+  procps binutils libglib2.0-bin
 )
 
 missing=()

@@ -1,6 +1,12 @@
 #include "capture/output_device_state_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -11,6 +17,9 @@ namespace quillon {
 namespace {
 constexpr const char* kTag = "speaker_capture";
 constexpr const char* kFileName = "speaker-output-device";
+// Never deleted: removing a lock file while another process opens it would
+// let two processes lock two different files.
+constexpr const char* kLockFileName = "speaker-output-device.lock";
 }  // namespace
 
 std::string OutputDeviceStateFile::defaultFolder() {
@@ -55,6 +64,30 @@ std::optional<OutputDeviceStateFile::Entry> OutputDeviceStateFile::read() const 
 void OutputDeviceStateFile::remove() {
   std::error_code error;
   std::filesystem::remove(path_, error);
+}
+
+std::string OutputDeviceStateFile::lockPath() const { return folder_ + "/" + kLockFileName; }
+
+OutputDeviceStateFile::OutputHold::~OutputHold() { ::close(fd_); }
+
+std::unique_ptr<OutputDeviceStateFile::OutputHold> OutputDeviceStateFile::holdOutput() {
+  std::error_code error;
+  std::filesystem::create_directories(folder_, error);
+  const int fd = ::open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || ::flock(fd, LOCK_SH) != 0) {
+    Logger::shared().warning(kTag, "Could not lock %s: %s", lockPath().c_str(), std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<OutputHold>(fd);
+}
+
+bool OutputDeviceStateFile::outputHeld() const {
+  const int fd = ::open(lockPath().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;  // no capture ever switched the output here
+  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
 }
 
 }  // namespace quillon

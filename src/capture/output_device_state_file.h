@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -27,7 +28,28 @@ class OutputDeviceStateFile {
   std::optional<Entry> read() const;
   void remove();
 
+  // Held by a process for as long as one of its captures has the output
+  // switched (a shared lock on a file beside the state file, released by the
+  // kernel when the process dies), so another process can tell a recording
+  // that runs from one a crash left behind.
+  class OutputHold {
+   public:
+    explicit OutputHold(int fd) : fd_(fd) {}
+    ~OutputHold();
+    OutputHold(const OutputHold&) = delete;
+    OutputHold& operator=(const OutputHold&) = delete;
+
+   private:
+    int fd_;
+  };
+  // Null when the lock file cannot be opened (logged); the recording goes on.
+  std::unique_ptr<OutputHold> holdOutput();
+  // True while any hold exists, in this process or another.
+  bool outputHeld() const;
+
  private:
+  std::string lockPath() const;
+
   std::string folder_;
   std::string path_;
 };

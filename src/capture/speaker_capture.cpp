@@ -16,6 +16,9 @@ namespace {
 constexpr const char* kTag = "speaker_capture";
 constexpr double kCaptureRate = 44100.0;
 constexpr size_t kPeriodBytes = 4096;
+// A first period this much later than its stream's start means the device
+// slept through the start (see fillLateStartLocked).
+constexpr double kLateStartThresholdSeconds = 0.1;
 // A period this long always yields converted samples; shorter ones may not.
 constexpr size_t kShortestConvertiblePeriod = 64;
 
@@ -125,10 +128,13 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
   _originalDeviceRate = AudioDeviceUtil::getSampleRate(_originalOutputDeviceId);
 
   // Remember the user's device before touching the output, so a crash from
-  // here on can be mended.
+  // here on can be mended, and hold the output so that no other process
+  // mends it while this recording runs.
+  outputHold_ = stateFile_.holdOutput();
   stateFile_.write({nameOf(*hardware_, _originalOutputDeviceId), _originalDeviceVolume});
   if (current != _blackHoleDeviceId && !BlackHoleUtil::setOutputDeviceToBlackHole()) {
     stateFile_.remove();
+    outputHold_.reset();
     return false;
   }
   _holdsOutput = true;
@@ -192,6 +198,11 @@ bool SpeakerCapture::setupCapture() {
   _deviceSwitcher->startObservingOutputDeviceChange();
   Logger::shared().infoWithTag(kTag, "PlayerUtil started successfully");
 
+  {
+    std::lock_guard lock(periodMutex_);
+    streamOpenedAt_ = std::chrono::steady_clock::now();
+    firstPeriodSeen_ = false;
+  }
   AudioStatus status = AudioStatus::ok;
   _audioUnit = hardware_->openInputStream(
       _blackHoleDeviceId, _audioFormat, kPeriodBytes,
@@ -220,6 +231,32 @@ void SpeakerCapture::handleInputData(const uint8_t* data, size_t bytes) {
   }
 
   std::lock_guard lock(periodMutex_);
+  if (!firstPeriodSeen_) {
+    firstPeriodSeen_ = true;
+    fillLateStartLocked(bytes);
+  }
+  deliverPeriodLocked(data, bytes);
+}
+
+void SpeakerCapture::fillLateStartLocked(size_t firstPeriodBytes) {
+  // A loopback device that nothing plays into sleeps in long blocks, and its
+  // monitor then starts delivering only when the block ends, up to two
+  // seconds after the stream started, without the audio of that time. Counted
+  // from its first period, the system audio would sit that much early
+  // against the microphone for the whole recording: the silence that was
+  // playing is put back in front instead.
+  const double bytesPerSecond = _audioFormat.mSampleRate * _audioFormat.mBytesPerFrame;
+  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - streamOpenedAt_).count();
+  const double missing = waited - static_cast<double>(firstPeriodBytes) / bytesPerSecond;
+  if (missing < kLateStartThresholdSeconds) return;
+  const size_t frames = static_cast<size_t>(missing * _audioFormat.mSampleRate);
+  Logger::shared().info(kTag, "Loopback monitor started %.0f ms late; filling the gap with silence",
+                        missing * 1000.0);
+  const std::vector<uint8_t> silence(frames * _audioFormat.mBytesPerFrame, 0);
+  deliverPeriodLocked(silence.data(), silence.size());
+}
+
+void SpeakerCapture::deliverPeriodLocked(const uint8_t* data, size_t bytes) {
   if (_wavOriginalUtil) {
     // Through float and back, as the converter sees the samples.
     const size_t count = bytes / 2;
@@ -249,6 +286,11 @@ bool SpeakerCapture::pauseCapture() {
   if (!_running || _paused || !_audioUnit) return false;
   if (_audioUnit->setPaused(true) != AudioStatus::ok) return false;
   _paused = true;
+  {
+    // Time spent paused is no late start.
+    std::lock_guard lock(periodMutex_);
+    firstPeriodSeen_ = true;
+  }
   return true;
 }
 
@@ -324,12 +366,18 @@ void SpeakerCapture::restoreDevices(bool stopping) {
     _holdsOutput = false;
     --outputHolders;
   }
+  outputHold_.reset();
 }
 
 bool SpeakerCapture::restoreOutputLeftOnLoopback(const std::string& stateFolder) {
   if (outputHolders > 0) return false;
   auto hardware = AudioHardwareProvider::current();
   OutputDeviceStateFile stateFile(stateFolder);
+  if (stateFile.outputHeld()) {
+    // Another host process is recording: the loopback output is its, not a leftover.
+    Logger::shared().infoWithTag(kTag, "System output is held by a recording of another process; left as it is");
+    return false;
+  }
   AudioDeviceId current = kNoAudioDevice;
   if (hardware->defaultOutputDevice(current) != AudioStatus::ok || current == kNoAudioDevice) return false;
   if (nameOf(*hardware, current) != AudioDeviceUtil::kLoopbackDeviceName) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,7 +53,7 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   SpeakerCapture& operator=(const SpeakerCapture&) = delete;
 
   // For host start-up: when the system output is the loopback device and no
-  // capture of this process holds it, the output goes back to the device the
+  // capture of this or another process holds it, the output goes back to the device the
   // state file names (or else the first other output device). True when it
   // put the output back.
   static bool restoreOutputLeftOnLoopback(const std::string& stateFolder = {});
@@ -79,6 +80,9 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   // The user's device when the output already is the loopback device.
   AudioDeviceId deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved);
   bool setupCapture();
+  // Hands one period to the stage files, the converter and the callback.
+  void deliverPeriodLocked(const uint8_t* data, size_t bytes);
+  void fillLateStartLocked(size_t firstPeriodBytes);
   // Undoes everything a start did, in stop order; `stopping` adds the stop's lines.
   void restoreDevices(bool stopping);
 
@@ -104,10 +108,14 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   double _originalLoopbackRate = 0.0;
   double _originalDeviceRate = 0.0;
   bool _holdsOutput = false;  // the system output is switched by this capture
+  std::unique_ptr<OutputDeviceStateFile::OutputHold> outputHold_;
   std::unique_ptr<PlayerUtil> _playerUtil;
   std::shared_ptr<DeviceSwitching> _deviceSwitcher;
 
   std::mutex periodMutex_;  // the writers, the converter and the callback
+  // Set when the loopback stream opens; cleared by its first period.
+  std::chrono::steady_clock::time_point streamOpenedAt_;
+  bool firstPeriodSeen_ = true;
   AudioCallback _audioCallback;
   std::unique_ptr<Mono16kConverter> converter_;
   bool overflowing_ = false;  // the stream's thread only

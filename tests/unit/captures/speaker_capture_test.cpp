@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -318,6 +321,58 @@ TEST_F(SpeakerCaptureTest, AStalledPassThroughNeverCostsTheRecordingItsAudio) {
   EXPECT_EQ(text.find(warning), text.rfind(warning)) << "one warning per overflow run";
   const auto original = test::readWavHeader(stage.str() + "/speaker_original.wav");
   EXPECT_NEAR(static_cast<double>(collected.count()), original.dataLength / 4 * 16000.0 / 44100.0, 2.0);
+}
+
+
+TEST_F(SpeakerCaptureTest, AnIdleLoopbackDeviceStillCountsItsAudioFromTheStart) {
+  // Nothing plays into the loopback device, so the server lets it sleep in
+  // long blocks; the capture must still deliver one sample per sample of
+  // time, or the system audio would sit early against the microphone.
+  auto capture = makeCapture();
+  test::SampleCollector collected;
+  capture->setAudioCallback(collected.callback());
+  ASSERT_TRUE(capture->startCapture(false, std::nullopt));
+  const auto started = std::chrono::steady_clock::now();
+  test::waitFor([&] { return std::chrono::steady_clock::now() - started > 3s && collected.count() > 0; });
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double delivered = static_cast<double>(collected.count()) / 16000.0;
+  capture->stopCapture();
+  EXPECT_GT(delivered, elapsed - 0.5) << "delivered " << delivered << " s in " << elapsed << " s";
+  EXPECT_LT(delivered, elapsed + 0.5) << "delivered " << delivered << " s in " << elapsed << " s";
+}
+
+
+TEST_F(SpeakerCaptureTest, StartUpRepairLeavesTheOutputOfARecordingInAnotherProcessAlone) {
+  // A second host process starting while the first records must not take the
+  // first one's system output away; once the recording process is gone (here
+  // it is killed, as a crash would), the output is mended.
+  ASSERT_TRUE(OutputDeviceStateFile(state.str()).write({"Speakers", 0.5f}));
+  ASSERT_EQ(hardware->setDefaultOutputDevice(loopback), AudioStatus::ok);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t recorder = fork();
+  ASSERT_GE(recorder, 0);
+  if (recorder == 0) {
+    auto hold = OutputDeviceStateFile(state.str()).holdOutput();
+    const char byte = hold ? 1 : 0;
+    if (write(ready[1], &byte, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 1);
+
+  EXPECT_FALSE(SpeakerCapture::restoreOutputLeftOnLoopback(state.str()));
+  EXPECT_EQ(defaultOutput(), loopback);
+  EXPECT_TRUE(stateEntry());
+
+  kill(recorder, SIGKILL);
+  waitpid(recorder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_TRUE(SpeakerCapture::restoreOutputLeftOnLoopback(state.str()));
+  EXPECT_EQ(defaultOutput(), speakers);
 }
 
 }  // namespace
