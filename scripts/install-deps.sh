@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config python3 clang
+  build-essential cmake ninja-build pkg-config python3 clang libclang-rt-14-dev
   libglib2.0-dev libgtk-3-dev libpulse-dev
   libopus-dev libsamplerate0-dev libsndfile1-dev libsbc-dev
   nlohmann-json3-dev libcli11-dev

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "logging/logger.h"
 
@@ -89,9 +90,15 @@ void InotifySerialPortWatch::readEvents(std::vector<SerialPortChange>& changes) 
         if (!known_.contains(name) && ports_.isPort(name)) {
           known_.insert(name);
           changes.push_back({ports_.devicePath(name), true});
+        } else if (std::error_code ec; !std::filesystem::exists(ports_.devicePath(name), ec)) {
+          vanished_.insert(name);
         }
       } else if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
-        if (known_.erase(name) > 0) changes.push_back({ports_.devicePath(name), false});
+        // A port that came and went between two reads is still reported gone:
+        // whoever listed it while it existed must hear of its removal.
+        if (known_.erase(name) > 0 || vanished_.erase(name) > 0) {
+          changes.push_back({ports_.devicePath(name), false});
+        }
       }
     }
   }

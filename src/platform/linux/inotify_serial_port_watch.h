@@ -32,6 +32,11 @@ class InotifySerialPortWatch : public SerialPortWatch {
   int inotifyFd_;
   int wakeFd_;
   std::set<std::string> known_;
+  // Created and gone again before the create event was read, so never judged
+  // a port here; the watch's user may have listed it as one meanwhile. Their
+  // removal is reported even if they never were ports: the user drops removals
+  // of paths it never had.
+  std::set<std::string> vanished_;
 };
 
 }  // namespace quillon

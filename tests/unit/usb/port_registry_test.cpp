@@ -39,6 +39,25 @@ TEST_F(PortRegistry, ListsTtysWithADeviceAndANodeButNoPlaceholderUarts) {
                    tree.devicePath("ttyS0"), tree.devicePath("ttyUSB0")}));
 }
 
+// A slow watcher thread can list a port that then goes away before the watch
+// reads the port's create event: its removal must still come.
+TEST_F(PortRegistry, APortListedAndGoneBeforeTheWatchLooksIsStillReportedRemoved) {
+  auto watch = registry->watchChanges();
+  ASSERT_NE(watch, nullptr);
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  ASSERT_EQ(registry->presentPorts(), Paths{tree.devicePath("ttyACM0")});
+  tree.removePort("ttyACM0");
+
+  std::vector<SerialPortChange> changes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (changes.empty() && std::chrono::steady_clock::now() < deadline) {
+    changes = watch->waitForChanges(std::chrono::milliseconds(500));
+  }
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].path, tree.devicePath("ttyACM0"));
+  EXPECT_FALSE(changes[0].added);
+}
+
 TEST_F(PortRegistry, IdentifiersComeFromTheUsbDeviceAboveInterfaceOrConverter) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
