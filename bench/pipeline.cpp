@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_capture.h"
 #include "recording/audio_capture_source.h"
 #include "recording/audio_factory.h"
 #include "recording/mono16k_converter.h"
@@ -46,16 +47,7 @@ struct Clock {
 using quillon::AudioCallback;
 using quillon::ByteBuffer;
 
-class BenchCapture : public quillon::AudioCaptureSource {
- public:
-  void setAudioCallback(AudioCallback callback) override { _callback = std::move(callback); }
-  void deliver(const ByteBuffer& block) {
-    if (_callback) _callback(block);
-  }
-
- private:
-  AudioCallback _callback;
-};
+using BenchCapture = quillon::bench::FedCapture;
 
 // A talker: a glottal-like harmonic wave read from a table at a pitch that
 // glides around `basePitch`, shaped into syllables, with pauses between

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_capture.h"
 #include "recording/audio_capture_source.h"
 #include "recording/audio_factory.h"
 #include "recording/mono16k_converter.h"
@@ -32,16 +33,7 @@ namespace {
 using quillon::AudioCallback;
 using quillon::ByteBuffer;
 
-class SoakCapture : public quillon::AudioCaptureSource {
- public:
-  void setAudioCallback(AudioCallback callback) override { _callback = std::move(callback); }
-  void deliver(const ByteBuffer& block) {
-    if (_callback) _callback(block);
-  }
-
- private:
-  AudioCallback _callback;
-};
+using SoakCapture = quillon::bench::FedCapture;
 
 // Resident size in KiB, from the kernel's own count of this process.
 long residentKiB() {

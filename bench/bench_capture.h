@@ -1,0 +1,21 @@
+#pragma once
+
+#include <utility>
+
+#include "recording/audio_capture_source.h"
+
+namespace quillon::bench {
+
+// A capture the benchmark feeds by hand, block by block, on its own thread.
+class FedCapture : public AudioCaptureSource {
+ public:
+  void setAudioCallback(AudioCallback callback) override { callback_ = std::move(callback); }
+  void deliver(const ByteBuffer& block) {
+    if (callback_) callback_(block);
+  }
+
+ private:
+  AudioCallback callback_;
+};
+
+}  // namespace quillon::bench
