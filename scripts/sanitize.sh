@@ -39,6 +39,8 @@ check_reports() {
   fi
 }
 
+PRELOADED_TESTS='^integration\.test_(ffi|faults_io)$'
+
 run_asan() {
   local dir="${QUILLON_ASAN_BUILD_DIR:-build-asan}"
   configure "$dir" address,undefined "-fno-sanitize-recover=undefined" || return 1
@@ -48,15 +50,15 @@ run_asan() {
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$SUPP/ubsan.supp:log_path=$REPORTS/ubsan"
   export LSAN_OPTIONS="suppressions=$SUPP/lsan.supp:print_suppressions=0"
   echo "sanitize: AddressSanitizer + UndefinedBehaviorSanitizer, whole suite"
-  # The C-surface test loads the library into an uninstrumented Python, so it
-  # runs on its own with the sanitizer runtimes preloaded and without leak
+  # The C-surface tests load the library into an uninstrumented Python, so they
+  # run on their own with the sanitizer runtimes preloaded and without leak
   # checks (they would report the interpreter's own allocations).
   local status=0
-  (cd "$dir" && ctest --output-on-failure -j 2 -E '^integration\.test_ffi$') || status=1
+  (cd "$dir" && ctest --output-on-failure -j 2 -E "$PRELOADED_TESTS") || status=1
   local runtimes
   runtimes="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
   (cd "$dir" && LD_PRELOAD="$runtimes" ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" \
-    ctest --output-on-failure -R '^integration\.test_ffi$') || status=1
+    ctest --output-on-failure -R "$PRELOADED_TESTS") || status=1
   check_reports || status=1
   return "$status"
 }

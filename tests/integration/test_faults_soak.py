@@ -16,8 +16,12 @@ class PipelineSoakTest(unittest.TestCase):
     def test_memory_stays_flat_over_ten_minutes_of_audio(self):
         # Generous against allocator noise; a block kept per 40 ms would add
         # about 17 MiB over these nine minutes, several times the whole process.
-        done = subprocess.run([SOAK, "600", "--max-growth", "10"], capture_output=True, text=True,
-                              timeout=600)
+        command = [SOAK, "600"]
+        # AddressSanitizer holds freed blocks in quarantine, so resident memory
+        # grows by design there; that build still runs the chain for its checks.
+        if "address" not in os.environ.get("QUILLON_SANITIZE", ""):
+            command += ["--max-growth", "10"]
+        done = subprocess.run(command, capture_output=True, text=True, timeout=600)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         blocks = re.search(r"(\d+) PCM blocks, (\d+) Opus packets", done.stdout)
         self.assertIsNotNone(blocks, done.stdout)
