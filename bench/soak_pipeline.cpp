@@ -76,8 +76,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--max-growth") == 0 && i + 1 < argc) {
       maxGrowth = std::atof(argv[++i]);
+    } else if (char* end = nullptr; (audioSeconds = std::strtod(argv[i], &end)) > 0 && *end == '\0') {
+      continue;
     } else {
-      audioSeconds = std::atof(argv[i]);
+      std::fprintf(stderr, "usage: %s [seconds of audio, default 7200] [--max-growth PERCENT]\n", argv[0]);
+      return 2;
     }
   }
   const auto dir = std::filesystem::temp_directory_path() / ("quillon-soak-" + std::to_string(getpid()));
