@@ -24,7 +24,6 @@ namespace quillon::test {
 using Bytes = std::vector<uint8_t>;
 constexpr auto kPatience = std::chrono::seconds(20);
 
-// Polls until `condition` holds or the patience runs out.
 inline bool eventually(const std::function<bool()>& condition) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (!condition()) {
@@ -75,13 +74,11 @@ class RawEngine {
     body.insert(body.end(), payload.begin(), payload.end());
     return frame(body);
   }
-  static Bytes call(uint32_t replyId, const std::string& channel, const std::string& method,
-                    EncodableValue args = {}) {
-    return message(replyId, channel, StandardCodec::encodeMethodCall({method, std::move(args)}));
+  static Bytes call(uint32_t replyId, const std::string& channel, const std::string& method) {
+    return message(replyId, channel, StandardCodec::encodeMethodCall({method, {}}));
   }
-  void sendCall(uint32_t replyId, const std::string& channel, const std::string& method,
-                EncodableValue args = {}) {
-    write(call(replyId, channel, method, std::move(args)));
+  void sendCall(uint32_t replyId, const std::string& channel, const std::string& method) {
+    write(call(replyId, channel, method));
   }
 
   // The next frame body; nullopt when the peer closed or nothing came in time.
@@ -171,9 +168,5 @@ class LinkRunner {
   bool started_ = false;
   std::thread thread_;
 };
-
-inline std::optional<MethodReply> decodeReply(const Bytes& payload) {
-  return StandardCodec::decodeEnvelope(payload);
-}
 
 }  // namespace quillon::test
