@@ -48,8 +48,7 @@ class RawEngine {
   bool connected() const { return connected_; }
 
   void write(const Bytes& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
       const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n <= 0) return;
       done += static_cast<size_t>(n);
@@ -120,8 +119,7 @@ class RawEngine {
     return poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0;
   }
   bool readExactly(Bytes& out) {
-    size_t done = 0;
-    while (done < out.size()) {
+    for (size_t done = 0; done < out.size();) {
       if (!waitReadable()) return false;
       const ssize_t n = recv(fd_, out.data() + done, out.size() - done, 0);
       if (n <= 0) return false;

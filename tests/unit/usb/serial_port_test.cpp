@@ -57,15 +57,6 @@ TEST_F(SerialPort, HexSendsLogEachWrite) {
       << log;
 }
 
-TEST_F(SerialPort, ReplyBytesPassUntranslated) {
-  ASSERT_TRUE(factory.open(device.path()));
-  const auto reply = bytesOf({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF});
-  device.answer(1, {{0ms, reply}});
-  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x0D}),
-            UsbFactory::dataToHexString(reply));
-  EXPECT_EQ(device.command(), bytesOf({0x0D}));
-}
-
 TEST_F(SerialPort, ReadJoinsBurstsCloseTogether) {
   ASSERT_TRUE(factory.open(device.path()));
   // A pause of a few ms can stretch past the 10 ms silence on a loaded
@@ -81,7 +72,7 @@ TEST_F(SerialPort, ReadJoinsBurstsCloseTogether) {
   EXPECT_TRUE(joined);
 }
 
-TEST_F(SerialPort, ReadEndsOnSilenceAndLeavesLaterBytesForTheNextRead) {
+TEST_F(SerialPort, ReadEndsOnSilenceLeavesLaterBytesForTheNextReadAndTranslatesNothing) {
   ASSERT_TRUE(factory.open(device.path()));
   device.answer(1, {{0ms, {0x01, 0x02}}, {60ms, {0x03, 0x04}}});
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x55}), "0102");
@@ -89,6 +80,11 @@ TEST_F(SerialPort, ReadEndsOnSilenceAndLeavesLaterBytesForTheNextRead) {
   EXPECT_EQ(factory.readBytesData(device.path()), bytesOf({0x03, 0x04}));
   // Nothing more comes: the read gives up after its idle second.
   EXPECT_TRUE(factory.readBytesData(device.path()).empty());
+
+  const auto reply = bytesOf({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF});
+  device.answer(1, {{0ms, reply}});
+  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x0D}), "0D0A1113037F00FF");
+  EXPECT_EQ(device.command(), bytesOf({0x0D}));
 }
 
 TEST_F(SerialPort, ExchangeCollectsForItsWholeWindowAndClosesThePort) {
