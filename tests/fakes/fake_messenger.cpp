@@ -21,41 +21,28 @@ std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channe
   {
     std::lock_guard lock(mutex_);
     auto it = handlers_.find(channel);
-    // As on the engine link: no handler is answered with "not implemented".
     if (it == handlers_.end()) return BinaryMessage{};
     handler = it->second;
   }
-  // Shared so a reply made after this call returns is still recorded.
-  struct Slot {
-    std::mutex mutex;
-    std::optional<BinaryMessage> reply;
-  };
-  auto slot = std::make_shared<Slot>();
+  // Shared, so a reply made after this call returns still has somewhere to go.
+  auto slot = std::make_shared<std::pair<std::mutex, std::optional<BinaryMessage>>>();
   handler(std::move(message), [this, slot, channel](BinaryMessage reply) {
     {
-      std::lock_guard lock(slot->mutex);
-      slot->reply = reply;
+      std::lock_guard lock(slot->first);
+      slot->second = reply;
     }
     auto decoded = StandardCodec::decodeEnvelope(reply);
     std::lock_guard lock(mutex_);
     if (decoded) lastReplies_.insert_or_assign(channel, std::move(*decoded));
   });
-  std::lock_guard lock(slot->mutex);
-  return slot->reply;
+  std::lock_guard lock(slot->first);
+  return slot->second;
 }
 
 std::optional<MethodReply> FakeMessenger::lastReply(const std::string& channel) const {
   std::lock_guard lock(mutex_);
   auto it = lastReplies_.find(channel);
-  if (it == lastReplies_.end()) return std::nullopt;
-  return it->second;
-}
-
-void FakeMessenger::record(const std::string& channel, const BinaryMessage& message, bool wantsReply) {
-  auto call = StandardCodec::decodeMethodCall(message);
-  SentMessage entry{channel, call ? std::move(*call) : MethodCall{"<undecodable>", {}}, wantsReply};
-  std::lock_guard lock(mutex_);
-  sent_.push_back(std::move(entry));
+  return it == lastReplies_.end() ? std::nullopt : std::optional<MethodReply>(it->second);
 }
 
 std::vector<FakeMessenger::SentMessage> FakeMessenger::sent() const {
@@ -86,21 +73,16 @@ void FakeMessenger::setEngineConnected(bool connected) {
   connected_ = connected;
 }
 
-bool FakeMessenger::hasHandler(const std::string& channel) const {
-  std::lock_guard lock(mutex_);
-  return handlers_.count(channel) != 0;
-}
-
 void FakeMessenger::send(const std::string& channel, BinaryMessage message) {
-  if (!engineConnected()) return;
-  record(channel, message, false);
+  sendWithReply(channel, std::move(message), nullptr);
 }
 
 void FakeMessenger::sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
-  if (!engineConnected()) return;
-  record(channel, message, true);
+  auto call = StandardCodec::decodeMethodCall(message);
   std::lock_guard lock(mutex_);
-  pending_.emplace(channel, std::move(onReply));
+  if (!connected_) return;
+  sent_.push_back({channel, call ? std::move(*call) : MethodCall{"<undecodable>", {}}, onReply != nullptr});
+  if (onReply) pending_.emplace(channel, std::move(onReply));
 }
 
 void FakeMessenger::setMessageHandler(const std::string& channel, BinaryMessageHandler handler) {

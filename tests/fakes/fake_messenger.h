@@ -12,9 +12,8 @@
 
 namespace quillon::test {
 
-// An in-memory messenger for unit tests of channel handlers: the test plays
-// the engine. Handlers run on the thread that calls call(); messages the code
-// under test sends may come from any thread.
+// The test plays the engine: handlers run on the thread that calls call();
+// the code under test may send from any thread.
 class FakeMessenger : public BinaryMessenger {
  public:
   struct SentMessage {
@@ -23,24 +22,19 @@ class FakeMessenger : public BinaryMessenger {
     bool wantsReply = false;
   };
 
-  // Delivers an encoded call to the channel's handler. Returns the decoded
-  // reply when it was answered before the handler returned (not implemented
-  // when no handler is installed), nullopt when it was not (see lastReply).
-  // A reply must not come after the messenger is destroyed.
+  // The reply when it came before the handler returned, else nullopt (see
+  // lastReply). No handler answers "not implemented", as on the engine link.
   std::optional<MethodReply> call(const std::string& channel, const std::string& method,
                                   EncodableValue args = {});
-  // Delivers raw bytes, for undecodable input; the raw reply, if any.
   std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message);
-  // The latest reply on a channel, including ones answered after call() returned.
+  // Includes replies that came after call() returned.
   std::optional<MethodReply> lastReply(const std::string& channel) const;
 
   std::vector<SentMessage> sent() const;
   void clearSent();
   // Answers the oldest pending sendWithReply on `channel`; false when none waits.
   bool answerPending(const std::string& channel, BinaryMessage reply);
-
   void setEngineConnected(bool connected);
-  bool hasHandler(const std::string& channel) const;
 
   void send(const std::string& channel, BinaryMessage message) override;
   void sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) override;
@@ -48,8 +42,6 @@ class FakeMessenger : public BinaryMessenger {
   bool engineConnected() const override;
 
  private:
-  void record(const std::string& channel, const BinaryMessage& message, bool wantsReply);
-
   mutable std::mutex mutex_;
   bool connected_ = true;
   std::map<std::string, BinaryMessageHandler> handlers_;

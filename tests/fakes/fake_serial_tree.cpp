@@ -6,13 +6,8 @@ namespace quillon::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-void writeText(const fs::path& file, const std::string& text) { std::ofstream(file) << text << "\n"; }
-}  // namespace
-
 FakeSerialTree::FakeSerialTree(const fs::path& root) : root_(root) {
   fs::create_directories(sysRoot() / "class" / "tty");
-  fs::create_directories(sysRoot() / "devices");
   fs::create_directories(sysRoot() / "bus" / "platform" / "drivers");
   fs::create_directories(devRoot());
 }
@@ -24,35 +19,28 @@ void FakeSerialTree::linkTty(const std::string& name, const fs::path& deviceFold
   fs::create_directory_symlink(ttyFolder, sysRoot() / "class" / "tty" / name);
 }
 
-void FakeSerialTree::addAcmPortWithoutNode(const std::string& name, const std::string& vendor,
-                                           const std::string& product) {
-  const int bus = nextBus_++;
-  const fs::path usbDevice =
-      sysRoot() / "devices" / "pci0000:00" / ("usb" + std::to_string(bus)) /
-      (std::to_string(bus) + "-1");
-  const fs::path interface = usbDevice / (std::to_string(bus) + "-1:1.0");
+// A USB device on a bus of its own; returns its interface folder.
+fs::path FakeSerialTree::addUsbDevice(const std::string& port, const std::string& vendor,
+                                      const std::string& product) {
+  const std::string bus = std::to_string(nextBus_++);
+  const fs::path usbDevice = sysRoot() / "devices" / "pci0000:00" / ("usb" + bus) / (bus + "-" + port);
+  const fs::path interface = usbDevice / (bus + "-" + port + ":1.0");
   fs::create_directories(interface);
-  writeText(usbDevice / "idVendor", vendor);
-  writeText(usbDevice / "idProduct", product);
-  linkTty(name, interface);
+  std::ofstream(usbDevice / "idVendor") << vendor << "\n";
+  std::ofstream(usbDevice / "idProduct") << product << "\n";
+  return interface;
 }
 
-void FakeSerialTree::addAcmPort(const std::string& name, const std::string& vendor,
-                                const std::string& product) {
-  addAcmPortWithoutNode(name, vendor, product);
-  createNode(name);
+void FakeSerialTree::addAcmPort(const std::string& name, const std::string& vendor, const std::string& product,
+                                bool withNode) {
+  linkTty(name, addUsbDevice("1", vendor, product));
+  if (withNode) createNode(name);
 }
 
 void FakeSerialTree::addConverterPort(const std::string& name, const std::string& vendor,
                                       const std::string& product) {
-  const int bus = nextBus_++;
-  const fs::path usbDevice =
-      sysRoot() / "devices" / "pci0000:00" / ("usb" + std::to_string(bus)) /
-      (std::to_string(bus) + "-2");
-  const fs::path converter = usbDevice / (std::to_string(bus) + "-2:1.0") / name;
+  const fs::path converter = addUsbDevice("2", vendor, product) / name;
   fs::create_directories(converter);
-  writeText(usbDevice / "idVendor", vendor);
-  writeText(usbDevice / "idProduct", product);
   linkTty(name, converter);
   createNode(name);
 }

@@ -15,25 +15,24 @@ class FakeSerialTree {
   std::filesystem::path devRoot() const { return root_ / "dev"; }
   std::string devicePath(const std::string& name) const { return (devRoot() / name).string(); }
 
-  // A CDC-ACM style port: the tty's device is the USB interface, whose parent
-  // USB device holds idVendor/idProduct (written as given, hex text).
-  void addAcmPort(const std::string& name, const std::string& vendor, const std::string& product);
-  // A USB-serial converter style port: the tty's device sits one level below
-  // the interface.
-  void addConverterPort(const std::string& name, const std::string& vendor,
-                        const std::string& product);
+  // CDC-ACM: the tty's device is the USB interface, whose parent USB device
+  // holds idVendor/idProduct (hex text as given). Without a node, createNode
+  // adds it later.
+  void addAcmPort(const std::string& name, const std::string& vendor, const std::string& product,
+                  bool withNode = true);
+  // A USB-serial converter: the tty's device sits one level below the interface.
+  void addConverterPort(const std::string& name, const std::string& vendor, const std::string& product);
   // A platform UART with the given driver, no USB device above it.
   void addPlatformPort(const std::string& name, const std::string& driver);
   // A tty without a device link (virtual consoles).
   void addVirtualTty(const std::string& name);
-  // The sysfs entry only; createNode adds the device node later.
-  void addAcmPortWithoutNode(const std::string& name, const std::string& vendor,
-                             const std::string& product);
   void createNode(const std::string& name);
   // Removes the node first, then the sysfs entry, as the kernel does.
   void removePort(const std::string& name);
 
  private:
+  std::filesystem::path addUsbDevice(const std::string& port, const std::string& vendor,
+                                     const std::string& product);
   void linkTty(const std::string& name, const std::filesystem::path& deviceFolder);
 
   std::filesystem::path root_;

@@ -11,11 +11,21 @@
 
 namespace quillon::test {
 
-// Records the order in which activities begin and end.
+// Records the order in which activities begin and end: "begin:REASON" / "end:REASON".
 class RecordingInhibitor final : public ActivityInhibitor {
  public:
-  std::unique_ptr<ActivityToken> beginActivity(const std::string& reason) override;
-  std::vector<std::string> events;  // "begin:REASON" / "end:REASON"
+  std::unique_ptr<ActivityToken> beginActivity(const std::string& reason) override {
+    struct Token final : ActivityToken {
+      Token(std::vector<std::string>& events, std::string reason) : events(events), reason(std::move(reason)) {
+        events.push_back("begin:" + this->reason);
+      }
+      ~Token() override { events.push_back("end:" + reason); }
+      std::vector<std::string>& events;
+      std::string reason;
+    };
+    return std::make_unique<Token>(events, reason);
+  }
+  std::vector<std::string> events;
 };
 
 class CountingApplication final : public ApplicationControl {

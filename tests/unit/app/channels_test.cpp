@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "app/app_texts.h"
 #include "channel_test_support.h"
-#include "logging/logger.h"
 #include "support/test_support.h"
 
 namespace quillon {
@@ -31,27 +32,13 @@ void expectError(const std::optional<MethodReply>& reply, const std::string& cod
 }
 
 EncodableValue successValue(const std::optional<MethodReply>& reply) {
-  EXPECT_TRUE(reply.has_value());
-  if (!reply) return {};
-  const auto* success = std::get_if<MethodSuccess>(&*reply);
+  const auto* success = reply ? std::get_if<MethodSuccess>(&*reply) : nullptr;
   EXPECT_NE(success, nullptr) << "expected a success reply";
-  return success ? success->value : EncodableValue();
+  return success ? success->value : EncodableValue("<not a success>");
 }
 
 bool isNotImplemented(const std::optional<MethodReply>& reply) {
   return reply && std::holds_alternative<MethodNotImplemented>(*reply);
-}
-
-EncodableMap fullInit(const std::string& logPath) {
-  return map({{"logPath", logPath},
-              {"logEnable", true},
-              {"applicationName", "Recorder Desk"},
-              {"menuAbout", "About"},
-              {"menuUpdate", "Update"},
-              {"menuSettings", "Settings"},
-              {"menuOpen", "Open"},
-              {"menuExit", "Quit"},
-              {"menuAboutCopyrightTip", "© Somebody"}});
 }
 
 TEST(Channels, UnknownOrDifferentlyCasedMethodsAreNotImplementedOnEveryChannel) {
@@ -78,7 +65,10 @@ TEST(ApplicationChannel, InitWithAnyKeyMissingOrOfTheWrongKindChangesNothing) {
   WindowFixture fixture;
   test::TempDir dir;
   const AppTexts before = appTexts();
-  const EncodableMap complete = fullInit(dir.str());
+  const EncodableMap complete = map(
+      {{"logPath", dir.str()}, {"logEnable", true}, {"applicationName", "Recorder Desk"}, {"menuAbout", "About"},
+       {"menuUpdate", "Update"}, {"menuSettings", "Settings"}, {"menuOpen", "Open"}, {"menuExit", "Quit"},
+       {"menuAboutCopyrightTip", "© Somebody"}});
   for (const auto& [key, value] : complete) {
     EncodableMap missing = complete;
     missing.erase(key);
@@ -94,25 +84,17 @@ TEST(ApplicationChannel, InitWithAnyKeyMissingOrOfTheWrongKindChangesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(ApplicationChannel, InitConfiguresTheDayLogAndStoresTheTexts) {
+// A good init (day log line, texts shown in the About panel) is checked end to
+// end by integration.test_host_spine and test_window.
+TEST(ApplicationChannel, ResourceUsageIsThisProcessesLineAndEventByExitQuits) {
   WindowFixture fixture;
-  test::TempDir dir;
-  const std::string logDir = (dir.path() / "logs").string();
-  EXPECT_EQ(successValue(fixture.messenger.call(kApplication, "init", fullInit(logDir))), EncodableValue(true));
-  Logger::shared().flush();
-  const std::string logFile = Logger::shared().currentLogFilePath();
-  EXPECT_EQ(std::filesystem::path(logFile).parent_path(), std::filesystem::path(logDir));
-  EXPECT_NE(test::readFile(logFile).find("[native_application_factory] [INFO] init. logPath: " + logDir + "\n"),
-            std::string::npos);
-  EXPECT_EQ(appTexts().applicationName, "Recorder Desk");
-  EXPECT_EQ(appTexts().menuExit, "Quit");
-  EXPECT_EQ(appTexts().menuAboutCopyrightTip, "© Somebody");
-  Logger::shared().configure(std::nullopt, false);
-  appTexts() = AppTexts();
-}
+  const auto line = successValue(fixture.messenger.call(kApplication, "getResourceUsage"));
+  ASSERT_TRUE(line.getIf<std::string>());
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(*line.getIf<std::string>(), match,
+                               std::regex(R"(Memory: (\d+\.\d\d) MB \| CPU: (\d+\.\d\d)%)")));
+  EXPECT_GT(std::stod(match[1]), 0.0);
 
-TEST(ApplicationChannel, EventByExitAsksTheApplicationToQuitAndRepliesNull) {
-  WindowFixture fixture;
   EXPECT_TRUE(successValue(fixture.messenger.call(kApplication, "eventByExit")).isNull());
   EXPECT_EQ(fixture.application.terminations, 1);
 }
@@ -160,17 +142,19 @@ TEST(UsbChannel, RejectsMissingOrMistypedPathsAndData) {
 
 TEST(UsbChannel, PortCommandsOnAPortThatIsNotOpenAnswerNeutralResults) {
   WindowFixture fixture;
-  const auto path = map({{"path", "/nonexistent/tty"}});
-  EXPECT_EQ(successValue(fixture.messenger.call(kUsb, "open", path)), EncodableValue(false));
-  EXPECT_EQ(successValue(fixture.messenger.call(kUsb, "sendUsbHexData", map({{"path", "/nonexistent/tty"}, {"data", "AA"}}))),
-            EncodableValue("REAL_PORT_NOT_OPEN"));
-  EXPECT_EQ(successValue(fixture.messenger.call(
-                kUsb, "sendUsbBytesData",
-                map({{"path", "/nonexistent/tty"}, {"data", EncodableList{int32_t{0}, int32_t{255}}}}))),
-            EncodableValue("REAL_PORT_NOT_OPEN"));
-  EXPECT_EQ(successValue(fixture.messenger.call(kUsb, "readUsbBytesData", path)), EncodableValue(EncodableList{}));
-  EXPECT_EQ(successValue(fixture.messenger.call(kUsb, "readUsbHexData", path)), EncodableValue(""));
-  EXPECT_TRUE(successValue(fixture.messenger.call(kUsb, "close", path)).isNull());
+  const std::string path = "/nonexistent/tty";
+  const std::vector<std::tuple<const char*, EncodableMap, EncodableValue>> cases = {
+      {"open", map({{"path", path}}), EncodableValue(false)},
+      {"sendUsbHexData", map({{"path", path}, {"data", "AA"}}), EncodableValue("REAL_PORT_NOT_OPEN")},
+      {"sendUsbBytesData", map({{"path", path}, {"data", EncodableList{int32_t{0}, int32_t{255}}}}),
+       EncodableValue("REAL_PORT_NOT_OPEN")},
+      {"readUsbBytesData", map({{"path", path}}), EncodableValue(EncodableList{})},
+      {"readUsbHexData", map({{"path", path}}), EncodableValue("")},
+      {"close", map({{"path", path}}), EncodableValue()},
+  };
+  for (const auto& [method, args, expected] : cases) {
+    EXPECT_EQ(successValue(fixture.messenger.call(kUsb, method, args)), expected) << method;
+  }
 }
 
 TEST(Plugins, AllTenAreAskedForByNameInOrder) {

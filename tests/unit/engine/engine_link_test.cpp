@@ -26,30 +26,62 @@ void installEcho(EngineLink& link, const std::string& channel) {
 
 EncodableValue successValue(const std::optional<RawEngine::Reply>& reply) {
   if (!reply) return "<no reply>";
-  auto decoded = test::decodeReply(reply->payload);
+  auto decoded = StandardCodec::decodeEnvelope(reply->payload);
   if (!decoded || !std::holds_alternative<MethodSuccess>(*decoded)) return "<not a success>";
   return std::get<MethodSuccess>(*decoded).value;
 }
 
-TEST(EngineLink, CallsAreAnsweredWithTheirReplyIdsAndUnknownChannelsAsNotImplemented) {
+struct HostMessage {
+  uint8_t kind;
+  uint32_t replyId;
+  std::string channel;
+  std::optional<MethodCall> call;
+};
+
+// The next frame from the host, as the project's own parser reads it.
+std::optional<HostMessage> readMessage(RawEngine& engine) {
+  auto body = engine.readFrame();
+  link::Frame frame;
+  if (!body || link::parseFrame(*body, frame) != link::ParseResult::kOk) return std::nullopt;
+  return HostMessage{frame.kind, frame.replyId, frame.channel, StandardCodec::decodeMethodCall(frame.payload)};
+}
+
+TEST(EngineLink, FramesAreAnsweredByTheirReplyIdsOrSkipped) {
   LinkRunner runner;
   ASSERT_TRUE(runner.started());
-  installEcho(runner.link(), "native_test_factory");
+  std::atomic<int> handled{0};
+  runner.link().setMessageHandler("c", [&](BinaryMessage message, BinaryReply reply) {
+    ++handled;
+    reply(StandardCodec::encodeSuccessEnvelope(StandardCodec::decodeMethodCall(message)->method));
+  });
   RawEngine engine(runner.path());
   ASSERT_TRUE(engine.connected());
+  engine.sendCall(0, "c", "noReplyWanted");
+  engine.write(RawEngine::frame({9, 1, 2, 3}));                  // unknown kind: skipped
+  engine.write(RawEngine::frame({1, 4, 0, 0, 0}));               // message header cut short
+  engine.write(RawEngine::message(5, "c", {0x07, 0x05, 'x'}));   // payload does not decode
+  engine.write(RawEngine::frame({2, 77, 0, 0, 0, 0x00, 0x00}));  // reply nobody waits for
+  engine.sendCall(9, "no_such_factory", "anything");
+  engine.sendCall(0xA1B2C3D4, "c", "hello");
 
-  engine.sendCall(0, "native_test_factory", "noReplyWanted");
-  engine.sendCall(0xA1B2C3D4, "native_test_factory", "hello");
+  for (uint32_t expectedId : {4u, 5u}) {
+    auto reply = engine.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->id, expectedId);
+    auto decoded = StandardCodec::decodeEnvelope(reply->payload);
+    ASSERT_TRUE(decoded && std::holds_alternative<MethodError>(*decoded));
+    EXPECT_EQ(std::get<MethodError>(*decoded).code, "BAD_MESSAGE");
+  }
   auto reply = engine.readReply();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->id, 9u);
+  EXPECT_TRUE(reply->payload.empty());  // not implemented
+  reply = engine.readReply();
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->id, 0xA1B2C3D4u);
   EXPECT_EQ(successValue(reply), EncodableValue("hello"));
-
-  engine.sendCall(9, "no_such_factory", "anything");
-  reply = engine.readReply();
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->id, 9u);
-  EXPECT_TRUE(reply->payload.empty());
+  EXPECT_EQ(handled, 2);
+  EXPECT_TRUE(runner.link().engineConnected());
 }
 
 TEST(EngineLink, MessagesAreHandledOnTheLoopThreadInArrivalOrder) {
@@ -80,27 +112,18 @@ TEST(EngineLink, MessagesAreHandledOnTheLoopThreadInArrivalOrder) {
   EXPECT_FALSE(offThread);
 }
 
-TEST(EngineLink, OneEngineAtATime) {
+TEST(EngineLink, OneEngineAtATimeAndBrokenFramingFreesTheSlot) {
   LinkRunner runner;
   installEcho(runner.link(), "c");
   auto first = std::make_unique<RawEngine>(runner.path());
   ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
-
   RawEngine second(runner.path());
   EXPECT_TRUE(second.closedByHost());
   first->sendCall(1, "c", "stillServed");
   EXPECT_EQ(successValue(first->readReply()), EncodableValue("stillServed"));
-
   first.reset();
   ASSERT_TRUE(eventually([&] { return !runner.link().engineConnected(); }));
-  RawEngine third(runner.path());
-  third.sendCall(2, "c", "servedAfterwards");
-  EXPECT_EQ(successValue(third.readReply()), EncodableValue("servedAfterwards"));
-}
 
-TEST(EngineLink, BrokenFramingClosesTheConnectionAndTheNextEngineIsServed) {
-  LinkRunner runner;
-  installEcho(runner.link(), "c");
   for (uint32_t badLength : {uint32_t(link::kMaxFrameLength + 1), 0u, 0xFFFFFFFFu}) {
     RawEngine engine(runner.path());
     engine.write(RawEngine::le32(badLength));
@@ -112,35 +135,6 @@ TEST(EngineLink, BrokenFramingClosesTheConnectionAndTheNextEngineIsServed) {
   EXPECT_EQ(successValue(next.readReply()), EncodableValue("alive"));
 }
 
-TEST(EngineLink, BadFramesWithIntactFramingAreAnsweredOrSkipped) {
-  LinkRunner runner;
-  std::atomic<int> handled{0};
-  runner.link().setMessageHandler("c", [&](BinaryMessage, BinaryReply reply) {
-    ++handled;
-    reply(StandardCodec::encodeSuccessEnvelope(true));
-  });
-  RawEngine engine(runner.path());
-  engine.write(RawEngine::frame({9, 1, 2, 3}));                    // unknown kind: skipped
-  engine.write(RawEngine::frame({1, 4, 0, 0, 0}));                 // message header cut short
-  engine.write(RawEngine::message(5, "c", {0x07, 0x05, 'x'}));     // payload does not decode
-  engine.write(RawEngine::frame({2, 77, 0, 0, 0, 0x00, 0x00}));    // reply nobody waits for
-  engine.sendCall(6, "c", "fine");
-
-  for (uint32_t expectedId : {4u, 5u}) {
-    auto reply = engine.readReply();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->id, expectedId);
-    auto decoded = test::decodeReply(reply->payload);
-    ASSERT_TRUE(decoded && std::holds_alternative<MethodError>(*decoded));
-    EXPECT_EQ(std::get<MethodError>(*decoded).code, "BAD_MESSAGE");
-  }
-  auto fine = engine.readReply();
-  ASSERT_TRUE(fine);
-  EXPECT_EQ(fine->id, 6u);
-  EXPECT_EQ(handled, 1);
-  EXPECT_TRUE(runner.link().engineConnected());
-}
-
 TEST(EngineLink, RepliesGoOutOnceAndNotAfterTheEngineLeft) {
   LinkRunner runner;
   std::mutex mutex;
@@ -149,13 +143,16 @@ TEST(EngineLink, RepliesGoOutOnceAndNotAfterTheEngineLeft) {
     std::lock_guard lock(mutex);
     held.push_back(std::move(reply));
   });
+  auto heldCount = [&](size_t count) {
+    return eventually([&] {
+      std::lock_guard lock(mutex);
+      return held.size() == count;
+    });
+  };
   auto engine = std::make_unique<RawEngine>(runner.path());
   engine->sendCall(1, "c", "a");
   engine->sendCall(2, "c", "b");
-  ASSERT_TRUE(eventually([&] {
-    std::lock_guard lock(mutex);
-    return held.size() == 2;
-  }));
+  ASSERT_TRUE(heldCount(2));
   // Answered from another thread, the first twice.
   std::thread([&] {
     held[0](StandardCodec::encodeSuccessEnvelope("first"));
@@ -166,20 +163,14 @@ TEST(EngineLink, RepliesGoOutOnceAndNotAfterTheEngineLeft) {
   EXPECT_EQ(successValue(engine->readReply()), EncodableValue("second"));
 
   engine->sendCall(3, "c", "unanswered");
-  ASSERT_TRUE(eventually([&] {
-    std::lock_guard lock(mutex);
-    return held.size() == 3;
-  }));
+  ASSERT_TRUE(heldCount(3));
   engine.reset();
   ASSERT_TRUE(eventually([&] { return !runner.link().engineConnected(); }));
   RawEngine next(runner.path());
   ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
   held[2](StandardCodec::encodeSuccessEnvelope("stale"));  // must not reach the new engine
   next.sendCall(4, "c", "x");
-  ASSERT_TRUE(eventually([&] {
-    std::lock_guard lock(mutex);
-    return held.size() == 4;
-  }));
+  ASSERT_TRUE(heldCount(4));
   held[3](StandardCodec::encodeSuccessEnvelope("fresh"));
   auto reply = next.readReply();
   ASSERT_TRUE(reply);
@@ -205,18 +196,14 @@ TEST(EngineLink, SendsFromManyThreadsArriveAsWholeFrames) {
   }
   std::vector<int> next(kThreads, 0);
   for (int received = 0; received < kThreads * kEach; ++received) {
-    auto body = engine.readFrame();
-    ASSERT_TRUE(body) << "after " << received << " frames";
-    link::Frame frame;
-    ASSERT_EQ(link::parseFrame(*body, frame), link::ParseResult::kOk);
-    EXPECT_EQ(frame.kind, link::kMessageFrame);
-    EXPECT_EQ(frame.replyId, 0u);
-    EXPECT_EQ(frame.channel, "native_audio_factory");
-    auto call = StandardCodec::decodeMethodCall(frame.payload);
-    ASSERT_TRUE(call);
-    ASSERT_EQ(call->method, "onPcmData");
-    const int t = static_cast<int>(*call->arguments.find("t")->asInteger());
-    EXPECT_EQ(*call->arguments.find("i")->asInteger(), next[t]++);
+    auto message = readMessage(engine);
+    ASSERT_TRUE(message && message->call) << "after " << received << " frames";
+    EXPECT_EQ(message->kind, link::kMessageFrame);
+    EXPECT_EQ(message->replyId, 0u);
+    EXPECT_EQ(message->channel, "native_audio_factory");
+    ASSERT_EQ(message->call->method, "onPcmData");
+    const int t = static_cast<int>(*message->call->arguments.find("t")->asInteger());
+    EXPECT_EQ(*message->call->arguments.find("i")->asInteger(), next[t]++);
   }
   for (auto& sender : senders) sender.join();
 }
@@ -238,15 +225,12 @@ TEST(EngineLink, SendWithReplyDeliversTheEnginesAnswerOnTheLoopThread) {
                                 answer = reply;
                                 answeredOn = std::this_thread::get_id();
                               });
-  auto body = engine.readFrame();
-  ASSERT_TRUE(body);
-  link::Frame frame;
-  ASSERT_EQ(link::parseFrame(*body, frame), link::ParseResult::kOk);
-  EXPECT_EQ(StandardCodec::decodeMethodCall(frame.payload)->method, "menuOnExit");
-  ASSERT_NE(frame.replyId, 0u);
-  Bytes replyBody{2};
-  auto id = RawEngine::le32(frame.replyId);
-  replyBody.insert(replyBody.end(), id.begin(), id.end());
+  auto message = readMessage(engine);
+  ASSERT_TRUE(message && message->call);
+  EXPECT_EQ(message->call->method, "menuOnExit");
+  ASSERT_NE(message->replyId, 0u);
+  Bytes replyBody = RawEngine::le32(message->replyId);
+  replyBody.insert(replyBody.begin(), 2);
   replyBody.insert(replyBody.end(), {0x00, 0x01});
   engine.write(RawEngine::frame(replyBody));
 
@@ -273,11 +257,8 @@ TEST(EngineLink, AStalledEngineNeitherBlocksSendersNorGrowsTheQueueWithoutBound)
   for (;;) {
     pollfd entry{engine.fd(), POLLIN, 0};
     if (poll(&entry, 1, 2000) <= 0) break;
-    auto body = engine.readFrame();
-    ASSERT_TRUE(body);
-    link::Frame frame;
-    ASSERT_EQ(link::parseFrame(*body, frame), link::ParseResult::kOk);
-    ASSERT_TRUE(StandardCodec::decodeMethodCall(frame.payload));
+    auto message = readMessage(engine);
+    ASSERT_TRUE(message && message->call);
     ++received;
   }
   EXPECT_GT(received, 0);
@@ -287,12 +268,12 @@ TEST(EngineLink, AStalledEngineNeitherBlocksSendersNorGrowsTheQueueWithoutBound)
 TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
   test::TempDir dir;
   const std::string path = (dir.path() / "made" / "engine.sock").string();
-  // A socket file left behind by a host that died.
+  struct stat st {};
   {
+    // A socket file left behind by a host that died.
     ASSERT_EQ(mkdir((dir.path() / "made").c_str(), 0755), 0);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{AF_UNIX, {}};
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(fd);
@@ -300,14 +281,12 @@ TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
   {
     EngineLink link(path);
     EXPECT_TRUE(link.start());
-    struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EngineLink rival(path);
     EXPECT_FALSE(rival.start());  // the live host keeps its socket
     EXPECT_EQ(stat(path.c_str(), &st), 0);
   }
-  struct stat st {};
   EXPECT_NE(stat(path.c_str(), &st), 0);  // removed on the way out
 
   const std::string nested = (dir.path() / "a" / "b" / "engine.sock").string();
@@ -322,12 +301,6 @@ TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
   EXPECT_FALSE(notASocket.start());
   EXPECT_EQ(stat(plainFile.c_str(), &st), 0);
 }
-
-}  // namespace
-}  // namespace quillon
-
-namespace quillon {
-namespace {
 
 // The context is iterated by the test itself, so the host sees the first
 // engine's end of stream and the second engine's arrival in the same wake-up.

@@ -24,7 +24,6 @@ namespace quillon::test {
 using Bytes = std::vector<uint8_t>;
 constexpr auto kPatience = std::chrono::seconds(20);
 
-// Polls until `condition` holds or the patience runs out.
 inline bool eventually(const std::function<bool()>& condition) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (!condition()) {
@@ -49,8 +48,7 @@ class RawEngine {
   bool connected() const { return connected_; }
 
   void write(const Bytes& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
       const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n <= 0) return;
       done += static_cast<size_t>(n);
@@ -75,13 +73,11 @@ class RawEngine {
     body.insert(body.end(), payload.begin(), payload.end());
     return frame(body);
   }
-  static Bytes call(uint32_t replyId, const std::string& channel, const std::string& method,
-                    EncodableValue args = {}) {
-    return message(replyId, channel, StandardCodec::encodeMethodCall({method, std::move(args)}));
+  static Bytes call(uint32_t replyId, const std::string& channel, const std::string& method) {
+    return message(replyId, channel, StandardCodec::encodeMethodCall({method, {}}));
   }
-  void sendCall(uint32_t replyId, const std::string& channel, const std::string& method,
-                EncodableValue args = {}) {
-    write(call(replyId, channel, method, std::move(args)));
+  void sendCall(uint32_t replyId, const std::string& channel, const std::string& method) {
+    write(call(replyId, channel, method));
   }
 
   // The next frame body; nullopt when the peer closed or nothing came in time.
@@ -123,8 +119,7 @@ class RawEngine {
     return poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0;
   }
   bool readExactly(Bytes& out) {
-    size_t done = 0;
-    while (done < out.size()) {
+    for (size_t done = 0; done < out.size();) {
       if (!waitReadable()) return false;
       const ssize_t n = recv(fd_, out.data() + done, out.size() - done, 0);
       if (n <= 0) return false;
@@ -171,9 +166,5 @@ class LinkRunner {
   bool started_ = false;
   std::thread thread_;
 };
-
-inline std::optional<MethodReply> decodeReply(const Bytes& payload) {
-  return StandardCodec::decodeEnvelope(payload);
-}
 
 }  // namespace quillon::test

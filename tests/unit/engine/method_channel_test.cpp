@@ -6,24 +6,16 @@
 
 #include "engine/standard_codec.h"
 #include "fakes/fake_messenger.h"
-#include "logging/logger.h"
-#include "support/test_support.h"
+#include "unit/logging/day_log.h"
 #include "value_printer.h"
 
+// Replies over a real link (echo, error, not implemented) are covered by the
+// EngineLinkClient and command-line tests; these are the cases only a fake shows.
 namespace quillon {
 namespace {
 
-// Logging goes to a fresh folder so each test reads only its own lines.
-class MethodChannelTest : public ::testing::Test {
+class MethodChannelTest : public test::WithDayLog {
  protected:
-  void SetUp() override { Logger::shared().configure(logs_.str(), true); }
-  void TearDown() override { Logger::shared().configure(logs_.str(), false); }
-  std::string logText() {
-    Logger::shared().flush();
-    return test::readFile(Logger::shared().currentLogFilePath());
-  }
-
-  test::TempDir logs_;
   test::FakeMessenger messenger_;
 };
 
@@ -45,42 +37,12 @@ TEST_F(MethodChannelTest, ResultIsDeliveredOnceAndASecondAnswerIsLogged) {
   EXPECT_NE(log.find("[engine] [ERROR] chan.forgotten was never answered"), std::string::npos) << log;
 }
 
-TEST_F(MethodChannelTest, HandlerRepliesTravelAsEnvelopes) {
-  MethodChannel channel(messenger_, "native_test_factory");
-  channel.setMethodCallHandler([](const MethodCall& call, std::unique_ptr<MethodResult> result) {
-    if (call.method == "echo") {
-      result->success(call.arguments);
-    } else if (call.method == "fail") {
-      result->error("INVALID_ARGS", "Missing 'path'");
-    } else {
-      result->notImplemented();
-    }
-  });
-
-  auto echo = messenger_.call("native_test_factory", "echo", EncodableMap{{"k", int32_t{3}}});
-  ASSERT_TRUE(echo && std::holds_alternative<MethodSuccess>(*echo));
-  EXPECT_EQ(std::get<MethodSuccess>(*echo).value, EncodableValue(EncodableMap{{"k", int32_t{3}}}));
-
-  auto fail = messenger_.call("native_test_factory", "fail");
-  ASSERT_TRUE(fail && std::holds_alternative<MethodError>(*fail));
-  EXPECT_EQ(std::get<MethodError>(*fail).code, "INVALID_ARGS");
-  EXPECT_EQ(std::get<MethodError>(*fail).message, "Missing 'path'");
-  EXPECT_TRUE(std::get<MethodError>(*fail).details.isNull());
-
-  auto unknown = messenger_.call("native_test_factory", "Echo");
-  ASSERT_TRUE(unknown);
-  EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*unknown));
-
-  channel.setMethodCallHandler(nullptr);
-  EXPECT_FALSE(messenger_.hasHandler("native_test_factory"));
-}
-
-TEST_F(MethodChannelTest, UndecodableCallIsLoggedAndAnsweredWithAnError) {
+TEST_F(MethodChannelTest, UndecodableCallIsLoggedAndAnsweredWithAnErrorAndAClearedHandlerIsGone) {
   MethodChannel channel(messenger_, "native_test_factory");
   bool handlerRan = false;
   channel.setMethodCallHandler([&](const MethodCall&, std::unique_ptr<MethodResult> result) {
     handlerRan = true;
-    result->success();
+    result->error("INVALID_ARGS", "Missing 'path'");
   });
   auto raw = messenger_.deliverRaw("native_test_factory", {0x07, 0x09, 'x'});
   ASSERT_TRUE(raw);
@@ -89,6 +51,13 @@ TEST_F(MethodChannelTest, UndecodableCallIsLoggedAndAnsweredWithAnError) {
   EXPECT_EQ(std::get<MethodError>(*reply).code, "BAD_MESSAGE");
   EXPECT_FALSE(handlerRan);
   EXPECT_NE(logText().find("native_test_factory: undecodable method call"), std::string::npos);
+
+  auto fail = messenger_.call("native_test_factory", "fail");
+  ASSERT_TRUE(fail && std::holds_alternative<MethodError>(*fail));
+  EXPECT_TRUE(std::get<MethodError>(*fail).details.isNull());
+  channel.setMethodCallHandler(nullptr);
+  auto gone = messenger_.call("native_test_factory", "fail");
+  EXPECT_TRUE(gone && std::holds_alternative<MethodNotImplemented>(*gone));
 }
 
 TEST_F(MethodChannelTest, LateRepliesAndMessagesIntoTheEngine) {
@@ -123,6 +92,7 @@ TEST_F(MethodChannelTest, LateRepliesAndMessagesIntoTheEngine) {
   ASSERT_TRUE(answer && std::holds_alternative<MethodSuccess>(*answer));
   EXPECT_EQ(std::get<MethodSuccess>(*answer).value, EncodableValue(true));
   ASSERT_TRUE(garbled && std::holds_alternative<MethodError>(*garbled));
+  EXPECT_EQ(std::get<MethodError>(*garbled).code, "BAD_REPLY");
 }
 
 }  // namespace

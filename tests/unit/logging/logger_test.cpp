@@ -117,20 +117,28 @@ TEST(Logger, WritesNothingAnywhereUntilConfiguredOrWhileDisabled) {
   EXPECT_EQ(probe.echoed()[0], written[0] + "\n");
 }
 
-TEST(Logger, SameDayConfigurationsAppendToOneFileInTheGivenFolder) {
+TEST(Logger, SameDayConfigurationsAppendToOneFileAndClearLogsEmptiesIt) {
   test::TempDir dir;
   const std::string folder = (dir.path() / "nested" / "logs").string();
   Logger logger([](const std::string&) {});
+  logger.clearLogs();  // nothing open: nothing happens
   logger.configure(folder, true);
   logger.warningWithTag("a", "first");
   logger.configure(folder, true);
   logger.errorWithTag("b", "second");
   logger.flush();
   EXPECT_EQ(logger.currentLogFilePath(), (fs::path(folder) / todayFileName()).string());
-  const auto written = lines(test::readFile(logger.currentLogFilePath()));
+  auto written = lines(test::readFile(logger.currentLogFilePath()));
   ASSERT_EQ(written.size(), 2u);
   EXPECT_TRUE(written[0].ends_with("[a] [WARNING] first"));
   EXPECT_TRUE(written[1].ends_with("[b] [ERROR] second"));
+
+  logger.clearLogs();
+  logger.infoWithTag("t", "new");
+  logger.flush();
+  written = lines(test::readFile(logger.currentLogFilePath()));
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_TRUE(written[0].ends_with("new"));
 }
 
 TEST(Logger, NullPathUsesLogsUnderTheDocumentsFolder) {
@@ -163,21 +171,6 @@ TEST(Logger, LinesQueuedWhenLoggingIsSwitchedOffAreDropped) {
   const auto written = lines(test::readFile(dir.path() / todayFileName()));
   ASSERT_EQ(written.size(), 1u);
   EXPECT_TRUE(written[0].ends_with("written"));
-}
-
-TEST(Logger, ClearLogsEmptiesTheOpenFileAndLaterLinesAppend) {
-  test::TempDir dir;
-  Logger logger([](const std::string&) {});
-  logger.clearLogs();  // nothing open: nothing happens
-  logger.flush();
-  logger.configure(dir.str(), true);
-  logger.infoWithTag("t", "old");
-  logger.clearLogs();
-  logger.infoWithTag("t", "new");
-  logger.flush();
-  const auto written = lines(test::readFile(dir.path() / todayFileName()));
-  ASSERT_EQ(written.size(), 1u);
-  EXPECT_TRUE(written[0].ends_with("new"));
 }
 
 TEST(Logger, UnusableFolderIsReportedToTheSystemLogAndLinesStillEchoed) {

@@ -6,17 +6,23 @@
 #include "engine/standard_codec.h"
 #include "fakes/fake_desktop_shell.h"
 #include "fakes/fake_messenger.h"
-#include "logging/logger.h"
-#include "support/test_support.h"
+#include "unit/logging/day_log.h"
 
 namespace quillon {
 namespace {
 
 // The texts are process-wide; each test starts from the defaults and leaves them so.
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public test::WithDayLog {
  protected:
-  void SetUp() override { appTexts() = AppTexts{}; shell.messenger = &messenger; }
-  void TearDown() override { appTexts() = AppTexts{}; }
+  void SetUp() override {
+    WithDayLog::SetUp();
+    appTexts() = AppTexts{};
+    shell.messenger = &messenger;
+  }
+  void TearDown() override {
+    appTexts() = AppTexts{};
+    WithDayLog::TearDown();
+  }
 
   test::FakeDesktopShell shell;
   FakeMessenger messenger;
@@ -73,12 +79,11 @@ TEST_F(AppDelegateTest, MenuActionsBecomeCallsOnTheApplicationChannel) {
   EXPECT_FALSE(delegate.performAction("OpenExit"));
   const auto sent = messenger.sent();
   ASSERT_EQ(sent.size(), 3u);
-  const char* expected[] = {"menuOnUpdate", "menuOnSettings", "menuOnExit"};
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; const char* method : {"menuOnUpdate", "menuOnSettings", "menuOnExit"}) {
     EXPECT_EQ(sent[i].channel, "native_application_factory");
-    EXPECT_EQ(sent[i].call.method, expected[i]);
+    EXPECT_EQ(sent[i].call.method, method);
     EXPECT_TRUE(sent[i].call.arguments.isNull());
-    EXPECT_FALSE(sent[i].wantsReply);
+    EXPECT_FALSE(sent[i++].wantsReply);
   }
 }
 
@@ -108,15 +113,9 @@ TEST_F(AppDelegateTest, CallFlutterNeedsAWindowAndAnEngine) {
 }
 
 TEST_F(AppDelegateTest, SimulateShutdownLogsAndQuits) {
-  test::TempDir logs;
-  Logger::shared().configure(logs.str(), true);
   EXPECT_TRUE(delegate.performAction("simulateShutdown"));
-  Logger::shared().flush();
   EXPECT_EQ(shell.quits, 1);
-  EXPECT_NE(test::readFile(Logger::shared().currentLogFilePath()).find(
-                "[native_application_factory] [INFO] simulateShutdown clicked!"),
-            std::string::npos);
-  Logger::shared().configure(logs.str(), false);
+  EXPECT_EQ(countInLog("[native_application_factory] [INFO] simulateShutdown clicked!"), 1u);
 }
 
 }  // namespace

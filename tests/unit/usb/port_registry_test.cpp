@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "fakes/fake_serial_tree.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
 #include "support/test_support.h"
 #include "usb/usb_factory.h"
-#include "usb_test_log.h"
+#include "unit/logging/day_log.h"
 
 namespace quillon {
 namespace {
@@ -33,7 +34,7 @@ TEST_F(PortRegistry, ListsTtysWithADeviceAndANodeButNoPlaceholderUarts) {
   tree.addPlatformPort("ttyS1", "serial8250");  // placeholder
   tree.addPlatformPort("ttyAMA0", "uart-pl011");
   tree.addVirtualTty("tty1");
-  tree.addAcmPortWithoutNode("ttyACM1", "1a86", "7523");
+  tree.addAcmPort("ttyACM1", "1a86", "7523", /*withNode=*/false);
   EXPECT_EQ(registry->presentPorts(),
             (Paths{tree.devicePath("ttyACM0"), tree.devicePath("ttyAMA0"),
                    tree.devicePath("ttyS0"), tree.devicePath("ttyUSB0")}));
@@ -61,20 +62,15 @@ TEST_F(PortRegistry, APortListedAndGoneBeforeTheWatchLooksIsStillReportedRemoved
 TEST_F(PortRegistry, IdentifiersComeFromTheUsbDeviceAboveInterfaceOrConverter) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
-  ASSERT_TRUE(factory.getVidPid(tree.devicePath("ttyACM0").c_str(), &vid, &pid));
-  EXPECT_EQ(vid, 0x1a86);
-  EXPECT_EQ(pid, 0x7523);
-  ASSERT_TRUE(factory.getVidPid(tree.devicePath("ttyUSB0").c_str(), &vid, &pid));
-  EXPECT_EQ(vid, 0x0403);
-  EXPECT_EQ(pid, 0x6001);
+  tree.addAcmPort("ttyACM1", "12345", "fffff");  // too wide: the low 16 bits count
+  const std::vector<std::tuple<std::string, uint16_t, uint16_t>> expected = {
+      {"ttyACM0", 0x1a86, 0x7523}, {"ttyUSB0", 0x0403, 0x6001}, {"ttyACM1", 0x2345, 0xFFFF}};
+  for (const auto& [name, wantVid, wantPid] : expected) {
+    ASSERT_TRUE(factory.getVidPid(tree.devicePath(name).c_str(), &vid, &pid)) << name;
+    EXPECT_EQ(vid, wantVid);
+    EXPECT_EQ(pid, wantPid);
+  }
   EXPECT_EQ(countInLog("[INFO] [getVidPid] -> Successfully parsed VID: 1027, PID: 24577"), 1u);
-}
-
-TEST_F(PortRegistry, WideIdentifiersKeepTheirLow16Bits) {
-  tree.addAcmPort("ttyACM0", "12345", "fffff");
-  ASSERT_TRUE(factory.getVidPid(tree.devicePath("ttyACM0").c_str(), &vid, &pid));
-  EXPECT_EQ(vid, 0x2345);
-  EXPECT_EQ(pid, 0xFFFF);
   EXPECT_EQ(countInLog("Successfully parsed VID: 9029, PID: 65535"), 1u);
 }
 
@@ -107,17 +103,6 @@ TEST_F(PortRegistry, NullArgumentsAreRefusedAfterTheSearchLine) {
   const std::string log = logText();
   EXPECT_NE(log.find("[getVidPid] Searching for path: (null)\n"), std::string::npos);
   EXPECT_EQ(countInLog("[ERROR] [getVidPid] Error: Input path, vid, or pid is null."), 2u);
-}
-
-TEST(SystemPortRegistry, ListsThisMachinesPortsAsExistingDeviceNodes) {
-  SysfsSerialPortRegistry registry;
-  for (const auto& path : registry.presentPorts()) {
-    EXPECT_TRUE(path.starts_with("/dev/")) << path;
-    EXPECT_TRUE(std::filesystem::exists(path)) << path;
-  }
-  EXPECT_NE(registry.watchChanges(), nullptr);
-  EXPECT_EQ(registry.lookUpUsbIdentifiers("/dev/null").errorCode, 0);
-  EXPECT_TRUE(registry.lookUpUsbIdentifiers("/dev/null").matches.empty());
 }
 
 }  // namespace

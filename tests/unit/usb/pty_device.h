@@ -1,7 +1,13 @@
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,27 +23,71 @@ class PtyDevice {
     std::vector<uint8_t> bytes;
   };
 
-  PtyDevice();
-  ~PtyDevice();
+  PtyDevice() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
+    path_ = ptsname(master_);
+    // Held open so the tty never sees its last user leave between the host's
+    // opens and closes (the master would then report a hang-up).
+    keeper_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (keeper_ < 0) throw std::runtime_error("cannot open " + path_);
+  }
+  ~PtyDevice() {
+    command();
+    hangUp();
+    close(keeper_);
+  }
   PtyDevice(const PtyDevice&) = delete;
   PtyDevice& operator=(const PtyDevice&) = delete;
 
   const std::string& path() const { return path_; }
-  // Collects what the host wrote until count bytes came or the deadline passed.
-  std::vector<uint8_t> receive(size_t count,
-                               std::chrono::milliseconds deadline = std::chrono::seconds(10));
-  void send(const std::vector<uint8_t>& bytes);
+
+  // What the host wrote, until count bytes came or the deadline passed.
+  std::vector<uint8_t> receive(size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    std::vector<uint8_t> received;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (received.size() < count && std::chrono::steady_clock::now() < end) {
+      pollfd waiter{master_, POLLIN, 0};
+      uint8_t buffer[512];
+      if (poll(&waiter, 1, 20) <= 0 || !(waiter.revents & POLLIN)) continue;
+      const ssize_t got = read(master_, buffer, sizeof buffer);
+      if (got > 0) received.insert(received.end(), buffer, buffer + got);
+    }
+    return received;
+  }
+
+  void send(const std::vector<uint8_t>& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+      const ssize_t wrote = write(master_, bytes.data() + done, bytes.size() - done);
+      if (wrote <= 0) return;
+      done += static_cast<size_t>(wrote);
+    }
+  }
+
   // On a thread of its own: waits for a command of commandLength bytes, then
   // sends the bursts. command() joins it and gives what was received.
-  void answer(size_t commandLength, std::vector<Burst> bursts);
-  std::vector<uint8_t> command();
-  // The device goes away: the master side is closed.
-  void hangUp();
+  void answer(size_t commandLength, std::vector<Burst> bursts) {
+    responder_ = std::thread([this, commandLength, bursts = std::move(bursts)] {
+      command_ = receive(commandLength);
+      for (const auto& burst : bursts) {
+        std::this_thread::sleep_for(burst.delay);
+        send(burst.bytes);
+      }
+    });
+  }
+  std::vector<uint8_t> command() {
+    if (responder_.joinable()) responder_.join();
+    return command_;
+  }
+
+  // The device goes away.
+  void hangUp() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
 
  private:
   int master_ = -1;
-  // Held open so the tty never sees its last user leave between the host's
-  // opens and closes (the master would then report a hang-up).
   int keeper_ = -1;
   std::string path_;
   std::thread responder_;

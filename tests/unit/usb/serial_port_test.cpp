@@ -1,11 +1,8 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <regex>
 
 #include "pty_device.h"
 #include "usb/usb_factory.h"
-#include "usb_test_log.h"
+#include "unit/logging/day_log.h"
 
 namespace quillon {
 namespace {
@@ -42,14 +39,12 @@ TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorAndCloseForgetsIt) {
   EXPECT_EQ(countInLog("[ERROR] 打开串口失败: /nonexistent/ttyACM9"), 1u);
 }
 
-TEST_F(SerialPort, HexSendsPairTheTextAndLogEachWrite) {
+// How hex text pairs into bytes is covered by the HexText tests.
+TEST_F(SerialPort, HexSendsLogEachWrite) {
   ASSERT_TRUE(factory.open(device.path()));
   EXPECT_EQ(factory.sendUsbHexData(device.path(), "a1B2"), kRealSuccess);
   EXPECT_EQ(device.receive(2), bytesOf({0xA1, 0xB2}));
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), "ABC"), kRealSuccess);
   EXPECT_EQ(factory.sendUsbHexData(device.path(), ""), kRealSuccess);
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), "AA BB"), kRealSuccess);
-  EXPECT_EQ(device.receive(4, 300ms), bytesOf({0xAB, 0xAA, 0x0B}));
 
   const std::string log = logText();
   EXPECT_TRUE(std::regex_search(
@@ -60,15 +55,6 @@ TEST_F(SerialPort, HexSendsPairTheTextAndLogEachWrite) {
       log, std::regex(R"(\[sendUsbBytesData\] \[Send End\] path=)" + device.path() +
                       R"(, written=0, duration=\d+\.\d\d ms)")))
       << log;
-}
-
-TEST_F(SerialPort, ReplyBytesPassUntranslated) {
-  ASSERT_TRUE(factory.open(device.path()));
-  const auto reply = bytesOf({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF});
-  device.answer(1, {{0ms, reply}});
-  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x0D}),
-            UsbFactory::dataToHexString(reply));
-  EXPECT_EQ(device.command(), bytesOf({0x0D}));
 }
 
 TEST_F(SerialPort, ReadJoinsBurstsCloseTogether) {
@@ -86,7 +72,7 @@ TEST_F(SerialPort, ReadJoinsBurstsCloseTogether) {
   EXPECT_TRUE(joined);
 }
 
-TEST_F(SerialPort, ReadEndsOnSilenceAndLeavesLaterBytesForTheNextRead) {
+TEST_F(SerialPort, ReadEndsOnSilenceLeavesLaterBytesForTheNextReadAndTranslatesNothing) {
   ASSERT_TRUE(factory.open(device.path()));
   device.answer(1, {{0ms, {0x01, 0x02}}, {60ms, {0x03, 0x04}}});
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x55}), "0102");
@@ -94,6 +80,11 @@ TEST_F(SerialPort, ReadEndsOnSilenceAndLeavesLaterBytesForTheNextRead) {
   EXPECT_EQ(factory.readBytesData(device.path()), bytesOf({0x03, 0x04}));
   // Nothing more comes: the read gives up after its idle second.
   EXPECT_TRUE(factory.readBytesData(device.path()).empty());
+
+  const auto reply = bytesOf({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF});
+  device.answer(1, {{0ms, reply}});
+  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x0D}), "0D0A1113037F00FF");
+  EXPECT_EQ(device.command(), bytesOf({0x0D}));
 }
 
 TEST_F(SerialPort, ExchangeCollectsForItsWholeWindowAndClosesThePort) {
