@@ -1,7 +1,6 @@
-"""An engine for the recording tests: one engine-link connection that calls
-the audio channel and, on a reader thread, collects the "onPcmData" and
-"onOpusData" messages the host sends meanwhile. Speaks the subset of the
-Standard codec these messages use."""
+"""An engine on one engine-link connection: calls the audio channel and, on a
+reader thread, collects the "onPcmData" and "onOpusData" messages the host
+sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 
 import socket
 import struct
@@ -26,8 +25,6 @@ def encode(value):
         return b"\x01"
     if value is False:
         return b"\x02"
-    if isinstance(value, int):
-        return b"\x03" + struct.pack("<i", value)
     if isinstance(value, str):
         data = value.encode()
         return b"\x07" + _size(len(data)) + data
@@ -127,22 +124,28 @@ class EngineSession:
                 self.closed = True
                 self.lock.notify_all()
 
-    def call(self, method, args=None, timeout=60.0):
-        """The success value of a call on the audio channel; EngineError otherwise."""
+    def request(self, channel, payload, timeout=60.0):
+        """Sends one message; returns the reply's envelope (None if none came)."""
         with self.lock:
             reply_id = self.next_id
             self.next_id += 1
-        name = AUDIO.encode()
-        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + encode(method) + encode(args)
+        name = channel.encode()
+        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + payload
         self.sock.sendall(struct.pack("<I", len(body)) + body)
         deadline = time.monotonic() + timeout
         with self.lock:
             while reply_id not in self.replies:
                 left = deadline - time.monotonic()
                 if self.closed or left <= 0:
-                    raise EngineError("no reply to " + method)
+                    return None
                 self.lock.wait(left)
-            envelope = self.replies.pop(reply_id)
+            return self.replies.pop(reply_id)
+
+    def call(self, method, args=None, timeout=60.0):
+        """The success value of a call on the audio channel; EngineError otherwise."""
+        envelope = self.request(AUDIO, encode(method) + encode(args), timeout)
+        if envelope is None:
+            raise EngineError("no reply to " + method)
         if not envelope:
             raise EngineError(method + ": not implemented")
         reader = _Reader(envelope)
@@ -154,22 +157,9 @@ class EngineSession:
         with self.lock:
             return len(self.pcm), len(self.opus)
 
-    def wait_for_pcm(self, count, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        with self.lock:
-            while len(self.pcm) < count and time.monotonic() < deadline and not self.closed:
-                self.lock.wait(0.1)
-            return len(self.pcm) >= count
-
     def pcm_bytes(self):
         with self.lock:
             return sum(len(block) for block in self.pcm)
-
-    def wait_for_pcm_bytes(self, count, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        while self.pcm_bytes() < count and time.monotonic() < deadline and not self.closed:
-            time.sleep(0.05)
-        return self.pcm_bytes() >= count
 
     def close(self):
         try:
