@@ -1,7 +1,6 @@
 """A private PulseAudio server for one test: own runtime folder and socket,
 null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
-"VirtualMic" fed through a pipe. Use as a context manager; the daemon is
-always stopped, also when the test fails."""
+"VirtualMic" fed through a pipe. Use as a context manager."""
 
 import os
 import shutil
@@ -13,14 +12,16 @@ import time
 
 
 class PulseServer:
-    def __init__(self, loopback=True, microphone=True, mic_rate=48000, include_folder=None):
-        self.dir = tempfile.mkdtemp(prefix="quillon-pulse-")
+    """`folder` reuses a stopped server's folder (socket, microphone pipe);
+    `default_sink` is the output it starts with, as a desktop server's
+    device-restore module would remember it."""
+
+    def __init__(self, folder=None, default_sink="Speakers"):
+        self.dir = folder or tempfile.mkdtemp(prefix="quillon-pulse-")
         self.socket = os.path.join(self.dir, "native")
         self.mic_fifo = os.path.join(self.dir, "mic.fifo")
-        self.mic_rate = mic_rate
-        self.loopback = loopback
-        self.microphone = microphone
-        self.include_folder = include_folder
+        self.mic_rate = 48000
+        self.default_sink = default_sink
         self.process = None
 
     @property
@@ -33,23 +34,15 @@ class PulseServer:
                     PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
 
     def _script(self):
-        lines = ["load-module module-null-sink sink_name=Speakers "
-                 "sink_properties=device.description=Speakers"]
-        if self.loopback:
-            lines.append("load-module module-null-sink sink_name=VerdalisRecorder rate=44100 "
-                         "channels=2 sink_properties=device.description=VerdalisRecorder")
-        if self.microphone:
-            lines.append("load-module module-pipe-source source_name=VirtualMic file=%s "
-                         "format=s16le rate=%d channels=1" % (self.mic_fifo, self.mic_rate))
-        if self.include_folder:
-            lines += [".ifexists " + self.include_folder, ".include " + self.include_folder,
-                      ".endif"]
-        lines.append("set-default-sink Speakers")
-        if self.microphone:
-            lines.append("set-default-source VirtualMic")
-        lines.append("load-module module-native-protocol-unix auth-anonymous=1 socket="
-                     + self.socket)
-        return "\n".join(lines) + "\n"
+        return "\n".join([
+            "load-module module-null-sink sink_name=Speakers sink_properties=device.description=Speakers",
+            "load-module module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
+            "sink_properties=device.description=VerdalisRecorder",
+            "load-module module-pipe-source source_name=VirtualMic file=%s format=s16le rate=%d channels=1"
+            % (self.mic_fifo, self.mic_rate),
+            "set-default-sink " + self.default_sink,
+            "set-default-source VirtualMic",
+            "load-module module-native-protocol-unix auth-anonymous=1 socket=" + self.socket]) + "\n"
 
     def start(self, timeout=30.0):
         for sub in ("runtime", "state"):
