@@ -19,12 +19,8 @@ def _size(n):
 
 
 def encode(value):
-    if value is None:
-        return b"\x00"
-    if value is True:
-        return b"\x01"
-    if value is False:
-        return b"\x02"
+    if value is None or isinstance(value, bool):
+        return {None: b"\x00", True: b"\x01", False: b"\x02"}[value]
     if isinstance(value, str):
         data = value.encode()
         return b"\x07" + _size(len(data)) + data
@@ -52,18 +48,13 @@ class _Reader:
 
     def value(self):
         kind = self.take(1)[0]
-        if kind == 0:
-            return None
-        if kind in (1, 2):
-            return kind == 1
-        if kind == 3:
-            return struct.unpack("<i", self.take(4))[0]
-        if kind == 4:
-            return struct.unpack("<q", self.take(8))[0]
-        if kind == 7:
-            return self.take(self.size()).decode()
-        if kind == 8:
-            return bytes(self.take(self.size()))
+        if kind <= 2:
+            return (None, True, False)[kind]
+        if kind in (3, 4):
+            return struct.unpack("<i" if kind == 3 else "<q", self.take(4 if kind == 3 else 8))[0]
+        if kind in (7, 8):
+            data = bytes(self.take(self.size()))
+            return data.decode() if kind == 7 else data
         if kind == 12:
             return [self.value() for _ in range(self.size())]
         if kind == 13:
@@ -90,12 +81,9 @@ class EngineSession:
         self.thread.start()
 
     def _recv_exact(self, n):
-        data = b""
-        while len(data) < n:
-            chunk = self.sock.recv(n - len(data))
-            if not chunk:
-                raise EOFError
-            data += chunk
+        data = self.sock.recv(n, socket.MSG_WAITALL)
+        if len(data) < n:
+            raise EOFError
         return data
 
     def _read_loop(self):

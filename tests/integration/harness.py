@@ -6,7 +6,6 @@ import os
 import queue
 import resource
 import shutil
-import socket
 import subprocess
 import tempfile
 import threading
@@ -94,21 +93,12 @@ class Host:
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
-    def engine(self, *args, timeout=30):
-        """Runs quillon-engine against this host; returns (exit code, stdout, stderr)."""
-        done = subprocess.run([ENGINE, "--socket", self.socket] + list(args),
+    def call(self, channel, method, args=None, timeout=30):
+        """`quillon-engine call` against this host: (exit code, stdout, stderr)."""
+        argv = [ENGINE, "--socket", self.socket, "call", channel, method]
+        done = subprocess.run(argv + ([json.dumps(args)] if args is not None else []),
                               capture_output=True, timeout=timeout, env=self.env)
         return done.returncode, done.stdout.decode(), done.stderr.decode()
-
-    def call(self, channel, method, args=None, timeout=30):
-        argv = ["call", channel, method] + ([json.dumps(args)] if args is not None else [])
-        return self.engine(*argv, timeout=timeout)
-
-    def connect(self):
-        """A raw socket to the host's engine link, for frame-level tests."""
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        s.connect(self.socket)
-        return s
 
 
 class JsonLines:

@@ -4,11 +4,12 @@ null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
 
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
 import time
+
+from harness import stop, wait_for
 
 
 class PulseServer:
@@ -56,43 +57,24 @@ class PulseServer:
         env.update(HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
                    PULSE_RUNTIME_PATH=os.path.join(self.dir, "runtime"),
                    PULSE_STATE_PATH=os.path.join(self.dir, "state"))
-        self._log = open(os.path.join(self.dir, "daemon.log"), "ab")
-        self.process = subprocess.Popen(
-            ["pulseaudio", "-n", "-F", os.path.join(self.dir, "server.pa"), "--daemonize=no",
-             "--exit-idle-time=-1", "--disable-shm=yes", "--system=false",
-             "--use-pid-file=false", "--log-target=stderr"],
-            stdout=self._log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                raise RuntimeError("pulseaudio exited: " + self.log())
-            try:
-                with socket.socket(socket.AF_UNIX) as s:
-                    s.connect(self.socket)
-                return self
-            except OSError:
-                time.sleep(0.02)
-        self.stop()
-        raise RuntimeError("pulseaudio did not answer: " + self.log())
+        with open(os.path.join(self.dir, "daemon.log"), "ab") as log:
+            self.process = subprocess.Popen(
+                ["pulseaudio", "-n", "-F", os.path.join(self.dir, "server.pa"), "--daemonize=no",
+                 "--exit-idle-time=-1", "--disable-shm=yes", "--system=false",
+                 "--use-pid-file=false", "--log-target=stderr"],
+                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
+
+        def answers():
+            with socket.socket(socket.AF_UNIX) as s:
+                return s.connect_ex(self.socket) == 0 or self.process.poll() is not None
+        if not wait_for(answers, timeout) or self.process.poll() is not None:
+            self.stop()
+            with open(os.path.join(self.dir, "daemon.log"), errors="replace") as f:
+                raise RuntimeError("pulseaudio did not start: " + f.read())
+        return self
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        if getattr(self, "_log", None):
-            self._log.close()
-            self._log = None
-
-    def log(self):
-        try:
-            with open(os.path.join(self.dir, "daemon.log"), errors="replace") as f:
-                return f.read()
-        except OSError:
-            return ""
+        stop(self.process)
 
     def feed_microphone(self, pcm, chunk_seconds=0.02):
         """Writes s16le mono PCM into the microphone at real-time pace (the

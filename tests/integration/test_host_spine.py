@@ -4,6 +4,7 @@ quillon-engine command and by raw frames."""
 import json
 import os
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -63,7 +64,8 @@ class HostSpineTest(unittest.TestCase):
                              (1, {"error": "INVALID_ARGS", "message": "Missing paths", "details": None}))
 
             # A declared length beyond 64 MiB breaks the framing: the host hangs up.
-            with host.connect() as bad:
+            with socket.socket(socket.AF_UNIX) as bad:
+                bad.connect(host.socket)
                 bad.sendall(struct.pack("<I", 64 * 1024 * 1024 + 1) + b"\x01")
                 bad.settimeout(10)
                 self.assertEqual(bad.recv(1), b"")
