@@ -78,17 +78,15 @@ def start_args(folder, mic=True):
             "opusFilePath": os.path.join(folder, "recording.opus")}
 
 
-def settle(session, quiet=0.7, timeout=15.0):
-    """Waits until no message has arrived for `quiet` seconds."""
-    deadline = time.monotonic() + timeout
-    last, since = session.counts(), time.monotonic()
-    while time.monotonic() < deadline:
-        time.sleep(0.1)
-        now = session.counts()
-        if now != last:
-            last, since = now, time.monotonic()
-        elif time.monotonic() - since >= quiet:
-            return
+def settle(session, quiet=0.7):
+    """Waits (15 s at most) until no message has arrived for `quiet` seconds."""
+    last = [session.counts(), time.monotonic()]
+
+    def quiet_now():
+        if session.counts() != last[0]:
+            last[:] = [session.counts(), time.monotonic()]
+        return time.monotonic() - last[1] >= quiet
+    wait_for(quiet_now, 15, interval=0.1)
 
 
 def wav_header_sizes(path):

@@ -101,28 +101,14 @@ class Xvfb:
         return tuple(int(re.search(r"%s:\s+(-?\d+)" % label, out).group(1))
                      for label in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
 
-    def frame_extents(self, wid):
-        """GTK's client-side margins around the visible frame: left, right,
-        top, bottom. A window manager that knows them is told through
-        _GTK_FRAME_EXTENTS; without one (as here) GTK still declares the
-        painted frame as the window's opaque region."""
-        out = self.run("xprop", "-id", str(wid), "_GTK_FRAME_EXTENTS", check=False)
-        match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
-        if match:
-            return tuple(int(g) for g in match.groups())
+    def visible_geometry(self, wid):
+        """The window as the user sees it: without a window manager (as here)
+        GTK declares its painted frame as the window's opaque region."""
+        x, y, width, height = self.geometry(wid)
         out = self.run("xprop", "-id", str(wid), "_NET_WM_OPAQUE_REGION", check=False)
         match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)\s*$", out.strip())
-        if not match:
-            return (0, 0, 0, 0)
-        x, y, width, height = (int(g) for g in match.groups())
-        _, _, outer_width, outer_height = self.geometry(wid)
-        return (x, outer_width - x - width, y, outer_height - y - height)
-
-    def visible_geometry(self, wid):
-        """The window as the user sees it: the X window less GTK's margins."""
-        x, y, width, height = self.geometry(wid)
-        left, right, top, bottom = self.frame_extents(wid)
-        return (x + left, y + top, width - left - right, height - top - bottom)
+        return (x + int(match.group(1)), y + int(match.group(2)), int(match.group(3)), int(match.group(4))) \
+            if match else (x, y, width, height)
 
     def focused_window(self):
         """The X input focus: the top-level window holding it, or None."""
