@@ -5,7 +5,6 @@ sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 import socket
 import struct
 import threading
-import time
 
 AUDIO = "native_audio_factory"
 
@@ -101,12 +100,9 @@ class EngineSession:
                     channel = body[7:7 + name_length].decode()
                     reader = _Reader(body[7 + name_length:])
                     method, argument = reader.value(), reader.value()
-                    with self.lock:
-                        if channel == AUDIO and method == "onPcmData":
-                            self.pcm.append(argument)
-                        elif channel == AUDIO and method == "onOpusData":
-                            self.opus.append(argument)
-                        self.lock.notify_all()
+                    if channel == AUDIO and method in ("onPcmData", "onOpusData"):
+                        with self.lock:
+                            (self.pcm if method == "onPcmData" else self.opus).append(argument)
         except (EOFError, OSError):
             with self.lock:
                 self.closed = True
@@ -120,14 +116,9 @@ class EngineSession:
         name = channel.encode()
         body = struct.pack("<BIH", 1, reply_id, len(name)) + name + payload
         self.sock.sendall(struct.pack("<I", len(body)) + body)
-        deadline = time.monotonic() + timeout
         with self.lock:
-            while reply_id not in self.replies:
-                left = deadline - time.monotonic()
-                if self.closed or left <= 0:
-                    return None
-                self.lock.wait(left)
-            return self.replies.pop(reply_id)
+            self.lock.wait_for(lambda: reply_id in self.replies or self.closed, timeout)
+            return self.replies.pop(reply_id, None)
 
     def call(self, method, args=None, timeout=60.0):
         """The success value of a call on the audio channel; EngineError otherwise."""

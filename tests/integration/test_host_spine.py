@@ -17,7 +17,7 @@ from pty_device import PtyDevice
 
 
 class HostSpineTest(unittest.TestCase):
-    def test_init_writes_the_day_log_and_serial_commands_reach_the_device(self):
+    def test_init_writes_the_day_log_serial_commands_reach_the_device_and_event_by_exit_quits(self):
         with Host() as host:
             code, out, err = host.call("native_application_factory", "init", init_args(host.log_dir))
             self.assertEqual((code, out.strip()), (0, "true"), err)
@@ -53,7 +53,10 @@ class HostSpineTest(unittest.TestCase):
             self.assertIn("[UsbFactory] [INFO] 打开串口成功: " + device.path, log)
             self.assertIn("[UsbFactory] [INFO] [t1] [sendUsbHexDataAndClose] 收到响应，长度: 2", log)
 
-    def test_bad_calls_and_broken_connections_do_not_harm_the_next_engine(self):
+            self.assertEqual(host.call("native_application_factory", "eventByExit")[:2], (0, "null\n"))
+            self.assertEqual(host.process.wait(timeout=10), 0)
+
+    def test_bad_calls_and_broken_connections_do_not_harm_the_next_engine_and_sigterm_quits(self):
         with Host() as host:
             self.assertEqual(host.call("native_usb_factory", "noSuchMethod", {})[:2], (2, "not implemented\n"))
             code, out, _ = host.call("native_usb_factory", "open", [1, 2])
@@ -77,15 +80,6 @@ class HostSpineTest(unittest.TestCase):
 
             code, out, _ = host.call("native_usb_factory", "readUsbHexData", {"path": "/nonexistent"})
             self.assertEqual((code, json.loads(out)), (0, ""))
-            self.assertIsNone(host.process.poll())
-
-    def test_event_by_exit_and_sigterm_end_the_process_in_order(self):
-        with Host() as host:
-            host.call("native_application_factory", "init", init_args(host.log_dir))
-            self.assertEqual(host.call("native_application_factory", "eventByExit")[:2], (0, "null\n"))
-            self.assertEqual(host.process.wait(timeout=10), 0)
-            self.assertIn("init. logPath", day_log(host.log_dir))
-        with Host() as host:
             host.process.send_signal(signal.SIGTERM)
             self.assertEqual(host.process.wait(timeout=10), 0)
             self.assertFalse(os.path.exists(host.socket))
