@@ -1,12 +1,10 @@
-"""An engine for the recording tests: one engine-link connection that calls
-the audio channel and, on a reader thread, collects the "onPcmData" and
-"onOpusData" messages the host sends meanwhile. Speaks the subset of the
-Standard codec these messages use."""
+"""An engine on one engine-link connection: calls the audio channel and, on a
+reader thread, collects the "onPcmData" and "onOpusData" messages the host
+sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 
 import socket
 import struct
 import threading
-import time
 
 AUDIO = "native_audio_factory"
 
@@ -20,14 +18,8 @@ def _size(n):
 
 
 def encode(value):
-    if value is None:
-        return b"\x00"
-    if value is True:
-        return b"\x01"
-    if value is False:
-        return b"\x02"
-    if isinstance(value, int):
-        return b"\x03" + struct.pack("<i", value)
+    if value is None or isinstance(value, bool):
+        return {None: b"\x00", True: b"\x01", False: b"\x02"}[value]
     if isinstance(value, str):
         data = value.encode()
         return b"\x07" + _size(len(data)) + data
@@ -55,18 +47,13 @@ class _Reader:
 
     def value(self):
         kind = self.take(1)[0]
-        if kind == 0:
-            return None
-        if kind in (1, 2):
-            return kind == 1
-        if kind == 3:
-            return struct.unpack("<i", self.take(4))[0]
-        if kind == 4:
-            return struct.unpack("<q", self.take(8))[0]
-        if kind == 7:
-            return self.take(self.size()).decode()
-        if kind == 8:
-            return bytes(self.take(self.size()))
+        if kind <= 2:
+            return (None, True, False)[kind]
+        if kind in (3, 4):
+            return struct.unpack("<i" if kind == 3 else "<q", self.take(4 if kind == 3 else 8))[0]
+        if kind in (7, 8):
+            data = bytes(self.take(self.size()))
+            return data.decode() if kind == 7 else data
         if kind == 12:
             return [self.value() for _ in range(self.size())]
         if kind == 13:
@@ -93,12 +80,9 @@ class EngineSession:
         self.thread.start()
 
     def _recv_exact(self, n):
-        data = b""
-        while len(data) < n:
-            chunk = self.sock.recv(n - len(data))
-            if not chunk:
-                raise EOFError
-            data += chunk
+        data = self.sock.recv(n, socket.MSG_WAITALL)
+        if len(data) < n:
+            raise EOFError
         return data
 
     def _read_loop(self):
@@ -116,33 +100,31 @@ class EngineSession:
                     channel = body[7:7 + name_length].decode()
                     reader = _Reader(body[7 + name_length:])
                     method, argument = reader.value(), reader.value()
-                    with self.lock:
-                        if channel == AUDIO and method == "onPcmData":
-                            self.pcm.append(argument)
-                        elif channel == AUDIO and method == "onOpusData":
-                            self.opus.append(argument)
-                        self.lock.notify_all()
+                    if channel == AUDIO and method in ("onPcmData", "onOpusData"):
+                        with self.lock:
+                            (self.pcm if method == "onPcmData" else self.opus).append(argument)
         except (EOFError, OSError):
             with self.lock:
                 self.closed = True
                 self.lock.notify_all()
 
-    def call(self, method, args=None, timeout=60.0):
-        """The success value of a call on the audio channel; EngineError otherwise."""
+    def request(self, channel, payload, timeout=60.0):
+        """Sends one message; returns the reply's envelope (None if none came)."""
         with self.lock:
             reply_id = self.next_id
             self.next_id += 1
-        name = AUDIO.encode()
-        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + encode(method) + encode(args)
+        name = channel.encode()
+        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + payload
         self.sock.sendall(struct.pack("<I", len(body)) + body)
-        deadline = time.monotonic() + timeout
         with self.lock:
-            while reply_id not in self.replies:
-                left = deadline - time.monotonic()
-                if self.closed or left <= 0:
-                    raise EngineError("no reply to " + method)
-                self.lock.wait(left)
-            envelope = self.replies.pop(reply_id)
+            self.lock.wait_for(lambda: reply_id in self.replies or self.closed, timeout)
+            return self.replies.pop(reply_id, None)
+
+    def call(self, method, args=None, timeout=60.0):
+        """The success value of a call on the audio channel; EngineError otherwise."""
+        envelope = self.request(AUDIO, encode(method) + encode(args), timeout)
+        if envelope is None:
+            raise EngineError("no reply to " + method)
         if not envelope:
             raise EngineError(method + ": not implemented")
         reader = _Reader(envelope)
@@ -154,22 +136,9 @@ class EngineSession:
         with self.lock:
             return len(self.pcm), len(self.opus)
 
-    def wait_for_pcm(self, count, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        with self.lock:
-            while len(self.pcm) < count and time.monotonic() < deadline and not self.closed:
-                self.lock.wait(0.1)
-            return len(self.pcm) >= count
-
     def pcm_bytes(self):
         with self.lock:
             return sum(len(block) for block in self.pcm)
-
-    def wait_for_pcm_bytes(self, count, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        while self.pcm_bytes() < count and time.monotonic() < deadline and not self.closed:
-            time.sleep(0.05)
-        return self.pcm_bytes() >= count
 
     def close(self):
         try:

@@ -1,12 +1,14 @@
-"""Shared helpers for the integration tests: where the build is, and a
-quillon-host process with its own engine socket and log folder."""
+"""Shared helpers for the integration tests: where the build is, a
+quillon-host process on its own engine socket, and its day log."""
 
 import json
 import os
+import queue
+import resource
 import shutil
-import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 SOURCE_DIR = os.environ.get(
@@ -28,38 +30,62 @@ def wait_for(predicate, timeout=10.0, interval=0.02):
         time.sleep(interval)
 
 
-class Host:
-    """A headless quillon-host on a private socket; use as a context manager."""
+def stop(process, timeout=10):
+    if process is None or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
-    def __init__(self, extra_args=(), env=None):
+
+def init_args(log_dir, name="Quillon", copyright_text="(c)"):
+    return {"logPath": log_dir, "logEnable": True, "applicationName": name, "menuAbout": "About it",
+            "menuUpdate": "Update", "menuSettings": "Settings", "menuOpen": "Open", "menuExit": "Leave",
+            "menuAboutCopyrightTip": copyright_text}
+
+
+def day_log(log_dir):
+    names = [n for n in os.listdir(log_dir) if n.startswith("native_") and n.endswith(".log")]
+    if len(names) != 1:
+        return ""
+    with open(os.path.join(log_dir, names[0]), encoding="utf-8") as f:
+        return f.read()
+
+
+class Host:
+    """quillon-host on a private socket; use as a context manager. `env` is the
+    whole environment (default: ours). Windowed, it gets a HOME of its own;
+    with `file_limit`, its files may not grow beyond that many bytes."""
+
+    def __init__(self, env=None, windowed=False, file_limit=None):
         self.dir = tempfile.mkdtemp(prefix="quillon-host-")
         self.socket = os.path.join(self.dir, "engine.sock")
         self.log_dir = os.path.join(self.dir, "logs")
         self.stderr_path = os.path.join(self.dir, "host.stderr")
-        self.extra_args = list(extra_args)
-        self.env = dict(os.environ, **(env or {}))
-        self.env.setdefault("HOME", self.dir)
+        self.env = dict(os.environ if env is None else env)
+        if windowed:
+            self.env["HOME"] = self.dir
+        self.argv = [HOST, "--engine-socket", self.socket] + ([] if windowed else ["--headless"])
+        self.file_limit = file_limit
         self.process = None
 
     def __enter__(self):
         self._stderr = open(self.stderr_path, "wb")
+        limit = self.file_limit
         self.process = subprocess.Popen(
-            [HOST, "--headless", "--engine-socket", self.socket] + self.extra_args,
-            stdout=subprocess.DEVNULL, stderr=self._stderr, env=self.env)
-        if not wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None):
+            self.argv, stdout=subprocess.DEVNULL, stderr=self._stderr, env=self.env,
+            preexec_fn=(lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None)
+        if not wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None, 30):
             raise RuntimeError("quillon-host did not create its socket")
         if self.process.poll() is not None:
-            raise RuntimeError("quillon-host exited: " + self.stderr())
+            raise RuntimeError("quillon-host exited (%d): %s" % (self.process.returncode, self.stderr()))
         return self
 
     def __exit__(self, *exc):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop(self.process, 20)
         self._stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -67,20 +93,32 @@ class Host:
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
-    def engine(self, *args, timeout=30):
-        """Runs quillon-engine against this host; returns (exit code, stdout, stderr)."""
-        done = subprocess.run([ENGINE, "--socket", self.socket] + list(args),
+    def call(self, channel, method, args=None, timeout=30):
+        """`quillon-engine call` against this host: (exit code, stdout, stderr)."""
+        argv = [ENGINE, "--socket", self.socket, "call", channel, method]
+        done = subprocess.run(argv + ([json.dumps(args)] if args is not None else []),
                               capture_output=True, timeout=timeout, env=self.env)
         return done.returncode, done.stdout.decode(), done.stderr.decode()
 
-    def call(self, channel, method, args=None, timeout=30):
-        argv = ["call", channel, method]
-        if args is not None:
-            argv.append(json.dumps(args))
-        return self.engine(*argv, timeout=timeout)
 
-    def connect(self):
-        """A raw socket to the host's engine link, for frame-level tests."""
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        s.connect(self.socket)
-        return s
+class JsonLines:
+    """A process that prints one JSON object a line, its lines in a queue."""
+
+    def __init__(self, argv, env):
+        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(json.loads(line))
+
+    def next(self, timeout=20):
+        try:
+            return self.lines.get(timeout=timeout)
+        except queue.Empty:
+            return None
+
+    def close(self):
+        stop(self.process)
+        self.process.stdout.close()

@@ -15,12 +15,15 @@ class PtyDevice:
         self._thread = None
         self._command = b""
 
-    def close(self):
-        self.join()
+    def unplug(self):
         for fd in (self.master, self._keeper):
             if fd >= 0:
                 os.close(fd)
         self.master = self._keeper = -1
+
+    def close(self):
+        self.join()
+        self.unplug()
 
     def receive(self, count, timeout=10.0):
         """What the host wrote, until count bytes came or the time ran out."""

@@ -1,26 +1,28 @@
 """A private PulseAudio server for one test: own runtime folder and socket,
 null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
-"VirtualMic" fed through a pipe. Use as a context manager; the daemon is
-always stopped, also when the test fails."""
+"VirtualMic" fed through a pipe. Use as a context manager."""
 
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
 import time
 
+from harness import stop, wait_for
+
 
 class PulseServer:
-    def __init__(self, loopback=True, microphone=True, mic_rate=48000, include_folder=None):
-        self.dir = tempfile.mkdtemp(prefix="quillon-pulse-")
+    """`folder` reuses a stopped server's folder (socket, microphone pipe);
+    `default_sink` is the output it starts with, as a desktop server's
+    device-restore module would remember it."""
+
+    def __init__(self, folder=None, default_sink="Speakers"):
+        self.dir = folder or tempfile.mkdtemp(prefix="quillon-pulse-")
         self.socket = os.path.join(self.dir, "native")
         self.mic_fifo = os.path.join(self.dir, "mic.fifo")
-        self.mic_rate = mic_rate
-        self.loopback = loopback
-        self.microphone = microphone
-        self.include_folder = include_folder
+        self.mic_rate = 48000
+        self.default_sink = default_sink
         self.process = None
 
     @property
@@ -33,23 +35,15 @@ class PulseServer:
                     PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
 
     def _script(self):
-        lines = ["load-module module-null-sink sink_name=Speakers "
-                 "sink_properties=device.description=Speakers"]
-        if self.loopback:
-            lines.append("load-module module-null-sink sink_name=VerdalisRecorder rate=44100 "
-                         "channels=2 sink_properties=device.description=VerdalisRecorder")
-        if self.microphone:
-            lines.append("load-module module-pipe-source source_name=VirtualMic file=%s "
-                         "format=s16le rate=%d channels=1" % (self.mic_fifo, self.mic_rate))
-        if self.include_folder:
-            lines += [".ifexists " + self.include_folder, ".include " + self.include_folder,
-                      ".endif"]
-        lines.append("set-default-sink Speakers")
-        if self.microphone:
-            lines.append("set-default-source VirtualMic")
-        lines.append("load-module module-native-protocol-unix auth-anonymous=1 socket="
-                     + self.socket)
-        return "\n".join(lines) + "\n"
+        return "\n".join([
+            "load-module module-null-sink sink_name=Speakers sink_properties=device.description=Speakers",
+            "load-module module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
+            "sink_properties=device.description=VerdalisRecorder",
+            "load-module module-pipe-source source_name=VirtualMic file=%s format=s16le rate=%d channels=1"
+            % (self.mic_fifo, self.mic_rate),
+            "set-default-sink " + self.default_sink,
+            "set-default-source VirtualMic",
+            "load-module module-native-protocol-unix auth-anonymous=1 socket=" + self.socket]) + "\n"
 
     def start(self, timeout=30.0):
         for sub in ("runtime", "state"):
@@ -63,43 +57,24 @@ class PulseServer:
         env.update(HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
                    PULSE_RUNTIME_PATH=os.path.join(self.dir, "runtime"),
                    PULSE_STATE_PATH=os.path.join(self.dir, "state"))
-        self._log = open(os.path.join(self.dir, "daemon.log"), "ab")
-        self.process = subprocess.Popen(
-            ["pulseaudio", "-n", "-F", os.path.join(self.dir, "server.pa"), "--daemonize=no",
-             "--exit-idle-time=-1", "--disable-shm=yes", "--system=false",
-             "--use-pid-file=false", "--log-target=stderr"],
-            stdout=self._log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                raise RuntimeError("pulseaudio exited: " + self.log())
-            try:
-                with socket.socket(socket.AF_UNIX) as s:
-                    s.connect(self.socket)
-                return self
-            except OSError:
-                time.sleep(0.02)
-        self.stop()
-        raise RuntimeError("pulseaudio did not answer: " + self.log())
+        with open(os.path.join(self.dir, "daemon.log"), "ab") as log:
+            self.process = subprocess.Popen(
+                ["pulseaudio", "-n", "-F", os.path.join(self.dir, "server.pa"), "--daemonize=no",
+                 "--exit-idle-time=-1", "--disable-shm=yes", "--system=false",
+                 "--use-pid-file=false", "--log-target=stderr"],
+                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
+
+        def answers():
+            with socket.socket(socket.AF_UNIX) as s:
+                return s.connect_ex(self.socket) == 0 or self.process.poll() is not None
+        if not wait_for(answers, timeout) or self.process.poll() is not None:
+            self.stop()
+            with open(os.path.join(self.dir, "daemon.log"), errors="replace") as f:
+                raise RuntimeError("pulseaudio did not start: " + f.read())
+        return self
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        if getattr(self, "_log", None):
-            self._log.close()
-            self._log = None
-
-    def log(self):
-        try:
-            with open(os.path.join(self.dir, "daemon.log"), errors="replace") as f:
-                return f.read()
-        except OSError:
-            return ""
+        stop(self.process)
 
     def feed_microphone(self, pcm, chunk_seconds=0.02):
         """Writes s16le mono PCM into the microphone at real-time pace (the

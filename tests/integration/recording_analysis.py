@@ -8,12 +8,15 @@ import struct
 import wave
 
 
+def int16(data):
+    return list(struct.unpack("<%dh" % (len(data) // 2), data[:len(data) // 2 * 2]))
+
+
 def wav_samples(path):
     """(sample rate, channels, list of int16 samples) of a 16-bit WAV file."""
     with wave.open(path, "rb") as w:
         assert w.getsampwidth() == 2, "16-bit WAV expected"
-        frames = w.readframes(w.getnframes())
-        return w.getframerate(), w.getnchannels(), list(struct.unpack("<%dh" % (len(frames) // 2), frames))
+        return w.getframerate(), w.getnchannels(), int16(w.readframes(w.getnframes()))
 
 
 def wav_data(path):
@@ -50,44 +53,28 @@ def opus_records(path):
     return records
 
 
-class OpusDecoder:
-    """A 16 kHz mono libopus decoder."""
-
-    def __init__(self, rate=16000):
-        name = ctypes.util.find_library("opus") or "libopus.so.0"
-        self.lib = ctypes.CDLL(name)
-        self.lib.opus_decoder_create.restype = ctypes.c_void_p
-        self.lib.opus_decoder_create.argtypes = [ctypes.c_int32, ctypes.c_int, ctypes.POINTER(ctypes.c_int)]
-        self.lib.opus_decode.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int32,
-                                         ctypes.POINTER(ctypes.c_int16), ctypes.c_int, ctypes.c_int]
-        self.lib.opus_decoder_destroy.argtypes = [ctypes.c_void_p]
-        error = ctypes.c_int(0)
-        self.decoder = self.lib.opus_decoder_create(rate, 1, ctypes.byref(error))
-        if error.value != 0 or not self.decoder:
-            raise RuntimeError("opus_decoder_create failed: %d" % error.value)
-
-    def decode(self, packet):
-        out = (ctypes.c_int16 * 5760)()
-        n = self.lib.opus_decode(self.decoder, packet, len(packet), out, 5760, 0)
-        if n < 0:
-            raise RuntimeError("opus_decode failed: %d" % n)
-        return list(out[:n])
-
-    def close(self):
-        if self.decoder:
-            self.lib.opus_decoder_destroy(self.decoder)
-            self.decoder = None
-
-
 def decode_opus_file(path):
-    decoder = OpusDecoder()
+    """The samples of an Opus frame file, decoded by a 16 kHz mono libopus decoder."""
+    lib = ctypes.CDLL(ctypes.util.find_library("opus") or "libopus.so.0")
+    lib.opus_decoder_create.restype = ctypes.c_void_p
+    lib.opus_decoder_create.argtypes = [ctypes.c_int32, ctypes.c_int, ctypes.POINTER(ctypes.c_int)]
+    lib.opus_decode.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int32,
+                                ctypes.POINTER(ctypes.c_int16), ctypes.c_int, ctypes.c_int]
+    lib.opus_decoder_destroy.argtypes = [ctypes.c_void_p]
+    error = ctypes.c_int(0)
+    decoder = lib.opus_decoder_create(16000, 1, ctypes.byref(error))
+    if error.value != 0 or not decoder:
+        raise RuntimeError("opus_decoder_create failed: %d" % error.value)
     try:
-        samples = []
+        samples, out = [], (ctypes.c_int16 * 5760)()
         for record in opus_records(path):
-            samples += decoder.decode(record[2:])
+            n = lib.opus_decode(decoder, record[2:], len(record) - 2, out, 5760, 0)
+            if n < 0:
+                raise RuntimeError("opus_decode failed: %d" % n)
+            samples += out[:n]
         return samples
     finally:
-        decoder.close()
+        lib.opus_decoder_destroy(decoder)
 
 
 def sine_pcm(frequency, rate, seconds, amplitude, channels=1):

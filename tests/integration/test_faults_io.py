@@ -8,16 +8,15 @@ import threading
 import time
 import unittest
 
-from harness import Host, wait_for
+from harness import Host, day_log, init_args, wait_for
 from pty_device import PtyDevice
 from test_ffi import LIB, text
-from test_host_spine import day_log, init_args
 
 
 class LogFolderRemovedTest(unittest.TestCase):
     def test_lines_are_lost_quietly_until_the_next_init(self):
         with Host() as host:
-            log_dir = os.path.join(host.dir, "logs")
+            log_dir = host.log_dir
             code, _, err = host.call("native_application_factory", "init", init_args(log_dir))
             self.assertEqual(code, 0, err)
             self.assertTrue(wait_for(lambda: "init. logPath" in day_log(log_dir)))
@@ -49,28 +48,27 @@ class SerialPortVanishesTest(unittest.TestCase):
         self.addCleanup(lambda: self.device.close())
         self.addCleanup(lambda: LIB.ffi_close_usb(self.path))
 
-    def unplug(self):
-        for fd in (self.device.master, self.device._keeper):
-            os.close(fd)
-        self.device.master = self.device._keeper = -1
-
-    def test_unplugged_during_a_reply(self):
-        self.assertTrue(LIB.ffi_open_usb(self.path))
-
-        # The recorder sends half a reply and disappears: the half that came
-        # is answered, promptly, and later sends fail instead of hanging.
+    def unplug_during(self, exchange, reply):
+        """The recorder sends part of a reply to the exchange's command and
+        disappears; returns what the exchange answered."""
         def half_reply_then_unplug():
             self.device.receive(2)
-            self.device.send(b"\x01\x02\x03")
+            self.device.send(reply)
             time.sleep(0.05)
-            self.unplug()
+            self.device.unplug()
         device = threading.Thread(target=half_reply_then_unplug)
         device.start()
         started = time.monotonic()
-        reply = text(LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x55\x66", 2))
+        answer = text(exchange())
         device.join()
-        self.assertEqual(reply, "010203")
         self.assertLess(time.monotonic() - started, 10)
+        return answer
+
+    def test_unplugged_during_a_reply(self):
+        self.assertTrue(LIB.ffi_open_usb(self.path))
+        # The half that came is answered, promptly, and later sends fail instead of hanging.
+        self.assertEqual(self.unplug_during(
+            lambda: LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x55\x66", 2), b"\x01\x02\x03"), "010203")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"AA")), "REAL_WRITE_FAILED")
         length = ctypes.c_int(-1)
         LIB.ffi_free_string(LIB.ffi_read_usb_bytes_data(self.path, ctypes.byref(length)))
@@ -86,16 +84,8 @@ class SerialPortVanishesTest(unittest.TestCase):
         self.device.join()
 
     def test_unplugged_during_an_exchange_that_reopens_the_port(self):
-        def half_reply_then_unplug():
-            self.device.receive(2)
-            self.device.send(b"\xbe")
-            time.sleep(0.05)
-            self.unplug()
-        device = threading.Thread(target=half_reply_then_unplug)
-        device.start()
-        reply = text(LIB.ffi_send_usb_hex_data_and_close(self.path, b"C0DE", 1000, b"fault"))
-        device.join()
-        self.assertEqual(reply, "BE")
+        self.assertEqual(self.unplug_during(
+            lambda: LIB.ffi_send_usb_hex_data_and_close(self.path, b"C0DE", 1000, b"fault"), b"\xbe"), "BE")
         # The port is gone: a new exchange answers nothing, quickly.
         started = time.monotonic()
         self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(self.path, b"C0DE", 300, b"gone")), "")

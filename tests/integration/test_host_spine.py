@@ -3,174 +3,95 @@ quillon-engine command and by raw frames."""
 
 import json
 import os
-import select
 import signal
+import socket
 import struct
+import subprocess
+import tempfile
 import threading
-import time
 import unittest
 
-from harness import Host, wait_for
-
-
-def init_args(log_dir):
-    return {"logPath": log_dir, "logEnable": True, "applicationName": "Quillon", "menuAbout": "About",
-            "menuUpdate": "Update", "menuSettings": "Settings", "menuOpen": "Open", "menuExit": "Exit",
-            "menuAboutCopyrightTip": "(c)"}
-
-
-def day_log(log_dir):
-    names = [n for n in os.listdir(log_dir) if n.startswith("native_") and n.endswith(".log")]
-    if len(names) != 1:
-        return ""
-    with open(os.path.join(log_dir, names[0]), encoding="utf-8") as f:
-        return f.read()
-
-
-class PtyDevice:
-    """The recorder's side of a pseudo-terminal; the host opens `path`."""
-
-    def __init__(self):
-        self.master, slave = os.openpty()
-        self.path = os.ttyname(slave)
-        self._slave = slave  # held open so the master never reads EIO between host opens
-
-    def read(self, count, timeout=5.0):
-        data = b""
-        deadline = time.monotonic() + timeout
-        while len(data) < count and time.monotonic() < deadline:
-            ready, _, _ = select.select([self.master], [], [], 0.05)
-            if ready:
-                data += os.read(self.master, count - len(data))
-        return data
-
-    def write(self, data):
-        os.write(self.master, data)
-
-    def close(self):
-        os.close(self.master)
-        os.close(self._slave)
-
-
-def message_frame(channel, payload, reply_id):
-    name = channel.encode()
-    body = struct.pack("<BIH", 1, reply_id, len(name)) + name + payload
-    return struct.pack("<I", len(body)) + body
-
-
-def read_frame(sock, timeout=10.0):
-    sock.settimeout(timeout)
-    header = b""
-    while len(header) < 4:
-        chunk = sock.recv(4 - len(header))
-        if not chunk:
-            return None
-        header += chunk
-    (length,) = struct.unpack("<I", header)
-    body = b""
-    while len(body) < length:
-        chunk = sock.recv(length - len(body))
-        if not chunk:
-            return None
-        body += chunk
-    return body
+from engine_session import EngineSession
+from harness import ENGINE, Host, day_log, init_args, wait_for
+from pty_device import PtyDevice
 
 
 class HostSpineTest(unittest.TestCase):
-    def test_init_writes_the_day_log_and_serial_commands_reach_the_device(self):
+    def test_init_writes_the_day_log_serial_commands_reach_the_device_and_event_by_exit_quits(self):
         with Host() as host:
-            log_dir = os.path.join(host.dir, "logs")
-            code, out, err = host.call("native_application_factory", "init", init_args(log_dir))
+            code, out, err = host.call("native_application_factory", "init", init_args(host.log_dir))
             self.assertEqual((code, out.strip()), (0, "true"), err)
-            self.assertTrue(wait_for(lambda: f"[native_application_factory] [INFO] init. logPath: {log_dir}\n"
-                                     in day_log(log_dir)))
+            self.assertTrue(wait_for(lambda: f"[native_application_factory] [INFO] init. logPath: {host.log_dir}\n"
+                                     in day_log(host.log_dir)))
 
             device = PtyDevice()
-            try:
-                code, out, _ = host.call("native_usb_factory", "open", {"path": device.path})
-                self.assertEqual((code, out.strip()), (0, "true"))
-                code, out, _ = host.call("native_usb_factory", "sendUsbHexData",
-                                         {"path": device.path, "data": "a1B2c"})
-                self.assertEqual(json.loads(out), "REAL_SUCCESS")
-                self.assertEqual(device.read(2), b"\xa1\xb2")
-                code, out, _ = host.call("native_usb_factory", "sendUsbBytesData",
-                                         {"path": device.path, "data": [0, 15, 255]})
-                self.assertEqual(json.loads(out), "REAL_SUCCESS")
-                self.assertEqual(device.read(3), b"\x00\x0f\xff")
+            self.addCleanup(device.close)
 
-                # The device answers while the host is reading.
-                answer = threading.Timer(0.2, device.write, args=(b"\x10\x20\x30",))
-                answer.start()
-                code, out, _ = host.call("native_usb_factory", "readUsbBytesData", {"path": device.path})
-                answer.join()
-                self.assertEqual(json.loads(out), [16, 32, 48])
+            def usb(method, **args):
+                code, out, err = host.call("native_usb_factory", method, dict(args, path=device.path))
+                self.assertEqual(code, 0, err)
+                return json.loads(out)
+            self.assertIs(usb("open"), True)
+            self.assertEqual(usb("sendUsbHexData", data="a1B2c"), "REAL_SUCCESS")
+            self.assertEqual(device.receive(2), b"\xa1\xb2")
+            self.assertEqual(usb("sendUsbBytesData", data=[0, 15, 255]), "REAL_SUCCESS")
+            self.assertEqual(device.receive(3), b"\x00\x0f\xff")
+            # The device answers while the host is reading.
+            answer = threading.Timer(0.2, device.send, args=(b"\x10\x20\x30",))
+            answer.start()
+            self.assertEqual(usb("readUsbBytesData"), [16, 32, 48])
+            answer.join()
+            self.assertIsNone(usb("close"))
+            self.assertEqual(usb("sendUsbHexData", data="AA"), "REAL_PORT_NOT_OPEN")
+            # The exchange opens its own descriptor, collects for the whole
+            # window and closes again.
+            device.answer(2, b"\x06\x07")
+            self.assertEqual(usb("sendUsbHexDataAndClose", data="0102", timeout=600, trace="t1"), "0607")
+            self.assertEqual(device.join(), b"\x01\x02")
 
-                code, out, _ = host.call("native_usb_factory", "close", {"path": device.path})
-                self.assertEqual((code, out.strip()), (0, "null"))
-                code, out, _ = host.call("native_usb_factory", "sendUsbHexData",
-                                         {"path": device.path, "data": "AA"})
-                self.assertEqual(json.loads(out), "REAL_PORT_NOT_OPEN")
-
-                # The exchange opens its own descriptor, collects for the whole
-                # window and closes again.
-                responder = threading.Thread(
-                    target=lambda: device.read(2) and device.write(b"\x06\x07"))
-                responder.start()
-                code, out, _ = host.call("native_usb_factory", "sendUsbHexDataAndClose",
-                                         {"path": device.path, "data": "0102", "timeout": 600, "trace": "t1"})
-                responder.join()
-                self.assertEqual(json.loads(out), "0607")
-            finally:
-                device.close()
-
-            log = day_log(log_dir)
+            log = day_log(host.log_dir)
             self.assertIn("[UsbFactory] [INFO] 打开串口成功: " + device.path, log)
             self.assertIn("[UsbFactory] [INFO] [t1] [sendUsbHexDataAndClose] 收到响应，长度: 2", log)
 
-    def test_unknown_methods_and_bad_arguments(self):
+            self.assertEqual(host.call("native_application_factory", "eventByExit")[:2], (0, "null\n"))
+            self.assertEqual(host.process.wait(timeout=10), 0)
+
+    def test_bad_calls_and_broken_connections_do_not_harm_the_next_engine_and_sigterm_quits(self):
         with Host() as host:
-            code, out, _ = host.call("native_usb_factory", "noSuchMethod", {})
-            self.assertEqual((code, out.strip()), (2, "not implemented"))
+            self.assertEqual(host.call("native_usb_factory", "noSuchMethod", {})[:2], (2, "not implemented\n"))
             code, out, _ = host.call("native_usb_factory", "open", [1, 2])
-            self.assertEqual(code, 1)
-            self.assertEqual(json.loads(out)["error"], "INVALID_ARGS")
-            self.assertEqual(json.loads(out)["message"], "Missing 'path'")
+            self.assertEqual((code, json.loads(out)),
+                             (1, {"error": "INVALID_ARGS", "message": "Missing 'path'", "details": None}))
             code, out, _ = host.call("native_application_factory", "init", {"logPath": "/tmp"})
-            self.assertEqual(json.loads(out), {"error": "INVALID_ARGS", "message": "Missing paths", "details": None})
+            self.assertEqual((code, json.loads(out)),
+                             (1, {"error": "INVALID_ARGS", "message": "Missing paths", "details": None}))
 
-    def test_a_broken_connection_does_not_harm_the_next_engine(self):
-        with Host() as host:
-            bad = host.connect()
             # A declared length beyond 64 MiB breaks the framing: the host hangs up.
-            bad.sendall(struct.pack("<I", 64 * 1024 * 1024 + 1) + b"\x01")
-            self.assertIsNone(read_frame(bad))
-            bad.close()
-
-            undecodable = host.connect()
-            undecodable.sendall(message_frame("native_usb_factory", b"\x07\xff\xff", 9))
-            reply = read_frame(undecodable)
-            self.assertIsNotNone(reply)
-            kind, reply_id = struct.unpack("<BI", reply[:5])
-            self.assertEqual((kind, reply_id), (2, 9))
-            self.assertEqual(reply[5], 1, "an error envelope")
+            with socket.socket(socket.AF_UNIX) as bad:
+                bad.connect(host.socket)
+                bad.sendall(struct.pack("<I", 64 * 1024 * 1024 + 1) + b"\x01")
+                bad.settimeout(10)
+                self.assertEqual(bad.recv(1), b"")
+            # A payload that does not decode is answered with an error envelope.
+            undecodable = EngineSession(host.socket)
+            self.addCleanup(undecodable.close)
+            self.assertEqual(undecodable.request("native_usb_factory", b"\x07\xff\xff", timeout=10)[:1], b"\x01")
             undecodable.close()
 
             code, out, _ = host.call("native_usb_factory", "readUsbHexData", {"path": "/nonexistent"})
             self.assertEqual((code, json.loads(out)), (0, ""))
-            self.assertIsNone(host.process.poll())
-
-    def test_event_by_exit_and_sigterm_end_the_process_in_order(self):
-        with Host() as host:
-            log_dir = os.path.join(host.dir, "logs")
-            host.call("native_application_factory", "init", init_args(log_dir))
-            code, out, _ = host.call("native_application_factory", "eventByExit")
-            self.assertEqual((code, out.strip()), (0, "null"))
-            self.assertEqual(host.process.wait(timeout=10), 0)
-            self.assertIn("init. logPath", day_log(log_dir))
-        with Host() as host:
             host.process.send_signal(signal.SIGTERM)
             self.assertEqual(host.process.wait(timeout=10), 0)
             self.assertFalse(os.path.exists(host.socket))
+
+    def test_record_without_a_host_is_reported_and_creates_nothing(self):
+        with tempfile.TemporaryDirectory(prefix="quillon-record-") as work:
+            folder = os.path.join(work, "never")
+            done = subprocess.run([ENGINE, "--socket", os.path.join(work, "none.sock"), "record", "--seconds", "1",
+                                   "--dir", folder], capture_output=True, text=True, timeout=30)
+            self.assertEqual(done.returncode, 3)
+            self.assertIn("quillon-engine:", done.stderr)
+            self.assertFalse(os.path.exists(folder))
 
 
 if __name__ == "__main__":

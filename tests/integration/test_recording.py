@@ -2,8 +2,12 @@
 whose microphone hears tone A (440 Hz) while tone B (1000 Hz) plays through
 the system output."""
 
+import json
 import os
+import re
+import shutil
 import signal
+import struct
 import subprocess
 import threading
 import time
@@ -11,27 +15,22 @@ import unittest
 import wave
 
 from engine_session import EngineSession
-from harness import Host, wait_for
+from harness import ENGINE, Host, wait_for
 from pulse_server import PulseServer
-from recording_analysis import decode_opus_file, opus_records, sine_pcm, tone_level, wav_data, wav_samples
+from recording_analysis import decode_opus_file, int16, opus_records, sine_pcm, tone_level, wav_data, wav_samples
 
 LOOPBACK = "VerdalisRecorder"
 TONE_A, LEVEL_A = 440, 0.5
 TONE_B, LEVEL_B = 1000, 0.3
-
-
-def int16(data):
-    import struct
-    return list(struct.unpack("<%dh" % (len(data) // 2), data[: len(data) // 2 * 2]))
+SECOND = 32000  # bytes of 16 kHz mono 16-bit audio
 
 
 class Sounds:
-    """Tone A into the microphone and tone B into the default output (once the
-    loopback device is it), until stopped."""
+    """Tone A into the microphone and, once asked, tone B into the default
+    output (the loopback device by then), until stopped."""
 
     def __init__(self, pulse, seconds=60):
         self.pulse = pulse
-        self.stop_event = threading.Event()
         self.mic = threading.Thread(target=self._feed_microphone, args=(seconds,), daemon=True)
         self.player = None
 
@@ -46,29 +45,15 @@ class Sounds:
         return self
 
     def play_tone_b(self):
-        pcm = sine_pcm(TONE_B, 48000, 30, LEVEL_B)
+        # pacat plays the file at the server's pace.
+        path = os.path.join(self.pulse.dir, "tone_b.raw")
+        with open(path, "wb") as f:
+            f.write(sine_pcm(TONE_B, 48000, 30, LEVEL_B))
         self.player = subprocess.Popen(
             ["pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=1",
-             "--latency-msec=100"], stdin=subprocess.PIPE, env=self.pulse.env(), stderr=subprocess.DEVNULL)
-
-        def feed():
-            try:
-                step = 4800 * 2
-                start = time.monotonic()
-                for i, offset in enumerate(range(0, len(pcm), step)):
-                    if self.stop_event.is_set():
-                        break
-                    self.player.stdin.write(pcm[offset:offset + step])
-                    self.player.stdin.flush()
-                    delay = start + (i + 1) * 0.1 - 0.3 - time.monotonic()
-                    if delay > 0:
-                        time.sleep(delay)
-            except (BrokenPipeError, ValueError):
-                pass
-        threading.Thread(target=feed, daemon=True).start()
+             "--latency-msec=100", path], env=self.pulse.env(), stderr=subprocess.DEVNULL)
 
     def stop(self):
-        self.stop_event.set()
         if self.player:
             self.player.terminate()
             self.player.wait()
@@ -83,90 +68,116 @@ def sink_volume_percent(pulse, sink):
     return int(text.split("/")[1].strip().rstrip("%"))
 
 
+def init_args(stage=False):
+    return {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": stage}
+
+
 def start_args(folder, mic=True):
     return {"recorderMic": mic, "recorderPath": folder,
             "wavFilePath": os.path.join(folder, "recording.wav"),
             "opusFilePath": os.path.join(folder, "recording.opus")}
 
 
-def settle(session, quiet=0.7, timeout=15.0):
-    """Waits until no message has arrived for `quiet` seconds."""
-    deadline = time.monotonic() + timeout
-    last, since = session.counts(), time.monotonic()
-    while time.monotonic() < deadline:
-        time.sleep(0.1)
-        now = session.counts()
-        if now != last:
-            last, since = now, time.monotonic()
-        elif time.monotonic() - since >= quiet:
-            return
+def settle(session, quiet=0.7):
+    """Waits (15 s at most) until no message has arrived for `quiet` seconds."""
+    last = [session.counts(), time.monotonic()]
+
+    def quiet_now():
+        if session.counts() != last[0]:
+            last[:] = [session.counts(), time.monotonic()]
+        return time.monotonic() - last[1] >= quiet
+    wait_for(quiet_now, 15, interval=0.1)
 
 
-class RecordingTest(unittest.TestCase):
+def wav_header_sizes(path):
+    """(RIFF size, data size) as the header declares them."""
+    with open(path, "rb") as f:
+        header = f.read(44)
+    return struct.unpack("<I", header[4:8])[0], struct.unpack("<I", header[40:44])[0]
+
+
+class RecordingCase(unittest.TestCase):
+    """A private PulseAudio whose microphone hears tone A, and a recording folder."""
+    SOUND_SECONDS = 60
+
     def setUp(self):
-        self.pulse = PulseServer().start()
+        self.pulse = PulseServer()
+        self.addCleanup(shutil.rmtree, self.pulse.dir, ignore_errors=True)
         self.addCleanup(self.pulse.stop)
+        self.pulse.start()
         self.home = os.path.join(self.pulse.dir, "home")
         os.makedirs(self.home)
         self.folder = os.path.join(self.pulse.dir, "rec")
         os.makedirs(self.folder)
+        self.wav = os.path.join(self.folder, "recording.wav")
+        self.opus = os.path.join(self.folder, "recording.opus")
+        self.sounds = Sounds(self.pulse, self.SOUND_SECONDS).start()
+        self.addCleanup(self.sounds.stop)
 
-    def host(self):
-        return Host(env=dict(self.pulse.env(), HOME=self.home))
+    def host(self, **kwargs):
+        return Host(env=dict(self.pulse.env(), HOME=self.home), **kwargs)
 
-    def session(self, host, stage=False):
+    def session(self, host, stage=False, init=True):
         session = EngineSession(host.socket)
         self.addCleanup(session.close)
-        self.assertIs(session.call("init", {"blackHolePath": "/nonexistent/VerdalisRecorder.pa",
-                                            "reserveStageAudio": stage}), True)
+        if init:
+            self.assertIs(session.call("init", init_args(stage)), True)
         return session
 
+    def assert_files_match(self, summary, streamed=None):
+        """The WAV's header describes exactly the bytes on disk, as does the
+        summary; every block the engine got (if given) is its tail; the Opus
+        file is whole records."""
+        size = os.path.getsize(self.wav)
+        riff, data_size = wav_header_sizes(self.wav)
+        self.assertEqual((riff, data_size), (size - 8, size - 44))
+        self.assertEqual(summary["size"], size)
+        self.assertEqual(summary["duration"], data_size // SECOND * 1000)
+        self.assertGreater(len(opus_records(self.opus)), 0)
+        if streamed is None:
+            return
+        data = wav_data(self.wav)
+        self.assertGreater(len(streamed), 0)
+        self.assertEqual(streamed, data[len(data) - len(streamed):])
+
+
+class RecordingTest(RecordingCase):
     def test_mixed_recording_reaches_files_and_engine_while_the_user_still_hears_it(self):
-        sounds = Sounds(self.pulse).start()
-        self.addCleanup(sounds.stop)
         with self.host() as host:
             session = self.session(host, stage=True)
             self.assertIs(session.call("startRecorder", start_args(self.folder)), True)
             self.assertEqual(default_sink(self.pulse), LOOPBACK)
-            sounds.play_tone_b()
+            self.sounds.play_tone_b()
             monitor = subprocess.Popen(
                 ["parec", "--device=Speakers.monitor", "--raw", "--format=s16le", "--rate=16000",
                  "--channels=1"], stdout=subprocess.PIPE, env=self.pulse.env())
             # Six seconds of audio reach the engine (blocks of 40 ms).
-            self.assertTrue(session.wait_for_pcm(150, timeout=60))
+            self.assertTrue(wait_for(lambda: session.counts()[0] >= 150, timeout=60))
             monitor.send_signal(signal.SIGINT)
             heard, _ = monitor.communicate(timeout=10)
             summary = session.call("stopRecorder")
             settle(session)
             self.assertEqual(default_sink(self.pulse), "Speakers")
 
-        wav = os.path.join(self.folder, "recording.wav")
         self.assertEqual(summary["success"], 0)
-        self.assertEqual(summary["size"], os.path.getsize(wav))
-        rate, channels, samples = wav_samples(wav)
+        # The engine got 1280-byte blocks equal to the file from the moment
+        # the callbacks were set, and the very packets of the Opus file.
+        self.assert_files_match(summary, b"".join(session.pcm))
+        self.assertTrue(all(len(block) == 1280 for block in session.pcm))
+        rate, channels, samples = wav_samples(self.wav)
         self.assertEqual((rate, channels), (16000, 1))
-        self.assertEqual(summary["duration"], len(samples) // 16000 * 1000)
         tail = samples[-40000:]  # the last 2.5 s: both tones are on by then
         self.assertAlmostEqual(tone_level(tail, TONE_A, rate), 0.6 * LEVEL_A, delta=0.03)
         self.assertAlmostEqual(tone_level(tail, TONE_B, rate), 0.4 * LEVEL_B, delta=0.03)
-
-        # The engine got 1280-byte blocks equal to the file from the moment
-        # the callbacks were set, and the very packets of the Opus file.
-        self.assertTrue(all(len(block) == 1280 for block in session.pcm))
-        streamed = b"".join(session.pcm)
-        data = wav_data(wav)
-        self.assertGreater(len(streamed), 0)
-        self.assertEqual(streamed, data[len(data) - len(streamed):])
-        records = opus_records(os.path.join(self.folder, "recording.opus"))
+        records = opus_records(self.opus)
         self.assertGreater(len(session.opus), 0)
         self.assertEqual(session.opus, records[len(records) - len(session.opus):])
-        self.assertEqual(len(records), len(data) // 1280)
+        self.assertEqual(len(records), len(samples) // 640)
 
-        decoded = decode_opus_file(os.path.join(self.folder, "recording.opus"))
+        decoded = decode_opus_file(self.opus)
         self.assertEqual(len(decoded), len(records) * 640)
-        decoded_tail = decoded[-40000:]
-        self.assertAlmostEqual(tone_level(decoded_tail, TONE_A, 16000), tone_level(tail, TONE_A, rate), delta=0.03)
-        self.assertAlmostEqual(tone_level(decoded_tail, TONE_B, 16000), tone_level(tail, TONE_B, rate), delta=0.03)
+        for tone in (TONE_A, TONE_B):
+            self.assertAlmostEqual(tone_level(decoded[-40000:], tone, 16000), tone_level(tail, tone, rate), delta=0.03)
 
         # The pass-through player kept tone B audible on the user's sink.
         self.assertGreater(tone_level(int16(heard)[-16000:], TONE_B, 16000), 0.05)
@@ -178,32 +189,39 @@ class RecordingTest(unittest.TestCase):
                 self.assertEqual((w.getframerate(), w.getnchannels(), w.getsampwidth()), expected + (2,), name)
                 self.assertGreater(w.getnframes(), 0, name)
 
-    def test_microphone_switching_pause_resume_and_a_second_stop(self):
+    def test_microphone_switching_pause_resume_and_what_finishes_a_recording(self):
         self.pulse.pactl("set-sink-volume", "Speakers", "60%")
-        sounds = Sounds(self.pulse).start()
-        self.addCleanup(sounds.stop)
+
+        def assert_finished(folder):
+            wav = os.path.join(folder, "recording.wav")
+            samples = wav_samples(wav)[2]
+            self.assertGreater(len(samples), 0)
+            self.assertEqual(len(samples) * 2 + 44, os.path.getsize(wav))
 
         def last_second():
-            return int16(b"".join(session.pcm)[-32000:])
+            return int16(b"".join(session.pcm)[-SECOND:])
+
+        def more_bytes():
+            # Blocks of 40 ms while the microphone takes part, of the system
+            # audio's own size while it does not: wait for 1.5 s of bytes.
+            target = session.pcm_bytes() + 48000
+            self.assertTrue(wait_for(lambda: session.pcm_bytes() >= target, timeout=60))
 
         with self.host() as host:
             session = self.session(host)
             self.assertIs(session.call("startRecorder", start_args(self.folder, mic=False)), True)
-            sounds.play_tone_b()
+            self.sounds.play_tone_b()
             # The tone reaches the stream once the application's sound flows
             # through the loopback device; poll rather than count blocks.
             self.assertTrue(wait_for(lambda: len(session.pcm) >= 75
                                      and tone_level(last_second(), TONE_B, 16000) > 0.05, timeout=60))
             self.assertLess(tone_level(last_second(), TONE_A, 16000), 0.01)
 
-            # Blocks of 40 ms while the microphone takes part, of the system
-            # audio's own size while it does not: wait for 1.5 s of bytes.
             self.assertIs(session.call("switchMicRecorder", {"recorderMic": True}), True)
-            self.assertTrue(session.wait_for_pcm_bytes(session.pcm_bytes() + 48000, timeout=60))
+            more_bytes()
             self.assertAlmostEqual(tone_level(last_second(), TONE_A, 16000), 0.6 * LEVEL_A, delta=0.05)
-
             self.assertIs(session.call("switchMicRecorder", {"recorderMic": False}), True)
-            self.assertTrue(session.wait_for_pcm_bytes(session.pcm_bytes() + 48000, timeout=60))
+            more_bytes()
             self.assertLess(tone_level(last_second(), TONE_A, 16000), 0.01)
 
             self.assertIs(session.call("pauseRecorder"), True)
@@ -212,52 +230,50 @@ class RecordingTest(unittest.TestCase):
             time.sleep(1.0)
             self.assertEqual(session.counts(), paused_count)
             self.assertIs(session.call("resumeRecorder"), True)
-            self.assertTrue(session.wait_for_pcm(paused_count[0] + 10, timeout=60))
+            self.assertTrue(wait_for(lambda: session.counts()[0] >= paused_count[0] + 10, timeout=60))
 
-            first = session.call("stopRecorder")
-            self.assertEqual(first["success"], 0)
-            self.assertEqual(session.call("stopRecorder"), {"success": -1, "duration": 0, "size": 0})
-            self.assertEqual(default_sink(self.pulse), "Speakers")
-            self.assertEqual(sink_volume_percent(self.pulse, "Speakers"), 60)
-
-    def test_a_new_start_or_init_finishes_the_running_recording_first(self):
-        sounds = Sounds(self.pulse).start()
-        self.addCleanup(sounds.stop)
-        second = os.path.join(self.pulse.dir, "second")
-        os.makedirs(second)
-        with self.host() as host:
-            session = self.session(host)
-            self.assertIs(session.call("startRecorder", start_args(self.folder)), True)
-            self.assertTrue(session.wait_for_pcm(25, timeout=60))
+            # A new start finishes the running recording first, as does an init.
+            second = os.path.join(self.pulse.dir, "second")
+            os.makedirs(second)
             self.assertIs(session.call("startRecorder", start_args(second)), True)
             self.assertEqual(default_sink(self.pulse), LOOPBACK)
-            first_wav = os.path.join(self.folder, "recording.wav")
-            _, _, samples = wav_samples(first_wav)
-            self.assertGreater(len(samples), 0)
-            self.assertEqual(len(samples) * 2 + 44, os.path.getsize(first_wav))
-
+            assert_finished(self.folder)
             count = session.counts()[0]
-            self.assertTrue(session.wait_for_pcm(count + 25, timeout=60))
-            self.assertIs(session.call("init", {"blackHolePath": "/nonexistent/VerdalisRecorder.pa",
-                                                "reserveStageAudio": False}), True)
+            self.assertTrue(wait_for(lambda: session.counts()[0] >= count + 25, timeout=60))
+            self.assertIs(session.call("init", init_args()), True)
             self.assertEqual(default_sink(self.pulse), "Speakers")
-            second_wav = os.path.join(second, "recording.wav")
-            _, _, samples = wav_samples(second_wav)
-            self.assertGreater(len(samples), 0)
-            self.assertEqual(len(samples) * 2 + 44, os.path.getsize(second_wav))
+            assert_finished(second)
             self.assertEqual(session.call("stopRecorder"), {"success": -1, "duration": 0, "size": 0})
+            self.assertEqual(sink_volume_percent(self.pulse, "Speakers"), 60)
 
-    def test_an_output_left_on_the_loopback_device_by_a_crash_is_put_back_at_start_up(self):
+    def test_record_command_stops_on_ctrl_c_and_prints_summary_and_files(self):
+        folder = os.path.join(self.pulse.dir, "cli")
+        wav = os.path.join(folder, "recording.wav")
         with self.host() as host:
-            session = self.session(host)
-            self.assertIs(session.call("startRecorder", start_args(self.folder, mic=False)), True)
+            recorder = subprocess.Popen(
+                [ENGINE, "--socket", host.socket, "record", "--dir", folder, "--no-mic", "--stage"],
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=host.env)
+            # Once the data has grown past a second, the recording runs.
+            self.assertTrue(wait_for(lambda: os.path.exists(wav) and os.path.getsize(wav) > SECOND + 44,
+                                     timeout=60, interval=0.1))
             self.assertEqual(default_sink(self.pulse), LOOPBACK)
-            host.process.kill()
-            host.process.wait()
-            session.close()
-        self.assertEqual(default_sink(self.pulse), LOOPBACK)
-        with self.host():
-            self.assertTrue(wait_for(lambda: default_sink(self.pulse) == "Speakers", timeout=20))
+            recorder.send_signal(signal.SIGINT)
+            out, err = recorder.communicate(timeout=60)
+            self.assertEqual(recorder.returncode, 0, err)
+            self.assertEqual(default_sink(self.pulse), "Speakers")
+
+        summary = json.loads(re.search(r"^stopRecorder: (\{.*\})$", out, re.M).group(1))
+        self.assertEqual(summary["success"], 0)
+        self.assertEqual(summary["size"], os.path.getsize(wav))
+        received = int(re.search(r"^received: \d+ PCM blocks \((\d+) bytes\)", out, re.M).group(1))
+        self.assertGreater(received, 0)
+        self.assertLessEqual(received, len(wav_data(wav)))
+        self.assertIn("wav:  " + wav, out)
+        self.assertIn("opus: " + os.path.join(folder, "recording.opus"), out)
+        for name in ("mic_original.wav", "mic.wav", "speaker_original.wav", "speaker.wav"):
+            self.assertIn("stage: " + os.path.join(folder, name), out)
+        # Not a terminal: one progress line per second, each with the packet count.
+        self.assertRegex(out, r"(?m)^00:0\d  \[[#-]{30}\] +-?\d+\.\d dBFS  opus packets: \d+$")
 
 
 if __name__ == "__main__":

@@ -1,11 +1,5 @@
 """An X server and a session bus of the test's own, and the few X queries the
-window tests need (geometry, focus, screenshots).
-
-    with Xvfb(1920, 1080) as x:
-        subprocess.Popen([...], env=x.env())
-        wid = x.wait_for_window("Quillon")
-        x.visible_geometry(wid)      # (x, y, width, height) as the user sees it
-"""
+window tests need (geometry, focus, grey pixels of the screen)."""
 
 import os
 import re
@@ -15,61 +9,36 @@ import subprocess
 import tempfile
 import time
 
-
-def _wait_for(predicate, timeout, interval=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(interval)
-
-
-def _stop(process, timeout=10):
-    if process is None or process.poll() is not None:
-        return
-    process.terminate()
-    try:
-        process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+from harness import stop
 
 
 class Xvfb:
-    """Xvfb on a display it picks itself, with a private runtime folder and,
-    unless told otherwise, a private session bus (GApplication's single
-    instance and its actions live on the session bus)."""
+    """Xvfb on a display it picks itself, with a private runtime folder and a
+    private session bus (GApplication's single instance and its actions live
+    on the session bus)."""
 
-    def __init__(self, width=1920, height=1080, depth=24, session_bus=True, timeout=30):
-        self.width, self.height, self.depth = width, height, depth
-        self.session_bus = session_bus
-        self.timeout = timeout
-        self.display = None
-        self.runtime_dir = None
-        self.bus_address = None
-        self._server = None
-        self._bus = None
+    def __init__(self, width=1920, height=1080, timeout=30):
+        self.width, self.height, self.timeout = width, height, timeout
+        self.display = self.runtime_dir = self.bus_address = None
+        self._server = self._bus = None
 
     def __enter__(self):
         self.runtime_dir = tempfile.mkdtemp(prefix="quillon-xvfb-")
         os.chmod(self.runtime_dir, 0o700)
         try:
             self._start_server()
-            if self.session_bus:
-                self._start_bus()
+            self._start_bus()
         except BaseException:
             self.__exit__(None, None, None)
             raise
         return self
 
     def __exit__(self, *exc):
-        _stop(self._bus)
+        stop(self._bus)
         if self._bus is not None:
             self._bus.stdout.close()
-        _stop(self._server)
-        if self.runtime_dir:
-            shutil.rmtree(self.runtime_dir, ignore_errors=True)
+        stop(self._server)
+        shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
     def _start_server(self):
         # -displayfd lets the server pick a free display and tells us which
@@ -77,16 +46,15 @@ class Xvfb:
         read_fd, write_fd = os.pipe()
         try:
             self._server = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                 "%dx%dx%d" % (self.width, self.height, self.depth), "-nolisten", "tcp", "-noreset"],
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % (self.width, self.height),
+                 "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             os.close(write_fd)
             write_fd = None
             number = b""
             deadline = time.monotonic() + self.timeout
             while not number.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                ready, _, _ = select.select([read_fd], [], [], max(left, 0))
+                ready, _, _ = select.select([read_fd], [], [], max(deadline - time.monotonic(), 0))
                 if not ready:
                     raise RuntimeError("Xvfb did not start within %d s" % self.timeout)
                 chunk = os.read(read_fd, 16)
@@ -102,33 +70,20 @@ class Xvfb:
     def _start_bus(self):
         self._bus = subprocess.Popen(
             ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self._base_env())
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env())
         ready, _, _ = select.select([self._bus.stdout], [], [], self.timeout)
-        if not ready:
-            raise RuntimeError("dbus-daemon did not start")
-        self.bus_address = self._bus.stdout.readline().decode().strip()
+        self.bus_address = self._bus.stdout.readline().decode().strip() if ready else ""
         if not self.bus_address:
-            raise RuntimeError("dbus-daemon printed no address")
+            raise RuntimeError("dbus-daemon did not start")
 
-    def _base_env(self):
-        env = dict(os.environ)
-        env.update({
-            "DISPLAY": self.display,
-            "XDG_RUNTIME_DIR": self.runtime_dir,
-            "GDK_BACKEND": "x11",
-            # No accessibility bus in the test session; without this GTK waits for it.
-            "NO_AT_BRIDGE": "1",
-            "GTK_A11Y": "none",
-        })
-        env.pop("WAYLAND_DISPLAY", None)
-        return env
-
-    def env(self, **extra):
+    def env(self):
         """The environment for a program that should run on this display."""
-        env = self._base_env()
+        env = dict(os.environ, DISPLAY=self.display, XDG_RUNTIME_DIR=self.runtime_dir, GDK_BACKEND="x11",
+                   # No accessibility bus in the test session; without this GTK waits for it.
+                   NO_AT_BRIDGE="1", GTK_A11Y="none")
+        env.pop("WAYLAND_DISPLAY", None)
         if self.bus_address:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
-        env.update(extra)
         return env
 
     def run(self, *argv, check=True, timeout=30):
@@ -137,66 +92,32 @@ class Xvfb:
             raise RuntimeError("%s failed: %s" % (argv[0], done.stderr.decode(errors="replace")))
         return done.stdout.decode(errors="replace")
 
-    # --- windows -------------------------------------------------------------
-
-    def find_windows(self, name=None, pid=None):
-        """Ids of the mapped windows with this exact title (or of this process)."""
-        argv = ["xdotool", "search", "--onlyvisible"]
-        if pid is not None:
-            argv += ["--pid", str(pid)]
-        argv += ["--name", "^%s$" % re.escape(name) if name is not None else "."]
-        out = self.run(*argv, check=False)
-        return [int(line) for line in out.split()]
-
-    def wait_for_window(self, name=None, pid=None, timeout=30):
-        found = _wait_for(lambda: self.find_windows(name, pid), timeout)
-        if not found:
-            raise AssertionError("no visible window %r appeared" % (name,))
-        return found[0]
-
     def is_viewable(self, wid):
         return "Map State: IsViewable" in self.run("xwininfo", "-id", str(wid), check=False)
 
     def geometry(self, wid):
         """The X window's outer rectangle (x, y, width, height) on the root."""
         out = self.run("xwininfo", "-id", str(wid))
-        def field(label):
-            return int(re.search(r"%s:\s+(-?\d+)" % label, out).group(1))
-        return (field("Absolute upper-left X"), field("Absolute upper-left Y"),
-                field("Width"), field("Height"))
-
-    def frame_extents(self, wid):
-        """GTK's client-side margins around the visible frame: left, right,
-        top, bottom. A window manager that knows them is told through
-        _GTK_FRAME_EXTENTS; without one (as here) GTK still declares the
-        painted frame as the window's opaque region."""
-        out = self.run("xprop", "-id", str(wid), "_GTK_FRAME_EXTENTS", check=False)
-        match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
-        if match:
-            return tuple(int(g) for g in match.groups())
-        out = self.run("xprop", "-id", str(wid), "_NET_WM_OPAQUE_REGION", check=False)
-        match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)\s*$", out.strip())
-        if not match:
-            return (0, 0, 0, 0)
-        x, y, width, height = (int(g) for g in match.groups())
-        _, _, outer_width, outer_height = self.geometry(wid)
-        return (x, outer_width - x - width, y, outer_height - y - height)
+        return tuple(int(re.search(r"%s:\s+(-?\d+)" % label, out).group(1))
+                     for label in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
 
     def visible_geometry(self, wid):
-        """The window as the user sees it: the X window less GTK's margins."""
+        """The window as the user sees it: without a window manager (as here)
+        GTK declares its painted frame as the window's opaque region."""
         x, y, width, height = self.geometry(wid)
-        left, right, top, bottom = self.frame_extents(wid)
-        return (x + left, y + top, width - left - right, height - top - bottom)
+        out = self.run("xprop", "-id", str(wid), "_NET_WM_OPAQUE_REGION", check=False)
+        match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)\s*$", out.strip())
+        return (x + int(match.group(1)), y + int(match.group(2)), int(match.group(3)), int(match.group(4))) \
+            if match else (x, y, width, height)
 
     def focused_window(self):
         """The X input focus: the top-level window holding it, or None."""
         out = self.run("xdotool", "getwindowfocus", "-f", check=False).strip()
         return int(out) if out.isdigit() else None
 
-    def screenshot(self, path, rect=None):
-        """The screen, or the rectangle (x, y, width, height) of it, as an image file."""
-        argv = ["import", "-window", "root"]
-        if rect is not None:
-            argv += ["-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]), "+repage"]
-        self.run(*(argv + [path]))
-        return path
+    def gray(self, rect, path):
+        """The 8-bit grey values of a rectangle (x, y, width, height) of the screen."""
+        self.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]),
+                 "+repage", "-depth", "8", "gray:" + path)
+        with open(path, "rb") as f:
+            return f.read()
