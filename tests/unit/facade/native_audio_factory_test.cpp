@@ -163,13 +163,7 @@ TEST(NativeAudioFactory, StopStopsBothCapturesBeforeClosingAndASecondStopAnswers
   EXPECT_EQ(facade.stopRecorder(), CloseSummary{});
   EXPECT_EQ(world.captures.journal->count("mic.stop"), 1u);
   EXPECT_EQ(facade.wavFilePath, rec.wav());  // kept after the stop
-  const std::string text = log.text();
-  size_t stops = 0;
-  for (size_t at = text.find("[native_audio_factory] [INFO] stopRecorder..."); at != std::string::npos;
-       at = text.find("[native_audio_factory] [INFO] stopRecorder...", at + 1)) {
-    ++stops;
-  }
-  EXPECT_EQ(stops, 2u);
+  EXPECT_EQ(log.count("[native_audio_factory] [INFO] stopRecorder..."), 2u);
 }
 
 TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStarted) {

@@ -25,15 +25,7 @@ class RealServer : public ::testing::Test {
     hardware.reset();
     daemon.reset();
   }
-  AudioDeviceId idOf(const std::string& name) {
-    std::vector<AudioDeviceId> ids;
-    EXPECT_EQ(hardware->devices(ids), AudioStatus::ok);
-    for (AudioDeviceId id : ids) {
-      std::string n;
-      if (hardware->deviceName(id, n) == AudioStatus::ok && n == name) return id;
-    }
-    return kNoAudioDevice;
-  }
+  AudioDeviceId idOf(const std::string& name) { return test::idOf(*hardware, name); }
 
   std::unique_ptr<PulseDaemon> daemon;
   std::shared_ptr<PulseAudioHardware> hardware;
