@@ -113,20 +113,6 @@ TEST(AudioFactory, CloseDropsLessThanOneFrameAndLaterBlocksGoNowhere) {
   EXPECT_EQ(log.count("[audio_factory] [INFO] Closing AudioFactory and releasing resources"), 1u);
 }
 
-TEST(AudioFactory, CallbacksSetLateGetOnlyWhatFollowsWhileTheFilesHoldEverything) {
-  Recording r(true);
-  r.mic.deliver(floatsToBuffer(std::vector<float>(3200, 0.3f)));
-  r.speaker.deliver(floatsToBuffer(std::vector<float>(6400, 0.3f)));
-  r.listen();
-  r.mic.deliver(floatsToBuffer(std::vector<float>(3200, 0.3f)));
-  r.speaker.deliver(floatsToBuffer(std::vector<float>(3200, 0.3f)));
-  EXPECT_EQ(r.pcm.size(), 5u);
-  EXPECT_EQ(r.opus.size(), 5u);
-  r.factory->close();
-  EXPECT_EQ(opusRecords(test::readFile(r.opusPath)).size(), 10u);
-  EXPECT_EQ(std::filesystem::file_size(r.wavPath), 44u + 10 * 1280);
-}
-
 // Both captures deliver from their own threads while the callbacks are
 // swapped from a third; built with the thread sanitizer this shows races.
 TEST(AudioFactory, TwoFeedingThreadsAndCallbackChanges) {
