@@ -31,8 +31,9 @@ class DeviceUtilities : public ::testing::Test {
   const AudioStreamBasicDescription stereo = makeLinearPcmFormat(44100, 2, 16, false);
 };
 
-// A real server always has a main element; only here can it be missing.
-TEST_F(DeviceUtilities, VolumeFallsBackToTheFirstUsableChannel) {
+// A real server always has a main volume element; only here can it be
+// missing, partly settable or absent altogether.
+TEST_F(DeviceUtilities, VolumeFallsBackToTheFirstUsableChannelOrIsNone) {
   auto& d = hardware->add(5, "Headset");
   d.volumes[1] = {0.3f, false};  // readable, not settable
   d.volumes[2] = {0.6f, true};
@@ -41,13 +42,10 @@ TEST_F(DeviceUtilities, VolumeFallsBackToTheFirstUsableChannel) {
   EXPECT_FLOAT_EQ(d.volumes[1].value, 0.3f);
   EXPECT_FLOAT_EQ(d.volumes[2].value, 0.9f);
   // Channels beyond the format's count are never tried.
-  auto mono = makeLinearPcmFormat(44100, 1, 16, false);
-  EXPECT_FALSE(AudioDeviceUtil::setDeviceVolume(5, mono, 0.1f));
-}
+  EXPECT_FALSE(AudioDeviceUtil::setDeviceVolume(5, makeLinearPcmFormat(44100, 1, 16, false), 0.1f));
 
-TEST_F(DeviceUtilities, DeviceWithoutVolumeControlOrUnknownDeviceHasNone) {
-  hardware->add(5, "HDMI");
-  for (AudioDeviceId device : {5u, 99u}) {
+  hardware->add(6, "HDMI");
+  for (AudioDeviceId device : {6u, 99u}) {
     EXPECT_FLOAT_EQ(AudioDeviceUtil::getDeviceVolume(device, stereo), -1.0f);
     EXPECT_FALSE(AudioDeviceUtil::setDeviceVolume(device, stereo, 0.5f));
   }
