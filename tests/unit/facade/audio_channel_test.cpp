@@ -18,13 +18,10 @@ using ::testing::HasSubstr;
 
 constexpr const char* kAudio = "native_audio_factory";
 
-class NoInhibitor final : public ActivityInhibitor {
- public:
+struct NoInhibitor final : ActivityInhibitor {
   std::unique_ptr<ActivityToken> beginActivity(const std::string&) override { return nullptr; }
 };
-
-class NoApplication final : public ApplicationControl {
- public:
+struct NoApplication final : ApplicationControl {
   void terminate() override {}
 };
 
@@ -59,8 +56,7 @@ struct AudioWindow {
 
   // Runs what was posted to the main thread so far.
   void runPosted() {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
+    while (g_main_context_iteration(nullptr, FALSE)) continue;
   }
 };
 

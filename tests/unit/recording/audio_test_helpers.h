@@ -19,6 +19,21 @@ inline ByteBuffer floatsToBuffer(const std::vector<float>& samples) {
   return ByteBuffer::copyOf(samples.data(), samples.size() * sizeof(float));
 }
 
+inline std::vector<uint8_t> floatBytes(const std::vector<float>& samples) {
+  std::vector<uint8_t> out(samples.size() * sizeof(float));
+  if (!out.empty()) std::memcpy(out.data(), samples.data(), out.size());
+  return out;
+}
+
+// Frames of one sample per channel, from equally long channels.
+inline std::vector<float> interleave(const std::vector<std::vector<float>>& channels) {
+  std::vector<float> out;
+  for (size_t f = 0; f < channels[0].size(); ++f) {
+    for (const auto& c : channels) out.push_back(c[f]);
+  }
+  return out;
+}
+
 inline std::vector<float> bytesToFloats(const uint8_t* data, size_t size) {
   std::vector<float> out(size / sizeof(float));
   if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(float));
