@@ -94,7 +94,7 @@ EncodableMap startArgs(const test::TempDir& dir, bool mic) {
 }
 
 TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
-  test::FacadeLog log;
+  test::LogCapture log;
   AudioWindow w;
   test::TempDir dir;
   EXPECT_EQ(successValue(w.call("startRecorder", startArgs(dir, true))), EncodableValue(false));

@@ -13,8 +13,6 @@
 
 namespace quillon::test {
 
-using FacadeLog = LogCapture;
-
 // Fake captures plus a driver check whose answers the test sets.
 struct FacadeWorld {
   FakeCaptureMakers captures;

@@ -9,7 +9,7 @@
 namespace quillon {
 namespace {
 
-using test::FacadeLog;
+using test::LogCapture;
 using test::FacadeWorld;
 using ::testing::HasSubstr;
 
@@ -20,7 +20,7 @@ struct Recording {
 };
 
 TEST(NativeAudioFactory, DriverCheckAtCreationLogsSkipOrFailureAndNeverFailsTheFacade) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld present;
   { NativeAudioFactory facade("/drivers/VerdalisRecorder.pa", true, present.dependencies()); }
   EXPECT_TRUE(present.installCalls.empty());
@@ -66,7 +66,7 @@ TEST(NativeAudioFactory, StartAnswersWhetherTheNeededCapturesStarted) {
 }
 
 TEST(NativeAudioFactory, StartHandsStageFlagFolderAndDriverPathToTheCaptures) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   Recording rec;
   NativeAudioFactory facade("/drivers/v.pa", true, world.dependencies());
@@ -118,7 +118,7 @@ TEST(NativeAudioFactory, SwitchingOnRetriesAMicrophoneThatFailedToStart) {
 }
 
 TEST(NativeAudioFactory, SwitchPauseAndResumeWithoutARecordingOnlyChangeFlags) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   NativeAudioFactory facade("/d.pa", false, world.dependencies());
   EXPECT_TRUE(facade.switchMicRecorder(false));
@@ -135,7 +135,7 @@ TEST(NativeAudioFactory, SwitchPauseAndResumeWithoutARecordingOnlyChangeFlags) {
 }
 
 TEST(NativeAudioFactory, StopStopsBothCapturesBeforeClosingAndASecondStopAnswersNoFile) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   Recording rec;
   NativeAudioFactory facade("/d.pa", false, world.dependencies());
@@ -201,7 +201,7 @@ TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStar
 }
 
 TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStart) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   Recording first;
   Recording second;
@@ -226,7 +226,7 @@ TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStart) {
 }
 
 TEST(NativeAudioFactory, MissingCaptureMakersMakeTheStartFailWithoutFiles) {
-  FacadeLog log;
+  LogCapture log;
   Recording rec;
   NativeAudioFactory facade("/d.pa", true, {{}, [] { return true; }, [](const std::string&) { return 0; }});
   EXPECT_FALSE(facade.startRecorder(true, rec.dir.str(), rec.wav(), rec.opus()));
