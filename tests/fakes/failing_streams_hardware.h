@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 #include "platform/audio_hardware.h"
@@ -13,11 +14,24 @@ namespace quillon::test {
 class FailingStreamsHardware final : public AudioHardware {
  public:
   explicit FailingStreamsHardware(std::shared_ptr<AudioHardware> real) : real_(std::move(real)) {}
-
   std::atomic<bool> failInputStreams{false};
   std::atomic<bool> failOutputStreams{false};
   // Output streams play silence and never ask their source for data.
   std::atomic<bool> stallOutputStreams{false};
+
+  std::unique_ptr<AudioStream> openInputStream(AudioDeviceId d, const AudioStreamBasicDescription& format,
+                                               size_t periodBytes, AudioInputHandler handler,
+                                               AudioStatus& status) override {
+    if (failInputStreams) return status = AudioStatus::noSuchDevice, nullptr;
+    return real_->openInputStream(d, format, periodBytes, std::move(handler), status);
+  }
+  std::unique_ptr<AudioStream> openOutputStream(AudioDeviceId d, const AudioStreamBasicDescription& format,
+                                                size_t maxPullBytes, AudioPullHandler pull,
+                                                AudioStatus& status) override {
+    if (failOutputStreams) return status = AudioStatus::noSuchDevice, nullptr;
+    if (stallOutputStreams) pull = [](uint8_t* out, size_t bytes) { std::memset(out, 0, bytes); };
+    return real_->openOutputStream(d, format, maxPullBytes, std::move(pull), status);
+  }
 
   AudioStatus devices(std::vector<AudioDeviceId>& out) override { return real_->devices(out); }
   AudioStatus deviceName(AudioDeviceId d, std::string& out) override { return real_->deviceName(d, out); }
@@ -26,33 +40,20 @@ class FailingStreamsHardware final : public AudioHardware {
   AudioStatus setDefaultOutputDevice(AudioDeviceId d) override { return real_->setDefaultOutputDevice(d); }
   AudioStatus defaultInputDevice(AudioDeviceId& out) override { return real_->defaultInputDevice(out); }
   AudioStatus nominalSampleRate(AudioDeviceId d, double& out) override { return real_->nominalSampleRate(d, out); }
-  AudioStatus setNominalSampleRate(AudioDeviceId d, double rate) override {
-    return real_->setNominalSampleRate(d, rate);
-  }
+  AudioStatus setNominalSampleRate(AudioDeviceId d, double r) override { return real_->setNominalSampleRate(d, r); }
   AudioStatus inputStreamConfiguration(AudioDeviceId d, std::vector<uint32_t>& out) override {
     return real_->inputStreamConfiguration(d, out);
   }
-  AudioStatus streamFormat(AudioDeviceId d, AudioScope scope, AudioStreamBasicDescription& out) override {
-    return real_->streamFormat(d, scope, out);
+  AudioStatus streamFormat(AudioDeviceId d, AudioScope s, AudioStreamBasicDescription& out) override {
+    return real_->streamFormat(d, s, out);
   }
-  bool hasOutputVolume(AudioDeviceId d, uint32_t element) override { return real_->hasOutputVolume(d, element); }
-  AudioStatus isOutputVolumeSettable(AudioDeviceId d, uint32_t element, bool& settable) override {
-    return real_->isOutputVolumeSettable(d, element, settable);
+  bool hasOutputVolume(AudioDeviceId d, uint32_t e) override { return real_->hasOutputVolume(d, e); }
+  AudioStatus isOutputVolumeSettable(AudioDeviceId d, uint32_t e, bool& settable) override {
+    return real_->isOutputVolumeSettable(d, e, settable);
   }
-  AudioStatus outputVolume(AudioDeviceId d, uint32_t element, float& out) override {
-    return real_->outputVolume(d, element, out);
-  }
-  AudioStatus setOutputVolume(AudioDeviceId d, uint32_t element, float volume) override {
-    return real_->setOutputVolume(d, element, volume);
-  }
-  std::unique_ptr<AudioStream> openInputStream(AudioDeviceId d, const AudioStreamBasicDescription& format,
-                                               size_t periodBytes, AudioInputHandler handler,
-                                               AudioStatus& status) override;
-  std::unique_ptr<AudioStream> openOutputStream(AudioDeviceId d, const AudioStreamBasicDescription& format,
-                                                size_t maxPullBytes, AudioPullHandler pull,
-                                                AudioStatus& status) override;
-  std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()> changed,
-                                                          AudioStatus& status) override {
+  AudioStatus outputVolume(AudioDeviceId d, uint32_t e, float& out) override { return real_->outputVolume(d, e, out); }
+  AudioStatus setOutputVolume(AudioDeviceId d, uint32_t e, float v) override { return real_->setOutputVolume(d, e, v); }
+  std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()> changed, AudioStatus& status) override {
     return real_->addDefaultOutputListener(std::move(changed), status);
   }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/audio_hardware.h"
@@ -29,59 +29,139 @@ class FakeAudioHardware final : public AudioHardware {
     AudioStreamBasicDescription outputFormat{};
     std::map<uint32_t, VolumeElement> volumes;  // element -> control
   };
-
   std::vector<AudioDeviceId> order;
   std::map<AudioDeviceId, Device> deviceTable;
   AudioDeviceId defaultOutput = kNoAudioDevice;
   AudioDeviceId defaultInput = kNoAudioDevice;
   AudioStatus listStatus = AudioStatus::ok;
   AudioStatus outputStreamStatus = AudioStatus::ok;
-
-  Device& add(AudioDeviceId id, std::string name);
-
-  // Drives the most recently opened output stream as the audio thread would.
-  bool pullOutput(uint8_t* out, size_t bytes);
   size_t lastMaxPullBytes = 0;
   int openOutputStreams = 0;
   int stoppedOutputStreams = 0;
-  void fireDefaultOutputChange();
 
-  AudioStatus devices(std::vector<AudioDeviceId>& out) override;
-  AudioStatus deviceName(AudioDeviceId device, std::string& out) override;
-  AudioStatus deviceUid(AudioDeviceId device, std::string& out) override;
-  AudioStatus defaultOutputDevice(AudioDeviceId& out) override;
-  AudioStatus setDefaultOutputDevice(AudioDeviceId device) override;
-  AudioStatus defaultInputDevice(AudioDeviceId& out) override;
-  AudioStatus nominalSampleRate(AudioDeviceId device, double& out) override;
-  AudioStatus setNominalSampleRate(AudioDeviceId device, double rate) override;
-  AudioStatus inputStreamConfiguration(AudioDeviceId device,
-                                       std::vector<uint32_t>& channelsPerBuffer) override;
-  AudioStatus streamFormat(AudioDeviceId device, AudioScope scope,
-                           AudioStreamBasicDescription& out) override;
-  bool hasOutputVolume(AudioDeviceId device, uint32_t element) override;
-  AudioStatus isOutputVolumeSettable(AudioDeviceId device, uint32_t element,
-                                     bool& settable) override;
-  AudioStatus outputVolume(AudioDeviceId device, uint32_t element, float& out) override;
-  AudioStatus setOutputVolume(AudioDeviceId device, uint32_t element, float volume) override;
-  std::unique_ptr<AudioStream> openInputStream(AudioDeviceId device,
-                                               const AudioStreamBasicDescription& format,
-                                               size_t periodBytes, AudioInputHandler handler,
-                                               AudioStatus& status) override;
-  std::unique_ptr<AudioStream> openOutputStream(AudioDeviceId device,
-                                                const AudioStreamBasicDescription& format,
+  Device& add(AudioDeviceId id, std::string name) {
+    order.push_back(id);
+    Device& d = deviceTable[id];
+    d.name = std::move(name);
+    d.uid = "fake:" + d.name;
+    return d;
+  }
+  // Drives the open output stream as the audio thread would; false when none runs.
+  bool pullOutput(uint8_t* out, size_t bytes) {
+    std::lock_guard lock(mutex_);
+    if (!pull_) return false;
+    pull_(out, bytes);
+    return true;
+  }
+
+  AudioStatus devices(std::vector<AudioDeviceId>& out) override {
+    out = listStatus == AudioStatus::ok ? order : std::vector<AudioDeviceId>{};
+    return listStatus;
+  }
+  AudioStatus deviceName(AudioDeviceId id, std::string& out) override {
+    return get(id, [&](Device& d) {
+      if (!d.nameReadable) return AudioStatus::noSuchProperty;
+      out = d.name;
+      return AudioStatus::ok;
+    });
+  }
+  AudioStatus deviceUid(AudioDeviceId id, std::string& out) override {
+    return get(id, [&](Device& d) { return out = d.uid, AudioStatus::ok; });
+  }
+  AudioStatus defaultOutputDevice(AudioDeviceId& out) override {
+    out = defaultOutput;
+    return defaultOutput == kNoAudioDevice ? AudioStatus::noSuchDevice : AudioStatus::ok;
+  }
+  AudioStatus setDefaultOutputDevice(AudioDeviceId id) override {
+    return get(id, [&](Device&) { return defaultOutput = id, AudioStatus::ok; });
+  }
+  AudioStatus defaultInputDevice(AudioDeviceId& out) override { return out = defaultInput, AudioStatus::ok; }
+  AudioStatus nominalSampleRate(AudioDeviceId id, double& out) override {
+    return get(id, [&](Device& d) { return out = d.rate, AudioStatus::ok; });
+  }
+  AudioStatus setNominalSampleRate(AudioDeviceId id, double rate) override {
+    return get(id, [&](Device& d) {
+      if (d.setRateStatus == AudioStatus::ok) d.rate = d.rateAfterSet != 0.0 ? d.rateAfterSet : rate;
+      return d.setRateStatus;
+    });
+  }
+  AudioStatus inputStreamConfiguration(AudioDeviceId id, std::vector<uint32_t>& out) override {
+    return get(id, [&](Device& d) { return out = d.inputChannels, AudioStatus::ok; });
+  }
+  AudioStatus streamFormat(AudioDeviceId id, AudioScope, AudioStreamBasicDescription& out) override {
+    return get(id, [&](Device& d) { return out = d.outputFormat, AudioStatus::ok; });
+  }
+  bool hasOutputVolume(AudioDeviceId id, uint32_t element) override {
+    return volume(id, element, [](VolumeElement&) { return AudioStatus::ok; }) == AudioStatus::ok;
+  }
+  AudioStatus isOutputVolumeSettable(AudioDeviceId id, uint32_t element, bool& settable) override {
+    settable = false;
+    return volume(id, element, [&](VolumeElement& v) { return settable = v.settable, AudioStatus::ok; });
+  }
+  AudioStatus outputVolume(AudioDeviceId id, uint32_t element, float& out) override {
+    return volume(id, element, [&](VolumeElement& v) { return out = v.value, AudioStatus::ok; });
+  }
+  AudioStatus setOutputVolume(AudioDeviceId id, uint32_t element, float value) override {
+    return volume(id, element, [&](VolumeElement& v) {
+      if (!v.settable) return AudioStatus::notSettable;
+      return v.value = value, AudioStatus::ok;
+    });
+  }
+  std::unique_ptr<AudioStream> openInputStream(AudioDeviceId, const AudioStreamBasicDescription&, size_t,
+                                               AudioInputHandler, AudioStatus& status) override {
+    status = AudioStatus::noSuchProperty;
+    return nullptr;
+  }
+  std::unique_ptr<AudioStream> openOutputStream(AudioDeviceId id, const AudioStreamBasicDescription&,
                                                 size_t maxPullBytes, AudioPullHandler pull,
-                                                AudioStatus& status) override;
-  std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()> changed,
-                                                          AudioStatus& status) override;
+                                                AudioStatus& status) override {
+    status = deviceTable.count(id) ? outputStreamStatus : AudioStatus::noSuchDevice;
+    if (status != AudioStatus::ok) return nullptr;
+    std::lock_guard lock(mutex_);
+    pull_ = std::move(pull);
+    lastMaxPullBytes = maxPullBytes;
+    ++openOutputStreams;
+    return std::make_unique<OutputStream>(*this);
+  }
+  // Nothing here observes the default output; the real server's tests do.
+  std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()>, AudioStatus& status) override {
+    status = AudioStatus::noSuchProperty;
+    return nullptr;
+  }
 
  private:
-  friend class FakeOutputStream;
-  friend class FakeListenerToken;
-  Device* find(AudioDeviceId device);
+  class OutputStream final : public AudioStream {
+   public:
+    explicit OutputStream(FakeAudioHardware& owner) : owner_(owner) {}
+    ~OutputStream() override { stop(); }
+    AudioStatus setPaused(bool) override { return AudioStatus::ok; }
+    void stop() override {
+      std::lock_guard lock(owner_.mutex_);
+      if (std::exchange(stopped_, true)) return;
+      owner_.pull_ = nullptr;
+      ++owner_.stoppedOutputStreams;
+    }
+
+   private:
+    FakeAudioHardware& owner_;
+    bool stopped_ = false;
+  };
+
+  template <typename F>
+  AudioStatus get(AudioDeviceId id, F f) {
+    auto it = deviceTable.find(id);
+    return it == deviceTable.end() ? AudioStatus::noSuchDevice : f(it->second);
+  }
+  template <typename F>
+  AudioStatus volume(AudioDeviceId id, uint32_t element, F f) {
+    return get(id, [&](Device& d) {
+      auto it = d.volumes.find(element);
+      return it == d.volumes.end() ? AudioStatus::noSuchProperty : f(it->second);
+    });
+  }
+
   std::mutex mutex_;
   AudioPullHandler pull_;
-  std::map<int, std::function<void()>> listeners_;
-  int nextListener_ = 1;
 };
 
 }  // namespace quillon::test

@@ -17,9 +17,21 @@ class FakePrivilegedRunner final : public PrivilegedRunner {
   int rightsStatus = 0;
   std::map<std::string, int> runStatus;  // by argv[0]
 
-  int createAuthorization() override;
-  int obtainRights(const std::string& prompt) override;
-  int execute(const std::vector<std::string>& argv) override;
+  int createAuthorization() override {
+    calls.push_back("create");
+    return createStatus;
+  }
+  int obtainRights(const std::string& prompt) override {
+    calls.push_back("rights: " + prompt);
+    return rightsStatus;
+  }
+  int execute(const std::vector<std::string>& argv) override {
+    std::string line = "run:";
+    for (const auto& a : argv) line += " " + a;
+    calls.push_back(line);
+    auto it = runStatus.find(argv.empty() ? "" : argv[0]);
+    return it == runStatus.end() ? 0 : it->second;
+  }
   void freeAuthorization() override { calls.push_back("free"); }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,11 +15,22 @@ namespace quillon::test {
 // "mic.start(stage=1,path=/x)", "speaker.pause", "mic.stop", ...
 class CaptureJournal {
  public:
-  void add(std::string event);
-  std::vector<std::string> events() const;
-  // How many events are exactly `event`.
-  size_t count(const std::string& event) const;
-  void clear();
+  void add(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  std::vector<std::string> events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  size_t count(const std::string& event) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::count(events_.begin(), events_.end(), event));
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -26,23 +38,52 @@ class CaptureJournal {
 };
 
 // A capture whose start answers what the test decided and whose blocks the
-// test delivers by hand. onStart runs inside startCapture, on the facade's
-// start thread, as a real capture's first periods would.
+// test delivers by hand, from any thread, as a real capture's audio thread
+// would. onStart runs inside startCapture, as a real capture's first periods would.
 class FakeRecordingCapture : public RecordingCapture {
  public:
-  FakeRecordingCapture(std::string name, std::shared_ptr<CaptureJournal> journal, bool startSucceeds);
-
-  void setAudioCallback(AudioCallback callback) override;
-  bool startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) override;
-  bool isRunning() const override;
-  void pause() override;
-  void resume() override;
-  void stopCapture() override;
-
-  // Calls the installed callback, if any, with the block.
-  void deliver(const ByteBuffer& block);
-  void setStartSucceeds(bool succeeds);
+  FakeRecordingCapture(std::string name = "capture", std::shared_ptr<CaptureJournal> journal = nullptr,
+                       bool startSucceeds = true)
+      : name_(std::move(name)),
+        journal_(journal ? std::move(journal) : std::make_shared<CaptureJournal>()),
+        startSucceeds_(startSucceeds) {}
   std::function<void(FakeRecordingCapture&)> onStart;
+
+  void setAudioCallback(AudioCallback callback) override {
+    std::lock_guard lock(mutex_);
+    callback_ = std::move(callback);
+  }
+  bool startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) override {
+    journal_->add(name_ + ".start(stage=" + (reserveStageAudio ? "1" : "0") +
+                  ",path=" + recorderPath.value_or("<none>") + ")");
+    if (onStart) onStart(*this);
+    std::lock_guard lock(mutex_);
+    return running_ = startSucceeds_;
+  }
+  bool isRunning() const override {
+    std::lock_guard lock(mutex_);
+    return running_;
+  }
+  void pause() override { journal_->add(name_ + ".pause"); }
+  void resume() override { journal_->add(name_ + ".resume"); }
+  void stopCapture() override {
+    journal_->add(name_ + ".stop");
+    std::lock_guard lock(mutex_);
+    running_ = false;
+  }
+  // Calls the installed callback, if any, with the block.
+  void deliver(const ByteBuffer& block) {
+    AudioCallback callback;
+    {
+      std::lock_guard lock(mutex_);
+      callback = callback_;
+    }
+    if (callback) callback(block);
+  }
+  void setStartSucceeds(bool succeeds) {
+    std::lock_guard lock(mutex_);
+    startSucceeds_ = succeeds;
+  }
 
  private:
   const std::string name_;
@@ -62,7 +103,13 @@ struct FakeCaptureMakers {
   std::shared_ptr<FakeRecordingCapture> lastSpeaker;
   std::vector<std::string> speakerDriverPaths;
 
-  CaptureMakers makers();
+  CaptureMakers makers() {
+    return {[this] { return lastMic = std::make_shared<FakeRecordingCapture>("mic", journal, micStarts); },
+            [this](const std::string& driverPath) {
+              speakerDriverPaths.push_back(driverPath);
+              return lastSpeaker = std::make_shared<FakeRecordingCapture>("speaker", journal, speakerStarts);
+            }};
+  }
 };
 
 }  // namespace quillon::test

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "capture/loopback_driver_installer.h"
-#include "captured_log.h"
 #include "fakes/fake_privileged_runner.h"
+#include "fakes/log_capture.h"
 
 namespace quillon {
 namespace {
@@ -31,27 +31,21 @@ class Installer : public ::testing::Test {
   const std::string kill = "run: /usr/bin/pkill -9 -x pulseaudio";
 
   test::TempDir root;
-  test::CapturedLog log;
+  test::LogCapture log;
   LoopbackInstallLayout layout;
   std::string source;
   std::shared_ptr<FakePrivilegedRunner> runner = std::make_shared<FakePrivilegedRunner>();
 };
 
-TEST_F(Installer, AlreadyInstalledDoesNothing) {
+TEST_F(Installer, NoPromptWhenAlreadyInstalledOrTheSourceIsMissing) {
+  EXPECT_EQ(install(source + ".missing"), -1);
+  EXPECT_TRUE(log.has("[ERROR] Source path " + source + ".missing does not exist. Current path is " +
+                      fs::current_path().string()));
   fs::create_directories(layout.pluginFolder);
   std::ofstream(layout.installedBundle) << "x";
   EXPECT_EQ(install(source), 0);
   EXPECT_TRUE(runner->calls.empty());
-  EXPECT_NE(log.text().find("[blackHoleUtil] [INFO] BlackHole is installed, skipping installation..."),
-            std::string::npos);
-}
-
-TEST_F(Installer, MissingSourceIsReportedWithTheCurrentFolderAndNoPrompt) {
-  EXPECT_EQ(install(source + ".missing"), -1);
-  EXPECT_TRUE(runner->calls.empty());
-  const std::string expected = "[ERROR] Source path " + source + ".missing does not exist. Current path is " +
-                               fs::current_path().string();
-  EXPECT_NE(log.text().find(expected), std::string::npos);
+  EXPECT_TRUE(log.has("[blackHoleUtil] [INFO] BlackHole is installed, skipping installation..."));
 }
 
 TEST_F(Installer, MissingFolderTakesTwoAuthorizationsMkdirCopyRestart) {
@@ -59,44 +53,40 @@ TEST_F(Installer, MissingFolderTakesTwoAuthorizationsMkdirCopyRestart) {
   std::vector<std::string> expected{"create", rights(), mkdirCall(), "free",
                                     "create", rights(), copyCall(),  kill, "free"};
   EXPECT_EQ(runner->calls, expected);
-  const std::string text = log.text();
-  EXPECT_NE(text.find("[INFO] mkdir -p " + layout.pluginFolder + " result: 0"), std::string::npos);
-  EXPECT_NE(text.find("[INFO] cp -r " + source + " " + layout.pluginFolder + "/ result: 0"),
-            std::string::npos);
-  EXPECT_NE(text.find("[INFO] kill -9 pulseaudio result: 0"), std::string::npos);
+  EXPECT_TRUE(log.has("[INFO] mkdir -p " + layout.pluginFolder + " result: 0"));
+  EXPECT_TRUE(log.has("[INFO] cp -r " + source + " " + layout.pluginFolder + "/ result: 0"));
+  EXPECT_TRUE(log.has("[INFO] kill -9 pulseaudio result: 0"));
 }
 
-TEST_F(Installer, PresentFolderSkipsMkdirAndFailedCopySkipsRestart) {
-  fs::create_directories(layout.pluginFolder);
-  runner->runStatus["/bin/cp"] = 1;
-  EXPECT_EQ(install(source), 1);
-  std::vector<std::string> expected{"create", rights(), copyCall(), "free"};
-  EXPECT_EQ(runner->calls, expected);
-}
-
-TEST_F(Installer, FailedMkdirStopsWithItsStatus) {
-  runner->runStatus["/bin/mkdir"] = 2;
-  EXPECT_EQ(install(source), 2);
-  std::vector<std::string> expected{"create", rights(), mkdirCall(), "free"};
-  EXPECT_EQ(runner->calls, expected);
-  EXPECT_NE(log.text().find("[ERROR] Failed to create directory " + layout.pluginFolder + " with status: 2"),
-            std::string::npos);
-}
-
-TEST_F(Installer, CancelledPromptOrNoAuthorizationCopiesNothing) {
-  fs::create_directories(layout.pluginFolder);
-  runner->rightsStatus = 126;
-  EXPECT_EQ(install(source), 126);
-  std::vector<std::string> expected{"create", rights(), "free"};
-  EXPECT_EQ(runner->calls, expected);
-
-  runner->calls.clear();
-  runner->createStatus = 127;
-  EXPECT_EQ(install(source), 127);
-  EXPECT_EQ(runner->calls, std::vector<std::string>{"create"});
-  const std::string text = log.text();
-  EXPECT_NE(text.find("[ERROR] AuthorizationCopyRights failed with status: 126"), std::string::npos);
-  EXPECT_NE(text.find("[ERROR] AuthorizationCreate failed with status: 127"), std::string::npos);
+// Each failing step ends the install with its own status, and every
+// authorization obtained is freed.
+TEST_F(Installer, AFailingStepStopsWithItsStatus) {
+  struct Case {
+    bool folderPresent;
+    std::string failing;  // argv[0] of the failing command, "rights" or "create"
+    int status;
+    std::vector<std::string> calls;
+  };
+  const std::vector<Case> cases{
+      {true, "/bin/cp", 1, {"create", rights(), copyCall(), "free"}},  // no restart after a failed copy
+      {false, "/bin/mkdir", 2, {"create", rights(), mkdirCall(), "free"}},
+      {true, "rights", 126, {"create", rights(), "free"}},
+      {true, "create", 127, {"create"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    fs::remove_all(layout.pluginFolder);
+    if (c.folderPresent) fs::create_directories(layout.pluginFolder);
+    runner = std::make_shared<FakePrivilegedRunner>();
+    runner->runStatus[c.failing] = c.status;
+    if (c.failing == "rights") runner->rightsStatus = c.status;
+    if (c.failing == "create") runner->createStatus = c.status;
+    EXPECT_EQ(install(source), c.status);
+    EXPECT_EQ(runner->calls, c.calls);
+  }
+  EXPECT_TRUE(log.has("[ERROR] Failed to create directory " + layout.pluginFolder + " with status: 2"));
+  EXPECT_TRUE(log.has("[ERROR] AuthorizationCopyRights failed with status: 126"));
+  EXPECT_TRUE(log.has("[ERROR] AuthorizationCreate failed with status: 127"));
 }
 
 TEST(PrivilegedCommand, ExitStatusIsWaitedForAndNoShellIsInvolved) {

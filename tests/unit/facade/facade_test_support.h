@@ -6,26 +6,12 @@
 #include <vector>
 
 #include "fakes/fake_recording_capture.h"
-#include "logging/logger.h"
+#include "fakes/log_capture.h"
 #include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
 #include "support/test_support.h"
 
 namespace quillon::test {
-
-// Points the shared logger at a fresh folder; text() answers what was logged.
-class FacadeLog {
- public:
-  FacadeLog() { Logger::shared().configure(dir_.str(), true); }
-  ~FacadeLog() { Logger::shared().configure(dir_.str(), false); }
-  std::string text() {
-    Logger::shared().flush();
-    return readFile(Logger::shared().currentLogFilePath());
-  }
-
- private:
-  TempDir dir_;
-};
 
 // Fake captures plus a driver check whose answers the test sets.
 struct FacadeWorld {

@@ -9,7 +9,7 @@
 namespace quillon {
 namespace {
 
-using test::FacadeLog;
+using test::LogCapture;
 using test::FacadeWorld;
 using ::testing::HasSubstr;
 
@@ -20,7 +20,7 @@ struct Recording {
 };
 
 TEST(NativeAudioFactory, DriverCheckAtCreationLogsSkipOrFailureAndNeverFailsTheFacade) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld present;
   { NativeAudioFactory facade("/drivers/VerdalisRecorder.pa", true, present.dependencies()); }
   EXPECT_TRUE(present.installCalls.empty());
@@ -66,7 +66,7 @@ TEST(NativeAudioFactory, StartAnswersWhetherTheNeededCapturesStarted) {
 }
 
 TEST(NativeAudioFactory, StartHandsStageFlagFolderAndDriverPathToTheCaptures) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   Recording rec;
   NativeAudioFactory facade("/drivers/v.pa", true, world.dependencies());
@@ -118,7 +118,7 @@ TEST(NativeAudioFactory, SwitchingOnRetriesAMicrophoneThatFailedToStart) {
 }
 
 TEST(NativeAudioFactory, SwitchPauseAndResumeWithoutARecordingOnlyChangeFlags) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   NativeAudioFactory facade("/d.pa", false, world.dependencies());
   EXPECT_TRUE(facade.switchMicRecorder(false));
@@ -135,7 +135,7 @@ TEST(NativeAudioFactory, SwitchPauseAndResumeWithoutARecordingOnlyChangeFlags) {
 }
 
 TEST(NativeAudioFactory, StopStopsBothCapturesBeforeClosingAndASecondStopAnswersNoFile) {
-  FacadeLog log;
+  LogCapture log;
   FacadeWorld world;
   Recording rec;
   NativeAudioFactory facade("/d.pa", false, world.dependencies());
@@ -163,13 +163,7 @@ TEST(NativeAudioFactory, StopStopsBothCapturesBeforeClosingAndASecondStopAnswers
   EXPECT_EQ(facade.stopRecorder(), CloseSummary{});
   EXPECT_EQ(world.captures.journal->count("mic.stop"), 1u);
   EXPECT_EQ(facade.wavFilePath, rec.wav());  // kept after the stop
-  const std::string text = log.text();
-  size_t stops = 0;
-  for (size_t at = text.find("[native_audio_factory] [INFO] stopRecorder..."); at != std::string::npos;
-       at = text.find("[native_audio_factory] [INFO] stopRecorder...", at + 1)) {
-    ++stops;
-  }
-  EXPECT_EQ(stops, 2u);
+  EXPECT_EQ(log.count("[native_audio_factory] [INFO] stopRecorder..."), 2u);
 }
 
 TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStarted) {
@@ -206,18 +200,18 @@ TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStar
   EXPECT_EQ(withEarlyBlock.stopRecorder().size, 44 + 2 * 1280);
 }
 
-TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStartOrTheFacadeGoesAway) {
-  FacadeLog log;
+TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStart) {
+  LogCapture log;
   FacadeWorld world;
   Recording first;
   Recording second;
-  auto facade = std::make_unique<NativeAudioFactory>("/d.pa", false, world.dependencies());
-  ASSERT_TRUE(facade->startRecorder(false, first.dir.str(), first.wav(), first.opus()));
+  NativeAudioFactory facade("/d.pa", false, world.dependencies());
+  ASSERT_TRUE(facade.startRecorder(false, first.dir.str(), first.wav(), first.opus()));
   auto firstSpeaker = world.captures.lastSpeaker;
   for (int i = 0; i < 3; ++i) firstSpeaker->deliver(test::constantBlock(0.1f));
 
   world.captures.journal->clear();
-  ASSERT_TRUE(facade->startRecorder(false, second.dir.str(), second.wav(), second.opus()));
+  ASSERT_TRUE(facade.startRecorder(false, second.dir.str(), second.wav(), second.opus()));
   const auto events = world.captures.journal->events();
   ASSERT_GE(events.size(), 3u);
   // The old captures stop (output restored) before the new ones start.
@@ -228,16 +222,11 @@ TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStartOrTheFacadeGo
   firstSpeaker->deliver(test::constantBlock(0.1f));
   EXPECT_EQ(test::readFile(first.wav()).size(), 44u + 3 * 1280);
 
-  world.captures.lastSpeaker->deliver(test::constantBlock(0.2f));
-  world.captures.journal->clear();
-  facade.reset();
-  EXPECT_EQ(world.captures.journal->count("speaker.stop"), 1u);
-  EXPECT_EQ(test::wavDeclaredDataBytes(test::readFile(second.wav())), 1280u);
   EXPECT_THAT(log.text(), HasSubstr("[native_audio_factory] [INFO] startRecorder: stopping the running recording"));
 }
 
 TEST(NativeAudioFactory, MissingCaptureMakersMakeTheStartFailWithoutFiles) {
-  FacadeLog log;
+  LogCapture log;
   Recording rec;
   NativeAudioFactory facade("/d.pa", true, {{}, [] { return true; }, [](const std::string&) { return 0; }});
   EXPECT_FALSE(facade.startRecorder(true, rec.dir.str(), rec.wav(), rec.opus()));

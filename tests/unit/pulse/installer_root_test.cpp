@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "capture/loopback_driver_installer.h"
@@ -32,16 +31,10 @@ TEST(LoopbackInstall, RootRunInstallsTheDropInAndTheRestartedServerHasTheLoopbac
 
   ASSERT_TRUE(daemon.start()) << daemon.log();
   auto hardware = daemon.connect();
-  std::vector<AudioDeviceId> ids;
-  ASSERT_EQ(hardware->devices(ids), AudioStatus::ok);
-  std::vector<std::string> names;
-  for (AudioDeviceId id : ids) {
-    std::string name;
-    if (hardware->deviceName(id, name) == AudioStatus::ok) names.push_back(name);
-  }
-  EXPECT_NE(std::find(names.begin(), names.end(), "VerdalisRecorder"), names.end());
+  const AudioDeviceId loopback = test::idOf(*hardware, "VerdalisRecorder");
+  ASSERT_NE(loopback, kNoAudioDevice);
   double rate = 0;
-  ASSERT_EQ(hardware->nominalSampleRate(ids.back(), rate), AudioStatus::ok);
+  ASSERT_EQ(hardware->nominalSampleRate(loopback, rate), AudioStatus::ok);
   EXPECT_DOUBLE_EQ(rate, 44100.0);
   // A second run finds it in place.
   EXPECT_EQ(installer.checkAndInstallDriver(source), 0);

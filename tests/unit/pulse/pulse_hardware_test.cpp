@@ -25,15 +25,7 @@ class RealServer : public ::testing::Test {
     hardware.reset();
     daemon.reset();
   }
-  AudioDeviceId idOf(const std::string& name) {
-    std::vector<AudioDeviceId> ids;
-    EXPECT_EQ(hardware->devices(ids), AudioStatus::ok);
-    for (AudioDeviceId id : ids) {
-      std::string n;
-      if (hardware->deviceName(id, n) == AudioStatus::ok && n == name) return id;
-    }
-    return kNoAudioDevice;
-  }
+  AudioDeviceId idOf(const std::string& name) { return test::idOf(*hardware, name); }
 
   std::unique_ptr<PulseDaemon> daemon;
   std::shared_ptr<PulseAudioHardware> hardware;
@@ -59,10 +51,11 @@ TEST_F(RealServer, ListsSinksAndMicrophoneButNoMonitors) {
   EXPECT_EQ(channels, std::vector<uint32_t>{2});  // a sink's input side is its monitor
 }
 
-TEST_F(RealServer, DefaultOutputReadAndSwitchedToTheLoopbackAndBack) {
+TEST_F(RealServer, OutputSwitchRateAndVolumeOfLiveDevices) {
   startServer();
   const AudioDeviceId speakers = idOf("Speakers");
   const AudioDeviceId loopback = AudioDeviceUtil::getBlackHoleDeviceID();
+  const AudioDeviceId mic = idOf("VirtualMic");
   ASSERT_NE(loopback, kNoAudioDevice);
   EXPECT_EQ(loopback, idOf("VerdalisRecorder"));
   EXPECT_EQ(AudioDeviceUtil::getCurrentOutputDeviceID(), speakers);
@@ -74,24 +67,18 @@ TEST_F(RealServer, DefaultOutputReadAndSwitchedToTheLoopbackAndBack) {
   EXPECT_TRUE(AudioDeviceUtil::setOutputDevice(speakers));
   EXPECT_EQ(AudioDeviceUtil::getCurrentOutputDeviceID(), speakers);
   // A source cannot be the output; an unknown identifier is no device.
-  EXPECT_FALSE(AudioDeviceUtil::setOutputDevice(idOf("VirtualMic")));
+  EXPECT_FALSE(AudioDeviceUtil::setOutputDevice(mic));
   EXPECT_FALSE(AudioDeviceUtil::setOutputDevice(0x1234));
   EXPECT_EQ(AudioDeviceUtil::getCurrentOutputDeviceID(), speakers);
-}
 
-TEST_F(RealServer, NominalRateIsReadAndOnlyAnAchievedRateCountsAsSet) {
-  startServer();
-  const AudioDeviceId loopback = idOf("VerdalisRecorder");
+  // Only an achieved rate counts as set.
   EXPECT_DOUBLE_EQ(AudioDeviceUtil::getSampleRate(loopback), 44100.0);
   EXPECT_TRUE(AudioDeviceUtil::setSampleRate(loopback, 44100.0));
   EXPECT_FALSE(AudioDeviceUtil::setSampleRate(loopback, 48000.0));
-  EXPECT_DOUBLE_EQ(AudioDeviceUtil::getSampleRate(idOf("VirtualMic")), 48000.0);
+  EXPECT_DOUBLE_EQ(AudioDeviceUtil::getSampleRate(mic), 48000.0);
   EXPECT_DOUBLE_EQ(AudioDeviceUtil::getSampleRate(0x1234), 0.0);
-}
 
-TEST_F(RealServer, VolumeOnTheWholeDeviceAndPerChannel) {
-  startServer();
-  const AudioDeviceId speakers = idOf("Speakers");
+  // Volume on the whole device (element 0) and per channel.
   EXPECT_TRUE(AudioDeviceUtil::setDeviceVolume(speakers, stereo, 0.5f));
   EXPECT_NEAR(AudioDeviceUtil::getDeviceVolume(speakers, stereo), 0.5f, 0.001f);
   ASSERT_EQ(hardware->setOutputVolume(speakers, 2, 0.25f), AudioStatus::ok);
@@ -105,8 +92,8 @@ TEST_F(RealServer, VolumeOnTheWholeDeviceAndPerChannel) {
   EXPECT_FALSE(hardware->hasOutputVolume(speakers, 3));
   EXPECT_EQ(hardware->setOutputVolume(speakers, 0, -0.5f), AudioStatus::invalidArgument);
   // An input-only device has no output volume.
-  EXPECT_FLOAT_EQ(AudioDeviceUtil::getDeviceVolume(idOf("VirtualMic"), stereo), -1.0f);
-  EXPECT_FALSE(AudioDeviceUtil::setDeviceVolume(idOf("VirtualMic"), stereo, 0.5f));
+  EXPECT_FLOAT_EQ(AudioDeviceUtil::getDeviceVolume(mic, stereo), -1.0f);
+  EXPECT_FALSE(AudioDeviceUtil::setDeviceVolume(mic, stereo, 0.5f));
 }
 
 TEST_F(RealServer, MicrophoneIsActiveOnlyWithARealInputDevice) {

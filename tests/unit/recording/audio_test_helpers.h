@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/logger.h"
+#include "fakes/log_capture.h"
 #include "recording/byte_buffer.h"
 #include "support/test_support.h"
 
@@ -17,6 +17,21 @@ namespace quillon::test {
 
 inline ByteBuffer floatsToBuffer(const std::vector<float>& samples) {
   return ByteBuffer::copyOf(samples.data(), samples.size() * sizeof(float));
+}
+
+inline std::vector<uint8_t> floatBytes(const std::vector<float>& samples) {
+  std::vector<uint8_t> out(samples.size() * sizeof(float));
+  if (!out.empty()) std::memcpy(out.data(), samples.data(), out.size());
+  return out;
+}
+
+// Frames of one sample per channel, from equally long channels.
+inline std::vector<float> interleave(const std::vector<std::vector<float>>& channels) {
+  std::vector<float> out;
+  for (size_t f = 0; f < channels[0].size(); ++f) {
+    for (const auto& c : channels) out.push_back(c[f]);
+  }
+  return out;
 }
 
 inline std::vector<float> bytesToFloats(const uint8_t* data, size_t size) {
@@ -59,26 +74,6 @@ double toneAmplitude(const std::vector<T>& x, double frequency, double rate, dou
   const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
   return 2.0 * std::sqrt(std::max(power, 0.0)) / double(x.size());
 }
-
-// Routes the shared logger into a fresh folder for one test and reads it back.
-class LogCapture {
- public:
-  LogCapture() { Logger::shared().configure(_dir.str(), true); }
-  ~LogCapture() { Logger::shared().configure(std::nullopt, false); }
-  std::string text() {
-    Logger::shared().flush();
-    return readFile(Logger::shared().currentLogFilePath());
-  }
-  size_t count(const std::string& needle) {
-    const std::string all = text();
-    size_t n = 0;
-    for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
-    return n;
-  }
-
- private:
-  TempDir _dir;
-};
 
 // The outside tool's name when it is installed; otherwise a failure that says
 // how to get it.

@@ -13,14 +13,7 @@ namespace {
 using Format = Mono16kConverter::SampleFormat;
 
 std::vector<uint8_t> stereoFloat(const std::vector<float>& mono) {
-  std::vector<float> frames;
-  for (float v : mono) {
-    frames.push_back(v);
-    frames.push_back(v);
-  }
-  std::vector<uint8_t> out(frames.size() * 4);
-  std::memcpy(out.data(), frames.data(), out.size());
-  return out;
+  return test::floatBytes(test::interleave({mono, mono}));
 }
 
 TEST(Mono16kConverter, AnHourOfIrregularBlocksKeepsTheExactRate) {

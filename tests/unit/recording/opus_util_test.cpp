@@ -17,7 +17,7 @@ std::vector<uint8_t> pcmFrame(size_t samples, double frequency, size_t start = 0
   return out;
 }
 
-TEST(OpusUtil, AcceptsExactlyOneFortyMillisecondFrame) {
+TEST(OpusUtil, EncodesExactlyOneFortyMillisecondFrameBehindItsBigEndianLength) {
   auto opus = OpusUtil::create(16000, 1);
   ASSERT_TRUE(opus);
   EXPECT_EQ(opus->frameSize(), 640);
@@ -27,22 +27,17 @@ TEST(OpusUtil, AcceptsExactlyOneFortyMillisecondFrame) {
   ASSERT_GT(framed.size(), 2u);
   EXPECT_EQ(size_t(framed[0]) << 8 | framed[1], framed.size() - 2);
   EXPECT_EQ(OpusUtil::create(48000, 1)->frameSize(), 1920);
-
   OpusUtil idle;  // no encoder until reset
   EXPECT_TRUE(idle.encodeFrame(pcmFrame(640, 440)).empty());
-}
 
-TEST(OpusUtil, FramesAPacketWithItsBigEndianLength) {
   std::vector<uint8_t> packet(300);
   for (size_t i = 0; i < packet.size(); ++i) packet[i] = uint8_t(i * 31);
-  const auto framed = OpusUtil::framePacket(packet);
-  ASSERT_EQ(framed.size(), 302u);
-  EXPECT_EQ(framed[0], 0x01);
-  EXPECT_EQ(framed[1], 0x2C);
-  EXPECT_TRUE(std::equal(packet.begin(), packet.end(), framed.begin() + 2));
-}
+  const auto record = OpusUtil::framePacket(packet);
+  ASSERT_EQ(record.size(), 302u);
+  EXPECT_EQ(record[0], 0x01);
+  EXPECT_EQ(record[1], 0x2C);
+  EXPECT_TRUE(std::equal(packet.begin(), packet.end(), record.begin() + 2));
 
-TEST(OpusUtil, AnEncoderThatCannotBeCreatedIsLogged) {
   test::LogCapture log;
   EXPECT_FALSE(OpusUtil::create(12345, 1));
   EXPECT_EQ(log.count("[OpusUtil] [ERROR] Failed to create Opus encoder: invalid argument"), 1u);
@@ -71,7 +66,6 @@ TEST(OpusUtil, FileHoldsTheRecordsAndResetEndsIt) {
 
   const std::string file = test::readFile(path);
   ASSERT_EQ(file, std::string(written.begin(), written.end()));
-
 }
 
 }  // namespace

@@ -9,31 +9,20 @@ namespace {
 
 using test::bytesToFloats;
 
-std::vector<uint8_t> toBytes(const std::vector<float>& samples) {
-  std::vector<uint8_t> out(samples.size() * 4);
-  std::memcpy(out.data(), samples.data(), out.size());
-  return out;
-}
-
-std::vector<float> interleave(const std::vector<std::vector<float>>& channels) {
-  std::vector<float> out;
-  for (size_t f = 0; f < channels[0].size(); ++f) {
-    for (const auto& c : channels) out.push_back(c[f]);
-  }
-  return out;
-}
+using test::interleave;
+using test::floatBytes;
 
 TEST(SamplerateUtil, CapacityAndLengthFor48kStereoAnd16kMono) {
   EXPECT_EQ(SamplerateUtil::outputCapacity(960, 16000.0 / 48000), 321);
   EXPECT_EQ(SamplerateUtil::outputCapacity(160, 1.0), 161);
 
   const auto tone = test::sine(440, 48000, 960, 0.5);
-  auto stereo = SamplerateUtil::convertToMono16k(toBytes(interleave({tone, tone})), 48000, 2);
+  auto stereo = SamplerateUtil::convertToMono16k(floatBytes(interleave({tone, tone})), 48000, 2);
   ASSERT_TRUE(stereo);
   EXPECT_NEAR(double(stereo->size() / 4), 320.0, 1.0);
 
   const auto mono = test::sine(300, 16000, 160, 0.5);
-  auto same = SamplerateUtil::convertToMono16k(toBytes(mono), 16000, 1);
+  auto same = SamplerateUtil::convertToMono16k(floatBytes(mono), 16000, 1);
   ASSERT_TRUE(same);
   const auto out = bytesToFloats(*same);
   ASSERT_GE(out.size(), 160u);
@@ -47,7 +36,7 @@ TEST(SamplerateUtil, CapacityAndLengthFor48kStereoAnd16kMono) {
 TEST(SamplerateUtil, DownMixAveragesTwoChannelsClampsAndIgnoresTheRest) {
   const size_t n = 320;
   auto convert = [](const std::vector<float>& interleaved, int channels) {
-    return bytesToFloats(SamplerateUtil::convertToMono16k(toBytes(interleaved), 16000, channels).value());
+    return bytesToFloats(SamplerateUtil::convertToMono16k(floatBytes(interleaved), 16000, channels).value());
   };
   const auto averaged = convert(interleave({std::vector<float>(n, 0.9f), std::vector<float>(n, 0.9f)}), 2);
   const auto clamped = convert(interleave({std::vector<float>(n, 1.5f), std::vector<float>(n, 1.5f)}), 2);
