@@ -4,7 +4,7 @@
 #include "capture/black_hole_util.h"
 #include "capture/device_util.h"
 #include "fakes/fake_audio_hardware.h"
-#include "fakes/log_capture.h"
+#include "support/log_capture.h"
 #include "fakes/scripted_permission.h"
 #include "platform/system_log.h"
 

@@ -5,7 +5,7 @@
 
 #include "capture/loopback_driver_installer.h"
 #include "fakes/fake_privileged_runner.h"
-#include "fakes/log_capture.h"
+#include "support/log_capture.h"
 
 namespace quillon {
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "capture/mic_capture.h"
-#include "fakes/log_capture.h"
+#include "support/log_capture.h"
 #include "fakes/scripted_permission.h"
 #include "unit/pulse/pulse_daemon.h"
 

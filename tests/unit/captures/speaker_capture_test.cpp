@@ -10,7 +10,7 @@
 #include "capture/output_device_state_file.h"
 #include "capture/speaker_capture.h"
 #include "fakes/failing_streams_hardware.h"
-#include "fakes/log_capture.h"
+#include "support/log_capture.h"
 #include "unit/pulse/pulse_daemon.h"
 
 namespace quillon {

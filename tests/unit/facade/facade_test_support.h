@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fakes/fake_recording_capture.h"
-#include "fakes/log_capture.h"
+#include "support/log_capture.h"
 #include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
 #include "support/test_support.h"

@@ -2,32 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
-#include "logging/logger.h"
-#include "support/test_support.h"
+#include "support/log_capture.h"
 
 namespace quillon::test {
 
-// Sends the shared log into a fresh folder for each test.
+// Sends the shared log into a fresh folder for each test; logging ends at
+// TearDown, before the fixture's own members go away.
 class WithDayLog : public ::testing::Test {
  protected:
-  void SetUp() override { Logger::shared().configure(logDir_.str(), true); }
-  void TearDown() override { Logger::shared().configure(std::nullopt, false); }
+  void SetUp() override { log_.emplace(); }
+  void TearDown() override { log_.reset(); }
 
-  std::string logText() {
-    Logger::shared().flush();
-    return readFile(Logger::shared().currentLogFilePath());
-  }
-  size_t countInLog(const std::string& text) {
-    const std::string log = logText();
-    size_t count = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
-    return count;
-  }
+  std::string logText() { return log_->text(); }
+  size_t countInLog(const std::string& text) { return log_->count(text); }
 
  private:
-  TempDir logDir_;
+  std::optional<LogCapture> log_;
 };
 
 }  // namespace quillon::test

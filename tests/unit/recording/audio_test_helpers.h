@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fakes/log_capture.h"
+#include "support/log_capture.h"
 #include "recording/byte_buffer.h"
 #include "support/test_support.h"
 
