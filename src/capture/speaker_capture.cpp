@@ -317,7 +317,10 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   // The output goes back while the pass-through still plays, so the user
   // hears no gap: the applications' streams move back to the user's device
   // and the pass-through only plays out what it still holds.
-  const bool switched = _holdsOutput && AudioDeviceUtil::getCurrentOutputDeviceID() == _blackHoleDeviceId;
+  // Asked of the server even when the start failed before the switch: a
+  // server that died cannot say where the output is, and the state file must
+  // then stay for the repair once it is back.
+  const bool switched = _holdsOutput;
   bool restored = !switched || AudioDeviceUtil::setOutputDevice(_originalOutputDeviceId);
   if (switched && !restored) {
     // The user's device went away during the capture (a headset unplugged):

@@ -156,28 +156,7 @@ void AudioMixer::tryMixOne() {
 }
 
 void AudioMixer::emit(const ByteBuffer& block) {
-  _emittedSamples += block.size() / sizeof(float);
   if (_pcmCallback) _pcmCallback(block);
-}
-
-void AudioMixer::flushTo(size_t endSample) {
-  std::lock_guard lock(_mutex);
-  if (endSample <= _emittedSamples) return;
-  // Whole chunks only, as every block the recording writes.
-  const size_t wanted = (endSample - _emittedSamples + _chunkSize - 1) / _chunkSize * _chunkSize;
-  if (!_expectMic.load(std::memory_order_relaxed)) {
-    emit(ByteBuffer(std::vector<uint8_t>(wanted * sizeof(float), 0)));
-    return;
-  }
-  if (_micBuffer.size() < wanted) _micBuffer.appendSilence(wanted - _micBuffer.size());
-  if (_speakerBuffer.size() < wanted + _speakerDelaySamples) {
-    _speakerBuffer.appendSilence(wanted + _speakerDelaySamples - _speakerBuffer.size());
-  }
-  const size_t stop = _emittedSamples + wanted;
-  while (_emittedSamples < stop && _micBuffer.size() >= _chunkSize &&
-         _speakerBuffer.size() >= _speakerDelaySamples + _chunkSize) {
-    tryMixOne();
-  }
 }
 
 void AudioMixer::mixAlignedMic(std::span<const float> mic, std::span<const float> speaker, std::span<float> output) {

@@ -48,11 +48,6 @@ class AudioMixer {
   void feedMicData(const ByteBuffer& data);
   void feedSpeakerData(const ByteBuffer& data);
   void switchMicEnable(bool enable);
-  // Ends the recording at timeline sample `endSample`: a side that has not
-  // delivered up to there is completed with silence and everything is mixed,
-  // the last chunk padded to full length, so the recording lasts as long as
-  // it ran whatever audio was still in flight.
-  void flushTo(size_t endSample);
   bool expectMic() const { return _expectMic.load(std::memory_order_relaxed); }
 
   // Samples waiting in each queue; for diagnostics and tests.
@@ -102,7 +97,6 @@ class AudioMixer {
   // Padding still to be matched against the returning side's leading silence.
   size_t _micPadToSkip = 0;
   size_t _speakerPadToSkip = 0;
-  size_t _emittedSamples = 0;
 };
 
 }  // namespace quillon

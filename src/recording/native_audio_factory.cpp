@@ -142,14 +142,10 @@ CloseSummary NativeAudioFactory::stopRecorder() {
 }
 
 CloseSummary NativeAudioFactory::finishRecording() {
-  // The recording ends now; audio still on its way from the server is
-  // waited for by the captures' stop, and what never comes is silence.
-  const int64_t endSample = clock ? clock->sampleAt(RecordingClock::Clock::now()) : 0;
   // The captures stop first so that no audio callback runs while the factory closes.
   if (micCapture) micCapture->stopCapture();
   if (speakerCapture) speakerCapture->stopCapture();
   CloseSummary result;  // "success" -1, "duration" 0, "size" 0
-  if (audioFactory && isRecording && endSample > 0) audioFactory->finishAt(static_cast<size_t>(endSample));
   if (audioFactory) result = audioFactory->close();
   clock.reset();
   micCapture.reset();

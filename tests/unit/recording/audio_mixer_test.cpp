@@ -63,21 +63,21 @@ TEST(AudioMixer, ChunksPairEqualIndexesOnceBothSidesHoldAChunk) {
   EXPECT_EQ(mixer.speakerQueuedSamples(), 3240u);
 }
 
-// The end of a recording: the side short of the stop is completed with
-// silence, the last chunk is padded, and nothing past the stop is added.
-TEST(AudioMixer, FlushToEndsAtTheStopWithWholeChunks) {
-  AudioMixer mixer(true);
+// A microphone switched back on pairs with the speaker audio of that moment:
+// the silence its capture put in front for the time it was off is skipped.
+TEST(AudioMixer, ARejoiningMicrophoneSkipsTheSilenceOfItsTimeOff) {
+  AudioMixer mixer(false);
   Collector out;
   mixer.setPcmCallback(out.callback());
-  mixer.feedMicData(floatsToBuffer(ramp(1, 1000, kMicStep)));
-  mixer.feedSpeakerData(floatsToBuffer(ramp(1, 700, kSpeakerStep)));
-  mixer.flushTo(1900);
-  ASSERT_EQ(out.blocks.size(), 3u);  // 1920 samples: 1900 rounded up to chunks
-  EXPECT_EQ(out.blocks[1][59], expectedMix(700, 700));
-  EXPECT_EQ(out.blocks[1][60], expectedMix(701, 0));  // speaker completed with silence
-  EXPECT_EQ(out.blocks[2][639], 0.0f);
-  mixer.flushTo(1900);
-  EXPECT_EQ(out.blocks.size(), 3u);
+  mixer.feedSpeakerData(floatsToBuffer(ramp(1, 900, kSpeakerStep)));
+  mixer.switchMicEnable(true);
+  std::vector<float> mic(30000, 0.0f);
+  const auto tone = ramp(1, 640, kMicStep);
+  mic.insert(mic.end(), tone.begin(), tone.end());
+  mixer.feedMicData(floatsToBuffer(mic));
+  mixer.feedSpeakerData(floatsToBuffer(ramp(1, 640, kSpeakerStep)));
+  ASSERT_EQ(out.blocks.size(), 2u);
+  EXPECT_EQ(out.blocks[1][10], expectedMix(11, 11));
 }
 
 TEST(AudioMixer, GainsAndClamping) {
