@@ -60,7 +60,7 @@ class Host:
     whole environment (default: ours). Windowed, it gets a HOME of its own;
     with `file_limit`, its files may not grow beyond that many bytes."""
 
-    def __init__(self, env=None, windowed=False, file_limit=None):
+    def __init__(self, env=None, windowed=False, file_limit=None, args=()):
         self.dir = tempfile.mkdtemp(prefix="quillon-host-")
         self.socket = os.path.join(self.dir, "engine.sock")
         self.log_dir = os.path.join(self.dir, "logs")
@@ -68,7 +68,7 @@ class Host:
         self.env = dict(os.environ if env is None else env)
         if windowed:
             self.env["HOME"] = self.dir
-        self.argv = [HOST, "--engine-socket", self.socket] + ([] if windowed else ["--headless"])
+        self.argv = [HOST, "--engine-socket", self.socket] + ([] if windowed else ["--headless"]) + list(args)
         self.file_limit = file_limit
         self.process = None
 

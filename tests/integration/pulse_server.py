@@ -17,12 +17,13 @@ class PulseServer:
     `default_sink` is the output it starts with, as a desktop server's
     device-restore module would remember it."""
 
-    def __init__(self, folder=None, default_sink="Speakers"):
+    def __init__(self, folder=None, default_sink="Speakers", loopback=True):
         self.dir = folder or tempfile.mkdtemp(prefix="quillon-pulse-")
         self.socket = os.path.join(self.dir, "native")
         self.mic_fifo = os.path.join(self.dir, "mic.fifo")
         self.mic_rate = 48000
         self.default_sink = default_sink
+        self.loopback = loopback
         self.process = None
 
     @property
@@ -38,7 +39,7 @@ class PulseServer:
         return "\n".join([
             "load-module module-null-sink sink_name=Speakers sink_properties=device.description=Speakers",
             "load-module module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
-            "sink_properties=device.description=VerdalisRecorder",
+            "sink_properties=device.description=VerdalisRecorder" if self.loopback else "",
             "load-module module-pipe-source source_name=VirtualMic file=%s format=s16le rate=%d channels=1"
             % (self.mic_fifo, self.mic_rate),
             "set-default-sink " + self.default_sink,

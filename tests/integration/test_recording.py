@@ -16,6 +16,7 @@ import wave
 
 from engine_session import EngineSession
 from harness import ENGINE, Host, wait_for
+from pipewire_server import PipeWireServer
 from pulse_server import PulseServer
 from recording_analysis import decode_opus_file, int16, opus_records, sine_pcm, tone_level, wav_data, wav_samples
 
@@ -99,9 +100,10 @@ def wav_header_sizes(path):
 class RecordingCase(unittest.TestCase):
     """A private PulseAudio whose microphone hears tone A, and a recording folder."""
     SOUND_SECONDS = 60
+    SERVER = PulseServer
 
     def setUp(self):
-        self.pulse = PulseServer()
+        self.pulse = self.SERVER()
         self.addCleanup(shutil.rmtree, self.pulse.dir, ignore_errors=True)
         self.addCleanup(self.pulse.stop)
         self.pulse.start()
@@ -274,6 +276,11 @@ class RecordingTest(RecordingCase):
             self.assertIn("stage: " + os.path.join(folder, name), out)
         # Not a terminal: one progress line per second, each with the packet count.
         self.assertRegex(out, r"(?m)^00:0\d  \[[#-]{30}\] +-?\d+\.\d dBFS  opus packets: \d+$")
+
+
+class PipeWireRecordingTest(RecordingTest):
+    """The same recordings through PipeWire's pulse server."""
+    SERVER = PipeWireServer
 
 
 if __name__ == "__main__":
