@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the Debian package quillon-host_VERSION_ARCH.deb from a Release build
+# in ./build-package (or $QUILLON_PACKAGE_DIR) and prints the package's path
+# as its last line.
+#
+# VERSION is the project's version on a clean tree at its release tag (v0.1.0
+# or 0.1.0); otherwise the commit is added, and "+dirty" when the tree has
+# changes that are not committed, so a test package never passes for a release.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+OUT="${QUILLON_PACKAGE_DIR:-build-package}"
+
+base=$(sed -n 's/^project(quillon-host VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version="$base"
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  dirty=""
+  [[ -n "$(git status --porcelain)" ]] && dirty="+dirty"
+  if [[ -n "$dirty" ]] || ! git tag --points-at HEAD | grep -qxE "v?${base//./\\.}"; then
+    version="$base+git$(git rev-parse --short=7 HEAD)$dirty"
+  fi
+  # The changelog's date: the commit's, so a rebuild gives the same package.
+  export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}"
+fi
+
+# Debian's build flags with every hardening feature (lintian looks for them).
+# CMake reads no CPPFLAGS, so the preprocessor flags go in front of the others.
+eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+cmake -S . -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DQUILLON_TESTS=OFF -DQUILLON_WERROR=OFF -DQUILLON_PACKAGE_VERSION="$version" \
+  -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
+  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" >/dev/null
+cmake --build "$OUT" -j "${QUILLON_JOBS:-$(nproc)}"
+rm -f "$OUT"/*.deb
+(cd "$OUT" && cpack -G DEB >/dev/null)
+deb="$OUT/quillon-host_${version}_$(dpkg --print-architecture).deb"
+if [[ ! -f "$deb" ]]; then
+  echo "package: $deb was not made" >&2
+  exit 1
+fi
+realpath "$deb"
