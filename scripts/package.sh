@@ -1,25 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Debian package quillon-host_VERSION_ARCH.deb from a Release build
 # in ./build-package (or $QUILLON_PACKAGE_DIR) and prints the package's path
-# as its last line.
-#
-# VERSION is the project's version on a clean tree at its release tag (v0.1.0
-# or 0.1.0); otherwise the commit is added, and "+dirty" when the tree has
-# changes that are not committed, so a test package never passes for a release.
+# as its last line. VERSION comes from scripts/package-version.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 OUT="${QUILLON_PACKAGE_DIR:-build-package}"
 
-base=$(sed -n 's/^project(quillon-host VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-version="$base"
+version=$(bash scripts/package-version.sh)
+# The changelog's date is the commit's, so a rebuild gives the same package.
 if git rev-parse --git-dir >/dev/null 2>&1; then
-  dirty=""
-  [[ -n "$(git status --porcelain)" ]] && dirty="+dirty"
-  if [[ -n "$dirty" ]] || ! git tag --points-at HEAD | grep -qxE "v?${base//./\\.}"; then
-    version="$base+git$(git rev-parse --short=7 HEAD)$dirty"
-  fi
-  # The changelog's date: the commit's, so a rebuild gives the same package.
   export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}"
 fi
 
