@@ -47,8 +47,7 @@ set(CPACK_PACKAGE_NAME quillon-host)
 set(CPACK_PACKAGE_VERSION "${QUILLON_PACKAGE_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${QUILLON_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop companion for a handheld voice recorder")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Quillon records meetings and calls from the microphone and the computer's own
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillon records meetings and calls from the microphone and the computer's own
 sound output at once, writes them as WAV and Opus files and manages a voice
 recorder over its USB serial port.
 
@@ -61,6 +60,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The library lands in the dynamic linker's folder: libc's ldconfig trigger
+# refreshes its cache (scripts/package.sh drops CPack's own ldconfig scripts).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/triggers)
 # Library dependencies come from what the binaries really link; pkexec is what
 # the loopback device's installation runs (policykit-1 provided it before
 # Debian 12). The host talks to the sound server through libpulse only.

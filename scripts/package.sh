@@ -28,4 +28,13 @@ if [[ ! -f "$deb" ]]; then
   echo "package: $deb was not made" >&2
   exit 1
 fi
+# CPack writes a postinst and a postrm that only run ldconfig for a library
+# under /usr/lib; Debian does that once per dpkg run through the ldconfig
+# trigger the package declares instead, so the two scripts go.
+tree="$OUT/deb-tree"
+rm -rf "$tree"
+dpkg-deb -R "$deb" "$tree"
+rm -f "$tree/DEBIAN/postinst" "$tree/DEBIAN/postrm"
+dpkg-deb --root-owner-group -b "$tree" "$deb" >/dev/null
+rm -rf "$tree"
 realpath "$deb"
