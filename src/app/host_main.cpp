@@ -14,6 +14,7 @@
 #include "app/output_repair_retry.h"
 #include "app/plugin_registry.h"
 #include "app/windowed_host.h"
+#include "capture/loopback_driver_installer.h"
 #include "capture/speaker_capture.h"
 #include "engine/engine_link.h"
 #include "logging/logger.h"
@@ -29,6 +30,7 @@ namespace {
 struct HostOptions {
   std::string engineSocket;
   bool headless = false;
+  std::string loopbackRoot;
 };
 
 // Audio set-up shared by every shell: one PulseAudio connection for all the
@@ -95,12 +97,15 @@ int hostMain(int argc, char** argv) {
   app.add_option("--engine-socket", options.engineSocket,
                  "Unix socket on which the engine connects (default: $XDG_RUNTIME_DIR/quillon/engine.sock)");
   app.add_flag("--headless", options.headless, "Run without a window (servers, tests)");
+  app.add_option("--loopback-root", options.loopbackRoot,
+                 "Folder standing in for / where the loopback drop-in is installed (tests, staging)");
   app.set_version_flag("--version", std::string(QUILLON_VERSION));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  if (!options.loopbackRoot.empty()) LoopbackInstallLayout::setCurrentRoot(options.loopbackRoot);
   prepareRecordingAudio();
   OutputRepairRetry outputRepair;
 
