@@ -18,14 +18,15 @@ install(FILES resources/org.quillon.Host.metainfo.xml DESTINATION ${CMAKE_INSTAL
 # prefix the file is inert and pkexec falls back to its generic question.
 install(FILES resources/org.quillon.Host.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
-# Manual pages and the changelog are compressed as Debian wants them: gzip -9n,
-# no name and no time stamp, so the same sources give the same bytes.
 set(QUILLON_MAINTAINER "Quillon developers <quillon-host@example.org>")
 set(QUILLON_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING
   "Version the package and its changelog carry (scripts/package.sh adds the commit)")
+# SOURCE_DATE_EPOCH, when set, fixes the date (scripts/package.sh: the commit's).
 string(TIMESTAMP QUILLON_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(QUILLON_DOC_BUILD ${CMAKE_BINARY_DIR}/packaging)
 configure_file(packaging/debian/changelog.in ${QUILLON_DOC_BUILD}/changelog @ONLY)
+# Manual pages and the changelog are compressed as Debian wants them: gzip -9n,
+# no name and no time stamp, so the same sources give the same bytes.
 set(QUILLON_COMPRESSED)
 foreach(source IN ITEMS ${CMAKE_SOURCE_DIR}/man/quillon-host.1 ${CMAKE_SOURCE_DIR}/man/quillon-engine.1
                         ${QUILLON_DOC_BUILD}/changelog)
