@@ -14,6 +14,7 @@ PACKAGES=(
   dbus policykit-1
   python3-gi
   procps binutils libglib2.0-bin
+  git dpkg-dev file lintian desktop-file-utils appstream libxml2-utils man-db polkitd
 )
 
 missing=()

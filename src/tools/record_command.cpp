@@ -11,6 +11,7 @@
 
 #include "engine/engine_link_client.h"
 #include "engine/standard_codec.h"
+#include "platform/linux/resource_path.h"
 #include "tools/json_value.h"
 #include "tools/level_meter.h"
 
@@ -25,7 +26,7 @@ struct RecordOptions {
   std::string dir;
   bool noMic = false;
   bool stage = false;
-  std::string driverPath = std::string(QUILLON_SOURCE_DIR) + "/resources/VerdalisRecorder.pa";
+  std::string driverPath = resourcePath("quillon-host/VerdalisRecorder.pa", "VerdalisRecorder.pa");
 };
 
 std::atomic<bool> interrupted{false};

@@ -58,9 +58,10 @@ def day_log(log_dir):
 class Host:
     """quillon-host on a private socket; use as a context manager. `env` is the
     whole environment (default: ours). Windowed, it gets a HOME of its own;
-    with `file_limit`, its files may not grow beyond that many bytes."""
+    with `file_limit`, its files may not grow beyond that many bytes; `host`
+    and `engine` are the programs, the build's by default."""
 
-    def __init__(self, env=None, windowed=False, file_limit=None, args=()):
+    def __init__(self, env=None, windowed=False, file_limit=None, host=HOST, engine=ENGINE, args=()):
         self.dir = tempfile.mkdtemp(prefix="quillon-host-")
         self.socket = os.path.join(self.dir, "engine.sock")
         self.log_dir = os.path.join(self.dir, "logs")
@@ -68,7 +69,8 @@ class Host:
         self.env = dict(os.environ if env is None else env)
         if windowed:
             self.env["HOME"] = self.dir
-        self.argv = [HOST, "--engine-socket", self.socket] + ([] if windowed else ["--headless"]) + list(args)
+        self.engine = engine
+        self.argv = [host, "--engine-socket", self.socket] + ([] if windowed else ["--headless"]) + list(args)
         self.file_limit = file_limit
         self.process = None
 
@@ -95,7 +97,7 @@ class Host:
 
     def call(self, channel, method, args=None, timeout=30):
         """`quillon-engine call` against this host: (exit code, stdout, stderr)."""
-        argv = [ENGINE, "--socket", self.socket, "call", channel, method]
+        argv = [self.engine, "--socket", self.socket, "call", channel, method]
         done = subprocess.run(argv + ([json.dumps(args)] if args is not None else []),
                               capture_output=True, timeout=timeout, env=self.env)
         return done.returncode, done.stdout.decode(), done.stderr.decode()

@@ -2,10 +2,9 @@
 
 #include <unistd.h>
 
-#include <filesystem>
-
 #include "app/app_texts.h"
 #include "app/application_menu.h"
+#include "platform/linux/resource_path.h"
 
 namespace quillon {
 
@@ -76,17 +75,8 @@ void GtkHostApplication::addActions() {
 }
 
 std::string findApplicationIcon() {
-  namespace fs = std::filesystem;
-  const fs::path relative = fs::path("icons/hicolor/256x256/apps") / (std::string(kIconName) + ".png");
-  std::error_code error;
-  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const fs::path installed = executable.parent_path().parent_path() / "share" / relative;
-    if (fs::exists(installed, error)) return installed.string();
-  }
-  const fs::path source = fs::path(QUILLON_SOURCE_DIR) / "resources" / relative;
-  if (fs::exists(source, error)) return source.string();
-  return {};
+  const std::string relative = "icons/hicolor/256x256/apps/" + std::string(kIconName) + ".png";
+  return resourcePath(relative, relative);
 }
 
 }  // namespace quillon

@@ -1,0 +1,149 @@
+"""The Debian package: made by scripts/package.sh, checked with Debian's and
+freedesktop.org's validators, unpacked into a temporary root (never installed
+on the machine) and run from there against a private sound server."""
+
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import BUILD_DIR, SOURCE_DIR, Host, init_args
+from pulse_server import PulseServer
+
+# A Release build of its own, kept between runs so that only changes rebuild.
+PACKAGE_DIR = os.environ.get("QUILLON_PACKAGE_DIR", os.path.join(BUILD_DIR, "package"))
+POLKIT_DTD = "/usr/share/polkit-1/policyconfig-1.dtd"
+
+
+def run(argv, **kwargs):
+    return subprocess.run(argv, capture_output=True, text=True, timeout=600, **kwargs)
+
+
+class VersionTest(unittest.TestCase):
+    """The version rule on a repository of its own: the project's version only
+    for a clean tree at its release tag."""
+
+    def test_commit_and_dirty_mark_unless_clean_at_the_release_tag(self):
+        repo = tempfile.mkdtemp(prefix="quillon-version-")
+        self.addCleanup(shutil.rmtree, repo, ignore_errors=True)
+        os.makedirs(os.path.join(repo, "scripts"))
+        for name in ("CMakeLists.txt", "scripts/package-version.sh"):
+            shutil.copy(os.path.join(SOURCE_DIR, name), os.path.join(repo, name))
+        git = ["git", "-C", repo, "-c", "user.name=t", "-c", "user.email=t@example.org"]
+        for args in (["init", "-q"], ["add", "."], ["commit", "-qm", "one"]):
+            subprocess.run(git + args, check=True, capture_output=True)
+        with open(os.path.join(repo, "CMakeLists.txt"), encoding="utf-8") as f:
+            base = re.search(r"project\(quillon-host VERSION ([\d.]+)", f.read())[1]
+        commit = run(git + ["rev-parse", "--short=7", "HEAD"]).stdout.strip()
+
+        def version():
+            return run(["bash", os.path.join(repo, "scripts/package-version.sh")]).stdout.strip()
+        self.assertEqual(version(), "%s+git%s" % (base, commit))
+        subprocess.run(git + ["tag", "v" + base], check=True)
+        self.assertEqual(version(), base)
+        with open(os.path.join(repo, "CMakeLists.txt"), "a") as f:
+            f.write("# changed\n")
+        self.assertEqual(version(), "%s+git%s+dirty" % (base, commit))
+
+
+@unittest.skipIf(os.environ.get("QUILLON_SANITIZE", "OFF") not in ("", "OFF"),
+                 "the package is a Release build of its own")
+class PackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        made = subprocess.run(["bash", os.path.join(SOURCE_DIR, "scripts/package.sh")], capture_output=True,
+                              text=True, timeout=3600, env=dict(os.environ, QUILLON_PACKAGE_DIR=PACKAGE_DIR))
+        if made.returncode != 0:
+            raise RuntimeError("scripts/package.sh failed:\n" + made.stdout[-3000:] + made.stderr[-3000:])
+        cls.deb = made.stdout.strip().splitlines()[-1]
+        cls.root = tempfile.mkdtemp(prefix="quillon-deb-")
+        subprocess.run(["dpkg-deb", "-x", cls.deb, cls.root], check=True)
+        cls.usr = os.path.join(cls.root, "usr")
+        cls.libdir = os.path.dirname(glob.glob(os.path.join(cls.usr, "lib/*/libquillon_host.so.0"))[0])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def path(self, relative):
+        return os.path.join(self.usr, relative)
+
+    def test_lintian_finds_no_error_and_every_kept_warning_is_explained(self):
+        done = run(["lintian", "--no-tag-display-limit", self.deb])
+        tags = re.findall(r"^([EW]): quillon-host[^:]*: (\S+)", done.stdout, re.M)
+        self.assertEqual([t for level, t in tags if level == "E"], [], done.stdout)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        with open(os.path.join(SOURCE_DIR, "docs/packaging.md"), encoding="utf-8") as f:
+            explained = f.read()
+        self.assertEqual([t for level, t in tags if "`%s`" % t not in explained], [], done.stdout)
+
+    def test_name_contents_and_dependencies(self):
+        version = run(["dpkg-deb", "-f", self.deb, "Version"]).stdout.strip()
+        self.assertEqual(os.path.basename(self.deb), "quillon-host_%s_%s.deb" % (
+            version, run(["dpkg", "--print-architecture"]).stdout.strip()))
+        for name in ("bin/quillon-host", "bin/quillon-engine", "include/quillon-host/ffi_surface.h",
+                     "share/quillon-host/VerdalisRecorder.pa", "share/quillon-host/VerdalisRecorder.conf",
+                     "share/icons/hicolor/256x256/apps/org.quillon.Host.png",
+                     "share/icons/hicolor/scalable/apps/org.quillon.Host.svg",
+                     "share/doc/quillon-host/copyright"):
+            self.assertTrue(os.path.isfile(self.path(name)), name)
+        # The engine opens the library by its plain name; the programs by the soname.
+        self.assertEqual(os.path.realpath(os.path.join(self.libdir, "libquillon_host.so")),
+                         os.path.realpath(os.path.join(self.libdir, "libquillon_host.so.0")))
+        depends = run(["dpkg-deb", "-f", self.deb, "Depends"]).stdout
+        self.assertIn("pkexec | policykit-1", depends)
+        self.assertRegex(depends, r"\blibpulse0\b")
+        self.assertNotIn("pulseaudio-utils", depends)
+
+    def test_desktop_entry_metainfo_policy_and_manual_pages_validate(self):
+        share = self.path("share")
+        entry = os.path.join(share, "applications/org.quillon.Host.desktop")
+        metainfo = os.path.join(share, "metainfo/org.quillon.Host.metainfo.xml")
+        policy = os.path.join(share, "polkit-1/actions/org.quillon.Host.policy")
+        for argv in (["desktop-file-validate", entry], ["appstreamcli", "validate", "--no-net", metainfo],
+                     ["xmllint", "--noout", "--dtdvalid", POLKIT_DTD, policy]):
+            done = run(argv)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        with open(metainfo, encoding="utf-8") as f:
+            self.assertIn('<launchable type="desktop-id">%s</launchable>' % os.path.basename(entry), f.read())
+        for page in ("quillon-host.1.gz", "quillon-engine.1.gz"):
+            done = run(["man", "--warnings", "-l", "-Tutf8", os.path.join(share, "man/man1", page)],
+                       env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"))
+            self.assertEqual((done.returncode, done.stderr), (0, ""), page)
+
+    def test_unpacked_programs_start_initialise_and_record(self):
+        host_program, engine = self.path("bin/quillon-host"), self.path("bin/quillon-engine")
+        pulse = PulseServer()
+        self.addCleanup(shutil.rmtree, pulse.dir, ignore_errors=True)
+        self.addCleanup(pulse.stop)
+        pulse.start()
+        home = os.path.join(pulse.dir, "home")
+        os.makedirs(home)
+        env = dict(pulse.env(), HOME=home, LD_LIBRARY_PATH=self.libdir)
+
+        version = run([host_program, "--version"], env=env)
+        self.assertEqual(version.returncode, 0, version.stderr)
+        self.assertTrue(run(["dpkg-deb", "-f", self.deb, "Version"]).stdout.startswith(version.stdout.strip()))
+        # The record command's drop-in is the unpacked tree's, not the source tree's.
+        usage = run([engine, "record", "--help"], env=env).stdout
+        self.assertIn(self.path("share/quillon-host/VerdalisRecorder.pa"), usage)
+
+        folder = os.path.join(pulse.dir, "rec")
+        with Host(env=env, host=host_program, engine=engine) as host:
+            code, out, err = host.call("native_application_factory", "init", init_args(host.log_dir))
+            self.assertEqual(code, 0, out + err)
+            recorded = run([engine, "--socket", host.socket, "record", "--seconds", "2", "--no-mic",
+                            "--dir", folder], env=env)
+        self.assertEqual(recorded.returncode, 0, recorded.stdout + recorded.stderr)
+        summary = json.loads(re.search(r"^stopRecorder: (\{.*\})$", recorded.stdout, re.M)[1])
+        self.assertEqual(summary["success"], 0)
+        self.assertGreater(os.path.getsize(os.path.join(folder, "recording.wav")), 44)
+        self.assertGreater(os.path.getsize(os.path.join(folder, "recording.opus")), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
