@@ -270,13 +270,13 @@ class StatusPageTest(unittest.TestCase):
         self.assertTrue(wait_for(read, 60, interval=0.2), "%s never showed; last seen: %s" % (what, seen[0]))
         return seen[0]
 
-    def screenshot(self, x, window, state):
+    def screenshot(self, x, window, state, scratch):
         """Saves the window as build/screenshots/status-STATE.png; answers its grey pixels."""
         folder = os.path.join(BUILD_DIR, "screenshots")
         os.makedirs(folder, exist_ok=True)
         rect = x.visible_geometry(window)
         x.screenshot(rect, os.path.join(folder, "status-%s.png" % state))
-        return x.gray(rect, os.path.join(folder, "status-%s.gray" % state))
+        return x.gray(rect, os.path.join(scratch, "window.gray"))
 
     def test_status_page_follows_the_engine_the_ports_and_a_recording(self):
         root = tempfile.mkdtemp(prefix="quillon-status-")
@@ -299,7 +299,7 @@ class StatusPageTest(unittest.TestCase):
                 self.assertEqual((waiting["Microphone"], waiting["System audio"]), (0.0, 0.0))
                 self.assertEqual(waiting["Ports"], [first_port + " (VID 1A86, PID 7523)"])
                 self.assertIn("Quillon", waiting["windows"])
-                shots = {"waiting": self.screenshot(x, window, "waiting")}
+                shots = {"waiting": self.screenshot(x, window, "waiting", root)}
 
                 self.assertEqual(host.call("native_application_factory", "init", init_args(host.log_dir))[0], 0)
                 self.page(x, lambda p: (p["Logging"], p["Log folder"]) == ("On", host.log_dir), "logging on")
@@ -310,7 +310,7 @@ class StatusPageTest(unittest.TestCase):
                 listener = JsonLines([ENGINE, "--socket", host.socket, "listen"], host.env)
                 try:
                     self.page(x, lambda p: p["Connection"] == "Connected", "the connected engine")
-                    shots["connected"] = self.screenshot(x, window, "connected")
+                    shots["connected"] = self.screenshot(x, window, "connected", root)
                 finally:
                     listener.close()
                 self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting after the engine left")
@@ -318,7 +318,7 @@ class StatusPageTest(unittest.TestCase):
                 sounds = Sounds(pulse).start()
                 self.addCleanup(sounds.stop)
                 recorder = subprocess.Popen([ENGINE, "--socket", host.socket, "record", "--dir", folder],
-                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=host.env)
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=host.env)
                 self.addCleanup(recorder.kill)
                 self.page(x, lambda p: p["Status"] == "Recording" and p["Microphone"] > 0.6, "the microphone")
                 sounds.play_tone_b()
@@ -331,10 +331,11 @@ class StatusPageTest(unittest.TestCase):
                 self.assertEqual(desktop.next(), {"call": "Notify", "summary": "Quillon is recording", "replaces": 0,
                                                   "body": "Recording the microphone and the system audio into "
                                                   + folder})
-                shots["recording"] = self.screenshot(x, window, "recording")
+                shots["recording"] = self.screenshot(x, window, "recording", root)
 
                 recorder.send_signal(signal.SIGINT)
-                self.assertEqual(recorder.wait(timeout=60), 0)
+                _, err = recorder.communicate(timeout=60)
+                self.assertEqual(recorder.returncode, 0, err)
                 idle = self.page(x, lambda p: p["Status"] == "Idle" and p["System audio"] == 0.0, "the stop")
                 self.assertEqual((idle["Microphone"], idle["Elapsed"]), (0.0, "—"))
                 self.assertIn("Quillon", idle["windows"])

@@ -87,8 +87,12 @@ void GtkStatusView::addRow(const char* caption, GtkWidget* value) {
   gtk_label_set_xalign(GTK_LABEL(label), 1.0f);
   gtk_widget_set_valign(label, GTK_ALIGN_START);
   gtk_style_context_add_class(gtk_widget_get_style_context(label), "dim-label");
-  // Makes the caption the value's label for assistive technologies.
+  // Makes the caption the value's label for assistive technologies. GTK
+  // derives the relation from the mnemonic widget for most widgets but not
+  // for a plain box, so it is also set outright.
   gtk_label_set_mnemonic_widget(GTK_LABEL(label), value);
+  atk_object_add_relationship(gtk_widget_get_accessible(value), ATK_RELATION_LABELLED_BY,
+                              gtk_widget_get_accessible(label));
   gtk_grid_attach(GTK_GRID(grid_), label, 0, rows_, 1, 1);
   gtk_grid_attach(GTK_GRID(grid_), value, 1, rows_++, 1, 1);
 }
