@@ -14,6 +14,7 @@
 #include "app/output_repair_retry.h"
 #include "app/plugin_registry.h"
 #include "app/windowed_host.h"
+#include "capture/loopback_driver_installer.h"
 #include "capture/speaker_capture.h"
 #include "engine/engine_link.h"
 #include "logging/logger.h"
@@ -32,6 +33,7 @@ struct HostOptions {
   bool headless = false;
   std::string serialSysRoot;
   std::string serialDevRoot;
+  std::string loopbackRoot;
 };
 
 // The system's ports, or those of a tree laid out elsewhere (tests).
@@ -107,12 +109,15 @@ int hostMain(int argc, char** argv) {
   app.add_flag("--headless", options.headless, "Run without a window (servers, tests)");
   app.add_option("--serial-sys-root", options.serialSysRoot, "Folder read as /sys for serial ports (tests)");
   app.add_option("--serial-dev-root", options.serialDevRoot, "Folder read as /dev for serial ports (tests)");
+  app.add_option("--loopback-root", options.loopbackRoot,
+                 "Folder standing in for / where the loopback drop-in is installed (tests, staging)");
   app.set_version_flag("--version", std::string(QUILLON_VERSION));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   }
+  if (!options.loopbackRoot.empty()) LoopbackInstallLayout::setCurrentRoot(options.loopbackRoot);
   prepareRecordingAudio();
   OutputRepairRetry outputRepair;
 

@@ -34,8 +34,15 @@ AudioDeviceId findLoopbackDevice(AudioHardware& hardware) {
 }  // namespace
 
 int BlackHoleUtil::checkAndInstallDriver(const std::string& sourcePath) {
-  LoopbackDriverInstaller installer(LoopbackInstallLayout{}, std::make_shared<PkexecRunner>());
+  LoopbackDriverInstaller installer(LoopbackInstallLayout::current(), std::make_shared<PkexecRunner>(),
+                                    AudioHardwareProvider::current());
   return installer.checkAndInstallDriver(sourcePath);
+}
+
+bool BlackHoleUtil::loadInstalledDriver() {
+  LoopbackDriverInstaller installer(LoopbackInstallLayout::current(), std::make_shared<PkexecRunner>(),
+                                    AudioHardwareProvider::current());
+  return installer.loadInstalledDriver();
 }
 
 bool BlackHoleUtil::isBlackHoleInstalled() {

@@ -8,9 +8,13 @@ namespace quillon {
 // and making it the system output.
 class BlackHoleUtil {
  public:
-  // Installs from `sourcePath` (a file named VerdalisRecorder.pa) into the
-  // server's drop-in folder; see LoopbackDriverInstaller for the statuses.
+  // Makes the device exist: installs from `sourcePath` (a file named
+  // VerdalisRecorder.pa) where the answering server reads drop-ins and loads
+  // it at once; see LoopbackDriverInstaller for the statuses.
   static int checkAndInstallDriver(const std::string& sourcePath);
+  // Loads an installed drop-in's device through the host's connection when
+  // the server does not list it (it restarted); no prompt.
+  static bool loadInstalledDriver();
   // A device named "VerdalisRecorder" exists (the file on disk is not looked at).
   static bool isBlackHoleInstalled();
   static bool isCurrentOutputDeviceBlackHole();

@@ -42,6 +42,11 @@ void MicCapture::setAudioCallback(AudioCallback callback) {
   _audioCallback = std::move(callback);
 }
 
+void MicCapture::setRecordingClock(std::shared_ptr<const RecordingClock> clock) {
+  std::lock_guard lock(callbackMutex_);
+  clock_ = std::move(clock);
+}
+
 bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) {
   if (_running) return true;
   Logger::shared().info(kTag, "Start mic capture, reserveStageAudio=%d, recorderPath=%s",
@@ -90,6 +95,7 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
   {
     std::lock_guard lock(callbackMutex_);
     converter_ = std::move(converter);
+    aligner_ = std::make_unique<TimelineAligner>(clock_);
   }
 
   // The stage files exist before the first period arrives, so they hold
@@ -102,7 +108,10 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
   AudioStatus status = AudioStatus::ok;
   _audioQueue = hardware_->openInputStream(
       _inputDevice, _audioFormat, kPeriodBytes,
-      [this](const uint8_t* data, size_t bytes) { handleInputBuffer(data, bytes); }, status);
+      [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
+        handleInputBuffer(data, bytes, capturedAt);
+      },
+      status);
   if (!_audioQueue) {
     Logger::shared().warning(kTag, "AudioQueueNewInput failed with status: %d", statusCode(status));
     discardStageFiles();
@@ -125,8 +134,14 @@ void MicCapture::discardStageFiles() {
   }
 }
 
-void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes) {
-  if (_paused || data == nullptr || bytes == 0) return;
+void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes,
+                                   std::chrono::steady_clock::time_point capturedAt) {
+  if (_paused || bytes == 0) return;
+  if (data == nullptr) {
+    // Time the server lost: silence of the same length keeps the stream true.
+    silence_.assign(bytes, 0);
+    data = silence_.data();
+  }
   if (isFloat32(_audioFormat)) {
     bytesToFloats(data, bytes, floats_);
   } else if (_audioFormat.mBitsPerChannel == 16) {
@@ -148,6 +163,10 @@ void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes) {
   std::vector<uint8_t> converted = converter_->process(
       {reinterpret_cast<const uint8_t*>(floats_.data()), floats_.size() * sizeof(float)});
   if (converted.empty()) return;
+  if (aligner_) {
+    aligner_->align(converted, capturedAt);
+    if (converted.empty()) return;
+  }
   if (_wavUtil) {
     bytesToFloats(converted.data(), converted.size(), floats_);
     writeFloatsAsPcm16(*_wavUtil, floats_.data(), floats_.size(), pcm_);
@@ -193,6 +212,7 @@ void MicCapture::stopCapture() {
     _wavUtil.reset();
     _wavOriginalUtil.reset();
     converter_.reset();
+    aligner_.reset();
   }
   _running = false;
   _paused = false;

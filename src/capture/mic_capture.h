@@ -12,6 +12,7 @@
 #include "platform/microphone_permission.h"
 #include "recording/mono16k_converter.h"
 #include "recording/recording_capture.h"
+#include "recording/timeline_aligner.h"
 #include "recording/wav_util.h"
 
 namespace quillon {
@@ -37,6 +38,7 @@ class MicCapture final : public RecordingCapture {
   void resume() override { resumeCapture(); }
   void stopCapture() override;
   void setAudioCallback(AudioCallback callback) override;
+  void setRecordingClock(std::shared_ptr<const RecordingClock> clock) override;
 
   // The same as pause()/resume(), answering whether the state changed.
   bool pauseCapture();
@@ -49,8 +51,10 @@ class MicCapture final : public RecordingCapture {
   // system's default input device, looked up again at every start.
   bool setInputDevice(const std::string& name);
 
-  // Processes one captured period in _audioFormat (the stream's thread).
-  void handleInputBuffer(const uint8_t* data, size_t bytes);
+  // Processes one captured period in _audioFormat (the stream's thread);
+  // null data is a stretch the server lost, taken as silence.
+  void handleInputBuffer(const uint8_t* data, size_t bytes,
+                         std::chrono::steady_clock::time_point capturedAt = std::chrono::steady_clock::now());
 
  private:
   // Closes and deletes the stage files of a start that failed.
@@ -73,10 +77,13 @@ class MicCapture final : public RecordingCapture {
 
   std::mutex callbackMutex_;  // guards _audioCallback against the stream's thread
   AudioCallback _audioCallback;
+  std::shared_ptr<const RecordingClock> clock_;
+  std::unique_ptr<TimelineAligner> aligner_;
 
   // Scratch of the stream's thread, kept between periods.
   std::vector<float> floats_;
   std::vector<int16_t> pcm_;
+  std::vector<uint8_t> silence_;
 };
 
 }  // namespace quillon

@@ -20,6 +20,14 @@ std::vector<uint8_t> PassThroughFifo::take(size_t bytes) {
   return out;
 }
 
+size_t PassThroughFifo::trim(size_t maxBytes, size_t keepBytes) {
+  std::lock_guard lock(mutex_);
+  if (bytes_.size() <= maxBytes || keepBytes >= bytes_.size()) return 0;
+  const size_t dropped = bytes_.size() - keepBytes;
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(dropped));
+  return dropped;
+}
+
 void PassThroughFifo::clear() {
   std::lock_guard lock(mutex_);
   bytes_.clear();

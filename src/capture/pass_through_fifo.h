@@ -24,6 +24,11 @@ class PassThroughFifo {
   // Exactly `bytes` bytes, oldest first, or nothing (and the queue unchanged)
   // when fewer are held.
   std::vector<uint8_t> take(size_t bytes);
+  // Keeps the pass-through close behind the capture: when more than
+  // `maxBytes` wait (a burst from a server that woke late, or the two devices'
+  // clocks drifting apart), the oldest are dropped until `keepBytes` remain.
+  // Answers how many were dropped.
+  size_t trim(size_t maxBytes, size_t keepBytes);
   void clear();
   size_t size();
 

@@ -27,6 +27,8 @@ bool PlayerUtil::start() {
   return stream_ != nullptr && status == AudioStatus::ok;
 }
 
+bool PlayerUtil::setVolume(float volume) { return stream_ && stream_->setVolume(volume) == AudioStatus::ok; }
+
 void PlayerUtil::stop() {
   if (stream_) {
     stream_->stop();

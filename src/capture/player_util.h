@@ -28,6 +28,8 @@ class PlayerUtil {
   bool start();
   // Idempotent; no pull happens after it returns.
   void stop();
+  // The pass-through's own volume on its device (1.0 = 100 %); after start.
+  bool setVolume(float volume);
 
   // Fills `bytes` bytes of output: one fetch of at most the staging size, or
   // silence when the fetch comes up short. Called by the stream on the audio thread.

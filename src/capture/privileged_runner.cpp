@@ -15,9 +15,6 @@ namespace {
 
 constexpr const char* kTag = "blackHoleUtil";
 constexpr const char* kPkexec = "/usr/bin/pkexec";
-constexpr const char* kPkcheck = "/usr/bin/pkcheck";
-// pkexec's own action: the agent's question is the one pkexec will need.
-constexpr const char* kPolkitAction = "org.freedesktop.policykit.exec";
 
 bool runningAsRoot() { return geteuid() == 0; }
 
@@ -50,11 +47,9 @@ int PkexecRunner::createAuthorization() {
 
 int PkexecRunner::obtainRights(const std::string& prompt) {
   Logger::shared().info(kTag, "Administrator rights requested: %s", prompt.c_str());
-  if (runningAsRoot()) return 0;
-  // Shows the polkit agent's dialog now, so a refusal stops the installation
-  // before any command runs.
-  return runAndWait({kPkcheck, "--action-id", kPolkitAction, "--process",
-                     std::to_string(getpid()), "--allow-user-interaction"});
+  // pkexec asks when the command runs: asking here as well would show the
+  // user a second dialog for the same install.
+  return 0;
 }
 
 int PkexecRunner::execute(const std::vector<std::string>& argv) {

@@ -12,7 +12,9 @@ class PrivilegedRunner {
  public:
   virtual ~PrivilegedRunner() = default;
   virtual int createAuthorization() = 0;
-  // Asks the user for administrator rights; `prompt` says why.
+  // Readies the rights for the commands that follow; `prompt` says why. The
+  // pkexec runner asks the user when the command runs, through the polkit
+  // action installed for it, so a single command means a single dialog.
   virtual int obtainRights(const std::string& prompt) = 0;
   // Runs argv[0] with argv (never through a shell), waits for it and answers
   // its exit status (128 + signal when killed, -1 when it could not start).

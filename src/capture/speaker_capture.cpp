@@ -15,10 +15,17 @@ namespace {
 
 constexpr const char* kTag = "speaker_capture";
 constexpr double kCaptureRate = 44100.0;
-constexpr size_t kPeriodBytes = 4096;
-// A first period this much later than its stream's start means the device
-// slept through the start (see fillLateStartLocked).
-constexpr double kLateStartThresholdSeconds = 0.1;
+// 10 ms periods: the pass-through can only be as close behind the
+// applications as the periods it receives are short.
+constexpr size_t kPeriodBytes = 1764;
+// The pass-through queue is held between these (40 to 100 ms of audio): deep
+// enough for the player's pulls, shallow enough that a burst from a server
+// that woke late never leaves the user listening seconds behind.
+constexpr size_t kPassThroughMaxBytes = 17640;
+constexpr size_t kPassThroughKeepBytes = 7056;
+// A pass-through gain above this would only amplify the noise of a sink set
+// almost silent; the user's device volume is that low then anyway.
+constexpr float kMaxPassThroughGain = 10.0f;
 // A period this long always yields converted samples; shorter ones may not.
 constexpr size_t kShortestConvertiblePeriod = 64;
 
@@ -87,6 +94,11 @@ void SpeakerCapture::setAudioCallback(AudioCallback callback) {
   _audioCallback = std::move(callback);
 }
 
+void SpeakerCapture::setRecordingClock(std::shared_ptr<const RecordingClock> clock) {
+  std::lock_guard lock(periodMutex_);
+  clock_ = std::move(clock);
+}
+
 AudioDeviceId SpeakerCapture::deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved) {
   saved = stateFile_.read();
   AudioDeviceId device = kNoAudioDevice;
@@ -105,6 +117,9 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
   Logger::shared().infoWithTag(kTag, "Starting capture...");
   if (_running) return true;
 
+  // An installed drop-in whose device the server does not list (the server
+  // restarted since) is loaded here; nothing is installed, no prompt shown.
+  if (!BlackHoleUtil::isBlackHoleInstalled()) BlackHoleUtil::loadInstalledDriver();
   _blackHoleDeviceId = AudioDeviceUtil::getBlackHoleDeviceID();
   if (_blackHoleDeviceId == kNoAudioDevice) return false;
   const AudioDeviceId current = AudioDeviceUtil::getCurrentOutputDeviceID();
@@ -121,29 +136,32 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
     return false;
   }
   _originalDeviceVolume = AudioDeviceUtil::getDeviceVolume(_originalOutputDeviceId, _audioFormat);
-  if (saved && saved->volume >= 0.0f) _originalDeviceVolume = saved->volume;
   Logger::shared().info(kTag, "Original device volume (ch1): %.3f", _originalDeviceVolume);
-  _originalLoopbackVolume = AudioDeviceUtil::getDeviceVolume(_blackHoleDeviceId, _audioFormat);
-  _originalLoopbackRate = AudioDeviceUtil::getSampleRate(_blackHoleDeviceId);
-  _originalDeviceRate = AudioDeviceUtil::getSampleRate(_originalOutputDeviceId);
+  _originalLoopbackVolumes.clear();
+  for (uint32_t channel = 1; channel <= _audioFormat.mChannelsPerFrame; ++channel) {
+    float volume = -1.0f;
+    if (hardware_->outputVolume(_blackHoleDeviceId, channel, volume) != AudioStatus::ok) volume = -1.0f;
+    _originalLoopbackVolumes.push_back(volume);
+  }
 
   // Remember the user's device before touching the output, so a crash from
   // here on can be mended, and hold the output so that no other process
   // mends it while this recording runs.
   outputHold_ = stateFile_.holdOutput();
   stateFile_.write({nameOf(*hardware_, _originalOutputDeviceId), _originalDeviceVolume});
-  if (current != _blackHoleDeviceId && !BlackHoleUtil::setOutputDeviceToBlackHole()) {
-    stateFile_.remove();
-    outputHold_.reset();
-    return false;
-  }
   _holdsOutput = true;
   ++outputHolders;
   _reserveStageAudio = reserveStageAudio;
   _recorderPath = recorderPath;
 
-  // From here on every failure puts the output, volumes and rates back.
+  // From here on every failure puts the output and the volume back.
   if (!setupCapture()) {
+    restoreDevices(false);
+    return false;
+  }
+  // Both streams run already: from the switch on, whatever the applications
+  // play is recorded and passed on without a gap.
+  if (current != _blackHoleDeviceId && !BlackHoleUtil::setOutputDeviceToBlackHole()) {
     restoreDevices(false);
     return false;
   }
@@ -154,24 +172,16 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
 }
 
 bool SpeakerCapture::setupCapture() {
-  // The volume control the user now reaches is the loopback device's: it
-  // starts where the user's own device was.
-  if (_originalDeviceVolume > 0.0f) {
-    AudioDeviceUtil::setDeviceVolume(_blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
-  }
+  // The recording is made at the level the user listens at: the loopback
+  // sink takes the user's volume, and its monitor comes after it.
+  AudioDeviceUtil::setDeviceVolume(_blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
   const float loopbackVolume = AudioDeviceUtil::getDeviceVolume(_blackHoleDeviceId, _audioFormat);
   Logger::shared().info(kTag, "BlackHole device volume (ch1): %.3f", loopbackVolume);
-  const bool volumeSet = AudioDeviceUtil::setDeviceVolume(_originalOutputDeviceId, _audioFormat, loopbackVolume);
-  Logger::shared().info(kTag, "Set Player volume (ch1) to %.3f: %s", loopbackVolume, volumeSet ? "success" : "fail");
 
   _buffer = std::make_shared<PassThroughFifo>();
   std::shared_ptr<PassThroughFifo> fifo = _buffer;
   _playerUtil = std::make_unique<PlayerUtil>(
       _originalOutputDeviceId, _audioFormat, [fifo](uint32_t bytes) { return fifo->take(bytes); }, hardware_);
-
-  AudioDeviceUtil::setSampleRate(_blackHoleDeviceId, kCaptureRate);
-  AudioDeviceUtil::setSampleRate(_originalOutputDeviceId, kCaptureRate);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(_blackHoleDeviceId));
   auto converter = Mono16kConverter::create(static_cast<int32_t>(_audioFormat.mSampleRate),
@@ -181,6 +191,7 @@ bool SpeakerCapture::setupCapture() {
   {
     std::lock_guard lock(periodMutex_);
     converter_ = std::move(converter);
+    aligner_ = std::make_unique<TimelineAligner>(clock_);
     // Stage files are diagnostics: one that cannot be created is logged by
     // WavUtil and never stops the recording itself.
     if (_reserveStageAudio) {
@@ -195,18 +206,21 @@ bool SpeakerCapture::setupCapture() {
     Logger::shared().errorWithTag(kTag, "PlayerUtil failed to start!");
     return false;
   }
+  // The loopback's volume is already in what the monitor delivers: the
+  // pass-through undoes it, and the user's own device volume applies once.
+  const float gain = loopbackVolume > 1.0f / kMaxPassThroughGain ? 1.0f / loopbackVolume : kMaxPassThroughGain;
+  const bool gainSet = _playerUtil->setVolume(gain);
+  Logger::shared().info(kTag, "Set Player volume (ch1) to %.3f: %s", gain, gainSet ? "success" : "fail");
   _deviceSwitcher->startObservingOutputDeviceChange();
   Logger::shared().infoWithTag(kTag, "PlayerUtil started successfully");
 
-  {
-    std::lock_guard lock(periodMutex_);
-    streamOpenedAt_ = std::chrono::steady_clock::now();
-    firstPeriodSeen_ = false;
-  }
   AudioStatus status = AudioStatus::ok;
   _audioUnit = hardware_->openInputStream(
       _blackHoleDeviceId, _audioFormat, kPeriodBytes,
-      [this](const uint8_t* data, size_t bytes) { handleInputData(data, bytes); }, status);
+      [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
+        handleInputData(data, bytes, capturedAt);
+      },
+      status);
   if (!_audioUnit) {
     Logger::shared().error(kTag, "Loopback capture stream failed to start (status: %d)", statusCode(status));
     return false;
@@ -214,49 +228,36 @@ bool SpeakerCapture::setupCapture() {
   return true;
 }
 
-void SpeakerCapture::handleInputData(const uint8_t* data, size_t bytes) {
-  if (_paused || data == nullptr || bytes == 0) return;
-  // A full FIFO means the player is not keeping up: the pass-through skips
-  // the period, but the recording keeps it.
-  size_t held = 0;
+void SpeakerCapture::handleInputData(const uint8_t* data, size_t bytes,
+                                     std::chrono::steady_clock::time_point capturedAt) {
+  if (_paused || bytes == 0) return;
   std::shared_ptr<PassThroughFifo> fifo = _buffer;
-  if (fifo && !fifo->append(data, bytes, held)) {
-    if (!overflowing_) {
-      Logger::shared().warning(kTag, "Speaker buffer too large (%lu), dropping %lu bytes",
-                               static_cast<unsigned long>(held), static_cast<unsigned long>(bytes));
+  if (data && fifo) {
+    // A full FIFO means the player is not keeping up: the pass-through skips
+    // the period, but the recording keeps it.
+    size_t held = 0;
+    if (!fifo->append(data, bytes, held)) {
+      if (!overflowing_) {
+        Logger::shared().warning(kTag, "Speaker buffer too large (%lu), dropping %lu bytes",
+                                 static_cast<unsigned long>(held), static_cast<unsigned long>(bytes));
+      }
+      overflowing_ = true;
+    } else {
+      overflowing_ = false;
+      fifo->trim(kPassThroughMaxBytes, kPassThroughKeepBytes);
     }
-    overflowing_ = true;
-  } else {
-    overflowing_ = false;
   }
 
   std::lock_guard lock(periodMutex_);
-  if (!firstPeriodSeen_) {
-    firstPeriodSeen_ = true;
-    fillLateStartLocked(bytes);
+  if (!data) {
+    silence_.assign(bytes, 0);
+    data = silence_.data();
   }
-  deliverPeriodLocked(data, bytes);
+  deliverPeriodLocked(data, bytes, capturedAt);
 }
 
-void SpeakerCapture::fillLateStartLocked(size_t firstPeriodBytes) {
-  // A loopback device that nothing plays into sleeps in long blocks, and its
-  // monitor then starts delivering only when the block ends, up to two
-  // seconds after the stream started, without the audio of that time. Counted
-  // from its first period, the system audio would sit that much early
-  // against the microphone for the whole recording: the silence that was
-  // playing is put back in front instead.
-  const double bytesPerSecond = _audioFormat.mSampleRate * _audioFormat.mBytesPerFrame;
-  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - streamOpenedAt_).count();
-  const double missing = waited - static_cast<double>(firstPeriodBytes) / bytesPerSecond;
-  if (missing < kLateStartThresholdSeconds) return;
-  const size_t frames = static_cast<size_t>(missing * _audioFormat.mSampleRate);
-  Logger::shared().info(kTag, "Loopback monitor started %.0f ms late; filling the gap with silence",
-                        missing * 1000.0);
-  const std::vector<uint8_t> silence(frames * _audioFormat.mBytesPerFrame, 0);
-  deliverPeriodLocked(silence.data(), silence.size());
-}
-
-void SpeakerCapture::deliverPeriodLocked(const uint8_t* data, size_t bytes) {
+void SpeakerCapture::deliverPeriodLocked(const uint8_t* data, size_t bytes,
+                                         std::chrono::steady_clock::time_point capturedAt) {
   if (_wavOriginalUtil) {
     // Through float and back, as the converter sees the samples.
     const size_t count = bytes / 2;
@@ -274,6 +275,14 @@ void SpeakerCapture::deliverPeriodLocked(const uint8_t* data, size_t bytes) {
     if (bytes >= kShortestConvertiblePeriod) Logger::shared().errorWithTag(kTag, "Downsampled data is empty!");
     return;
   }
+  if (aligner_) {
+    const auto placement = aligner_->align(converted, capturedAt);
+    if (placement.silenceBefore >= static_cast<size_t>(RecordingClock::kRate / 10)) {
+      Logger::shared().info(kTag, "System audio placed %.0f ms later on the recording's timeline",
+                            static_cast<double>(placement.silenceBefore) * 1000.0 / RecordingClock::kRate);
+    }
+    if (converted.empty()) return;
+  }
   if (_wavUtil) {
     bytesToFloats(converted.data(), converted.size(), floats_);
     writeFloatsAsPcm16(*_wavUtil, floats_.data(), floats_.size(), pcm_);
@@ -286,11 +295,6 @@ bool SpeakerCapture::pauseCapture() {
   if (!_running || _paused || !_audioUnit) return false;
   if (_audioUnit->setPaused(true) != AudioStatus::ok) return false;
   _paused = true;
-  {
-    // Time spent paused is no late start.
-    std::lock_guard lock(periodMutex_);
-    firstPeriodSeen_ = true;
-  }
   return true;
 }
 
@@ -310,47 +314,12 @@ void SpeakerCapture::stopCapture() {
 }
 
 void SpeakerCapture::restoreDevices(bool stopping) {
-  // The stream and the player stop first, so no period or pull runs while
-  // the files close and the devices change.
-  if (_audioUnit) _audioUnit->stop();
-  _audioUnit.reset();
-  {
-    std::lock_guard lock(periodMutex_);
-    if (_wavUtil) _wavUtil->close();
-    if (_wavOriginalUtil) _wavOriginalUtil->close();
-    _wavUtil.reset();
-    _wavOriginalUtil.reset();
-    converter_.reset();
-  }
-  if (_playerUtil) _playerUtil->stop();
-  _playerUtil.reset();
-  if (_buffer) _buffer->clear();
-  _buffer.reset();
-
-  if (_originalDeviceVolume != 0.0f) {
-    const bool ok = AudioDeviceUtil::setDeviceVolume(_originalOutputDeviceId, _audioFormat, _originalDeviceVolume);
-    Logger::shared().info(kTag, "Restore original device volume (ch1) to %.3f: %s", _originalDeviceVolume,
-                          ok ? "success" : "fail");
-  }
-  if (_originalLoopbackVolume >= 0.0f) {
-    AudioDeviceUtil::setDeviceVolume(_blackHoleDeviceId, _audioFormat, _originalLoopbackVolume);
-  }
-  _deviceSwitcher->stopObservingOutputDeviceChange();
-  // Rates are put back only where the start really changed them.
-  if (_originalLoopbackRate > 0.0 &&
-      std::fabs(AudioDeviceUtil::getSampleRate(_blackHoleDeviceId) - _originalLoopbackRate) >= 1.0) {
-    AudioDeviceUtil::setSampleRate(_blackHoleDeviceId, _originalLoopbackRate);
-  }
-  if (_originalDeviceRate > 0.0 &&
-      std::fabs(AudioDeviceUtil::getSampleRate(_originalOutputDeviceId) - _originalDeviceRate) >= 1.0) {
-    AudioDeviceUtil::setSampleRate(_originalOutputDeviceId, _originalDeviceRate);
-  }
-  _running = false;
-  _paused = false;
-  if (stopping) Logger::shared().infoWithTag(kTag, "Capture stopped");
-  bool restored = AudioDeviceUtil::setOutputDevice(_originalOutputDeviceId);
-  Logger::shared().infoWithTag(kTag, "Restored original output device.");
-  if (!restored) {
+  // The output goes back while the pass-through still plays, so the user
+  // hears no gap: the applications' streams move back to the user's device
+  // and the pass-through only plays out what it still holds.
+  const bool switched = _holdsOutput && AudioDeviceUtil::getCurrentOutputDeviceID() == _blackHoleDeviceId;
+  bool restored = !switched || AudioDeviceUtil::setOutputDevice(_originalOutputDeviceId);
+  if (switched && !restored) {
     // The user's device went away during the capture (a headset unplugged):
     // any real output beats leaving the system playing into the loopback.
     const AudioDeviceId fallback = firstOtherOutputDevice(*hardware_, _blackHoleDeviceId);
@@ -360,6 +329,37 @@ void SpeakerCapture::restoreDevices(bool stopping) {
                             nameOf(*hardware_, fallback).c_str());
     }
   }
+
+  // Then the stream and the player stop, so no period or pull runs while the
+  // files close and the volume changes.
+  if (_audioUnit) _audioUnit->stop();
+  _audioUnit.reset();
+  {
+    std::lock_guard lock(periodMutex_);
+    if (_wavUtil) _wavUtil->close();
+    if (_wavOriginalUtil) _wavOriginalUtil->close();
+    _wavUtil.reset();
+    _wavOriginalUtil.reset();
+    converter_.reset();
+    aligner_.reset();
+  }
+  _deviceSwitcher->stopObservingOutputDeviceChange();
+  if (_playerUtil) _playerUtil->stop();
+  _playerUtil.reset();
+  if (_buffer) _buffer->clear();
+  _buffer.reset();
+
+  // The loopback sink's volume goes back channel by channel, exactly; the
+  // user's device was never changed.
+  for (size_t i = 0; i < _originalLoopbackVolumes.size(); ++i) {
+    if (_originalLoopbackVolumes[i] < 0.0f) continue;
+    hardware_->setOutputVolume(_blackHoleDeviceId, static_cast<uint32_t>(i + 1), _originalLoopbackVolumes[i]);
+  }
+  _originalLoopbackVolumes.clear();
+  _running = false;
+  _paused = false;
+  if (stopping) Logger::shared().infoWithTag(kTag, "Capture stopped");
+  if (switched) Logger::shared().infoWithTag(kTag, "Restored original output device.");
   // Kept when the switch back failed: the start-up repair tries again.
   if (restored) stateFile_.remove();
   if (_holdsOutput) {
@@ -394,9 +394,6 @@ bool SpeakerCapture::restoreOutputLeftOnLoopback(const std::string& stateFolder)
   if (hardware->setDefaultOutputDevice(target) != AudioStatus::ok) {
     Logger::shared().warningWithTag(kTag, "Could not put the system output back from the loopback device");
     return false;
-  }
-  if (saved && saved->volume > 0.0f && outputDeviceNamed(*hardware, saved->deviceName, current) == target) {
-    AudioDeviceUtil::setDeviceVolume(target, captureFormat(), saved->volume);
   }
   Logger::shared().info(kTag, "System output was left on the loopback device; restored to %s",
                         nameOf(*hardware, target).c_str());

@@ -16,6 +16,7 @@
 #include "platform/main_thread.h"
 #include "recording/mono16k_converter.h"
 #include "recording/recording_capture.h"
+#include "recording/timeline_aligner.h"
 #include "recording/wav_util.h"
 
 namespace quillon {
@@ -27,11 +28,20 @@ class DeviceSwitching;
 // it), its monitor is recorded at 44.1 kHz 16-bit stereo, and a pass-through
 // player plays the captured sound on to the user's own output device so the
 // user still hears it. Each period is converted to float mono 16 kHz by the
-// capture's own streaming converter and handed to the audio callback; with
-// stage audio kept, "speaker_original.wav" and "speaker.wav" are written.
+// capture's own streaming converter, placed on the recording's timeline and
+// handed to the audio callback; with stage audio kept, "speaker_original.wav"
+// and "speaker.wav" are written.
+//
+// What the user hears does not change. The loopback sink takes the user's
+// volume, so the recording is at the level the user listens at and the
+// volume keys (which now reach the loopback sink) still work; its monitor is
+// after that volume, so the pass-through plays at the inverse gain and the
+// user's device itself is never touched. Both streams run before the output
+// is switched and the output is switched back before they stop, so no
+// application plays into a device nobody passes on.
 //
 // Whatever happens after the switch (a failed start, a stop, the capture
-// being dropped) the system output, the volumes and the rates go back to what
+// being dropped) the system output and the loopback volume go back to what
 // they were. The user's device is also remembered in a small state file while
 // the output is switched, so that after a crash restoreOutputLeftOnLoopback()
 // (at host start-up) or the next capture puts the output back.
@@ -67,13 +77,16 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   void resume() override { resumeCapture(); }
   void stopCapture() override;
   void setAudioCallback(AudioCallback callback) override;
+  void setRecordingClock(std::shared_ptr<const RecordingClock> clock) override;
 
   bool pauseCapture();
   bool resumeCapture();
   bool isPaused() const { return _paused; }
 
-  // Processes one captured period of 16-bit stereo bytes (the stream's thread).
-  void handleInputData(const uint8_t* data, size_t bytes);
+  // Processes one captured period of 16-bit stereo bytes (the stream's
+  // thread); null data is a stretch the server lost, taken as silence.
+  void handleInputData(const uint8_t* data, size_t bytes,
+                       std::chrono::steady_clock::time_point capturedAt = std::chrono::steady_clock::now());
 
  private:
   SpeakerCapture(const std::string& blackHoleDriverPath, Options options);
@@ -81,8 +94,7 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   AudioDeviceId deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved);
   bool setupCapture();
   // Hands one period to the stage files, the converter and the callback.
-  void deliverPeriodLocked(const uint8_t* data, size_t bytes);
-  void fillLateStartLocked(size_t firstPeriodBytes);
+  void deliverPeriodLocked(const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt);
   // Undoes everything a start did, in stop order; `stopping` adds the stop's lines.
   void restoreDevices(bool stopping);
 
@@ -104,23 +116,22 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   AudioDeviceId _blackHoleDeviceId = kNoAudioDevice;
   AudioDeviceId _originalOutputDeviceId = kNoAudioDevice;
   float _originalDeviceVolume = 0.0f;
-  float _originalLoopbackVolume = -1.0f;
-  double _originalLoopbackRate = 0.0;
-  double _originalDeviceRate = 0.0;
+  // The loopback sink's channels as they were, put back one by one.
+  std::vector<float> _originalLoopbackVolumes;
   bool _holdsOutput = false;  // the system output is switched by this capture
   std::unique_ptr<OutputDeviceStateFile::OutputHold> outputHold_;
   std::unique_ptr<PlayerUtil> _playerUtil;
   std::shared_ptr<DeviceSwitching> _deviceSwitcher;
 
   std::mutex periodMutex_;  // the writers, the converter and the callback
-  // Set when the loopback stream opens; cleared by its first period.
-  std::chrono::steady_clock::time_point streamOpenedAt_;
-  bool firstPeriodSeen_ = true;
   AudioCallback _audioCallback;
+  std::shared_ptr<const RecordingClock> clock_;
+  std::unique_ptr<TimelineAligner> aligner_;
   std::unique_ptr<Mono16kConverter> converter_;
   bool overflowing_ = false;  // the stream's thread only
   std::vector<float> floats_;
   std::vector<int16_t> pcm_;
+  std::vector<uint8_t> silence_;
 };
 
 }  // namespace quillon

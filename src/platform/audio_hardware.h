@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,10 +37,20 @@ class AudioStream {
   // Cork or uncork; a paused record stream delivers nothing.
   virtual AudioStatus setPaused(bool paused) = 0;
   virtual void stop() = 0;
+  // Playback streams: the stream's own volume on its device, 1.0 = 100 %, on
+  // the same scale as the device volumes (values above 1.0 amplify).
+  virtual AudioStatus setVolume(float volume) {
+    (void)volume;
+    return AudioStatus::noSuchProperty;
+  }
 };
 
-// Called on the audio thread with each captured period. Must not block.
-using AudioInputHandler = std::function<void(const uint8_t* data, size_t bytes)>;
+// Called on the audio thread with each captured period. `capturedAt` is when
+// the period's first frame entered the device, from the server's own timing
+// (steady clock). `data` null is a stretch the server lost (an overrun):
+// `bytes` of silence, so the stream keeps its real length. Must not block.
+using AudioInputHandler = std::function<void(const uint8_t* data, size_t bytes,
+                                             std::chrono::steady_clock::time_point capturedAt)>;
 // Called on the audio thread to fill exactly `bytes` bytes of output. Must not block.
 using AudioPullHandler = std::function<void(uint8_t* out, size_t bytes)>;
 
@@ -99,6 +110,21 @@ class AudioHardware {
   };
   virtual std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()> changed,
                                                                   AudioStatus& status) = 0;
+
+  // The server's own name; PipeWire's pulse server answers
+  // "PulseAudio (on PipeWire x.y.z)".
+  virtual AudioStatus serverName(std::string& out) {
+    out.clear();
+    return AudioStatus::noSuchProperty;
+  }
+  // Loads a server module through this connection (no privilege needed);
+  // `index` is the loaded module's.
+  virtual AudioStatus loadModule(const std::string& name, const std::string& arguments, uint32_t& index) {
+    (void)name;
+    (void)arguments;
+    index = 0;
+    return AudioStatus::notSettable;
+  }
 };
 
 // The hardware the class-level device operations use. The host installs its

@@ -45,6 +45,9 @@ class AudioFactory : public std::enable_shared_from_this<AudioFactory> {
   void setPcmCallback(AudioCallback callback);
   void setOpusCallback(AudioCallback callback);
   void switchMicEnable(bool enable);
+  // Mixes everything up to timeline sample `endSample`, completing a side
+  // that has not delivered that far with silence (see AudioMixer::flushTo).
+  void finishAt(size_t endSample) { _audioMixer->flushTo(endSample); }
   // Completes the WAV file, closes the Opus file and answers the WAV summary.
   // PCM short of a whole Opus frame (under 40 ms) and samples still queued in
   // the mixer are dropped.

@@ -15,8 +15,10 @@ namespace quillon {
 // stream of 40 ms chunks. Both inputs and the output are 32-bit float mono
 // 16 kHz blocks; an input's trailing 1 to 3 bytes are ignored.
 //
-// Microphone sample n is mixed with speaker sample n + 2560 (the speaker is
-// taken 160 ms ahead) as 0.6 x mic + 0.4 x speaker, clamped to [-1, 1]. While
+// Microphone sample n is mixed with speaker sample n as 0.6 x mic + 0.4 x
+// speaker, clamped to [-1, 1]: both captures already place their blocks on the
+// recording's timeline (TimelineAligner), from the sound server's own timing,
+// so equal indexes are equal instants and no fixed pairing offset is needed. While
 // the microphone is switched off, speaker blocks go straight to the callback,
 // unscaled.
 //
@@ -24,7 +26,9 @@ namespace quillon {
 // died) must not hold the recording back: once one queue is more than two
 // seconds ahead of what the other can pair, the silent side is padded with
 // silence so chunks keep flowing and memory stays bounded, until the silent
-// side delivers again. One warning is logged per such stretch.
+// side delivers again. One warning is logged per such stretch. When that side
+// comes back, the silence its aligner put in front for the same stretch is
+// skipped, so the missing time is counted once.
 //
 // Both feeding operations may be called concurrently from two audio threads;
 // every append, mix and callback runs under one lock, so the callback is never
@@ -32,7 +36,7 @@ namespace quillon {
 class AudioMixer {
  public:
   static constexpr size_t kChunkSize = 640;
-  static constexpr size_t kSpeakerDelaySamples = 2560;
+  static constexpr size_t kSpeakerDelaySamples = 0;
   // Two seconds at 16 kHz.
   static constexpr size_t kSilenceFillThreshold = 32000;
 
@@ -44,6 +48,11 @@ class AudioMixer {
   void feedMicData(const ByteBuffer& data);
   void feedSpeakerData(const ByteBuffer& data);
   void switchMicEnable(bool enable);
+  // Ends the recording at timeline sample `endSample`: a side that has not
+  // delivered up to there is completed with silence and everything is mixed,
+  // the last chunk padded to full length, so the recording lasts as long as
+  // it ran whatever audio was still in flight.
+  void flushTo(size_t endSample);
   bool expectMic() const { return _expectMic.load(std::memory_order_relaxed); }
 
   // Samples waiting in each queue; for diagnostics and tests.
@@ -63,6 +72,9 @@ class AudioMixer {
     size_t size() const { return _samples.size() - _head; }
     const float* front() const { return _samples.data() + _head; }
     void appendBytes(const uint8_t* bytes, size_t sampleCount);
+    // Appends like appendBytes, first skipping up to `skip` leading samples
+    // that are exactly zero; answers how many were skipped.
+    size_t appendSkippingZeros(const uint8_t* bytes, size_t sampleCount, size_t skip);
     void appendSilence(size_t sampleCount);
     void dropFront(size_t sampleCount);
 
@@ -72,6 +84,7 @@ class AudioMixer {
   };
 
   void tryMix();
+  void tryMixOne();  // one chunk; both queues hold enough
   void fillSilentSource();
   void emit(const ByteBuffer& block);
 
@@ -86,6 +99,10 @@ class AudioMixer {
   bool _fillingMic = false;
   bool _fillingSpeaker = false;
   size_t _silenceSamplesAdded = 0;
+  // Padding still to be matched against the returning side's leading silence.
+  size_t _micPadToSkip = 0;
+  size_t _speakerPadToSkip = 0;
+  size_t _emittedSamples = 0;
 };
 
 }  // namespace quillon

@@ -79,6 +79,11 @@ bool NativeAudioFactory::startRecorder(bool recorderMic, const std::string& reco
     return false;
   }
   audioFactory = AudioFactory::create(wavFilePath, opusFilePath, recorderMic, *micCapture, *speakerCapture);
+  // The recording's time starts now: the reply to the engine follows the
+  // start, and the file's length is measured from here to the stop.
+  clock = std::make_shared<RecordingClock>();
+  micCapture->setRecordingClock(clock);
+  speakerCapture->setRecordingClock(clock);
 
   bool micStarted = false;
   bool speakerStarted = false;
@@ -116,6 +121,7 @@ bool NativeAudioFactory::switchMicRecorder(bool recorderMic) {
 }
 
 bool NativeAudioFactory::pauseRecorder() {
+  if (clock) clock->pause();
   if (micCapture) micCapture->pause();
   if (speakerCapture) speakerCapture->pause();
   isPaused = true;
@@ -125,6 +131,7 @@ bool NativeAudioFactory::pauseRecorder() {
 bool NativeAudioFactory::resumeRecorder() {
   if (micCapture) micCapture->resume();
   if (speakerCapture) speakerCapture->resume();
+  if (clock) clock->resume();
   isPaused = false;
   return true;
 }
@@ -135,11 +142,16 @@ CloseSummary NativeAudioFactory::stopRecorder() {
 }
 
 CloseSummary NativeAudioFactory::finishRecording() {
+  // The recording ends now; audio still on its way from the server is
+  // waited for by the captures' stop, and what never comes is silence.
+  const int64_t endSample = clock ? clock->sampleAt(RecordingClock::Clock::now()) : 0;
   // The captures stop first so that no audio callback runs while the factory closes.
   if (micCapture) micCapture->stopCapture();
   if (speakerCapture) speakerCapture->stopCapture();
   CloseSummary result;  // "success" -1, "duration" 0, "size" 0
+  if (audioFactory && isRecording && endSample > 0) audioFactory->finishAt(static_cast<size_t>(endSample));
   if (audioFactory) result = audioFactory->close();
+  clock.reset();
   micCapture.reset();
   speakerCapture.reset();
   audioFactory.reset();

@@ -64,6 +64,7 @@ class NativeAudioFactory {
   std::shared_ptr<RecordingCapture> micCapture;
   std::shared_ptr<RecordingCapture> speakerCapture;
   std::shared_ptr<AudioFactory> audioFactory;
+  std::shared_ptr<RecordingClock> clock;
   bool isMicRecordingEnabled = true;
   bool isRecording = false;
   bool isPaused = false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "recording/audio_capture_source.h"
+#include "recording/recording_clock.h"
 
 namespace quillon {
 
@@ -24,6 +25,9 @@ class RecordingCapture : public AudioCaptureSource {
   // Stops and releases everything the start took; for the system-audio
   // capture, the system output, its volume and the rates are put back.
   virtual void stopCapture() = 0;
+  // The timeline the capture places its blocks on; set before the start.
+  // Without one, blocks follow each other as they arrive.
+  virtual void setRecordingClock(std::shared_ptr<const RecordingClock> clock) { (void)clock; }
 };
 
 // How the facade makes the captures of each recording; tests give fakes.

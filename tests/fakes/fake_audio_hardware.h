@@ -35,6 +35,10 @@ class FakeAudioHardware final : public AudioHardware {
   AudioDeviceId defaultInput = kNoAudioDevice;
   AudioStatus listStatus = AudioStatus::ok;
   AudioStatus outputStreamStatus = AudioStatus::ok;
+  std::string server = "pulseaudio";
+  // Modules loaded so far ("NAME ARGS"); a null-sink load adds its sink.
+  std::vector<std::string> loadedModules;
+  AudioStatus loadStatus = AudioStatus::ok;
   size_t lastMaxPullBytes = 0;
   int openOutputStreams = 0;
   int stoppedOutputStreams = 0;
@@ -122,6 +126,15 @@ class FakeAudioHardware final : public AudioHardware {
     lastMaxPullBytes = maxPullBytes;
     ++openOutputStreams;
     return std::make_unique<OutputStream>(*this);
+  }
+  AudioStatus serverName(std::string& out) override { return out = server, AudioStatus::ok; }
+  AudioStatus loadModule(const std::string& name, const std::string& args, uint32_t& index) override {
+    index = static_cast<uint32_t>(loadedModules.size());
+    if (loadStatus != AudioStatus::ok) return loadStatus;
+    loadedModules.push_back(name + " " + args);
+    const auto sinkName = args.find("sink_name=VerdalisRecorder");
+    if (name == "module-null-sink" && sinkName != std::string::npos) add(0xF00 + index, "VerdalisRecorder");
+    return AudioStatus::ok;
   }
   // Nothing here observes the default output; the real server's tests do.
   std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()>, AudioStatus& status) override {

@@ -352,4 +352,33 @@ std::unique_ptr<AudioHardware::ListenerToken> PulseAudioHardware::addDefaultOutp
   return std::make_unique<PulseListenerToken>(context_, id);
 }
 
+AudioStatus PulseAudioHardware::serverName(std::string& out) {
+  out.clear();
+  if (!context_) return AudioStatus::serverUnavailable;
+  PulseContext::Lock lock(*context_);
+  pa_context* c = nullptr;
+  if (AudioStatus s = context_->connected(c); s != AudioStatus::ok) return s;
+  pa_operation* op = pa_context_get_server_info(
+      c,
+      [](pa_context*, const pa_server_info* info, void* data) {
+        if (info && info->server_name) *static_cast<std::string*>(data) = info->server_name;
+      },
+      &out);
+  return context_->wait(op);
+}
+
+AudioStatus PulseAudioHardware::loadModule(const std::string& name, const std::string& arguments,
+                                           uint32_t& index) {
+  index = PA_INVALID_INDEX;
+  if (!context_) return AudioStatus::serverUnavailable;
+  PulseContext::Lock lock(*context_);
+  pa_context* c = nullptr;
+  if (AudioStatus s = context_->connected(c); s != AudioStatus::ok) return s;
+  pa_operation* op = pa_context_load_module(
+      c, name.c_str(), arguments.c_str(),
+      [](pa_context*, uint32_t loaded, void* data) { *static_cast<uint32_t*>(data) = loaded; }, &index);
+  if (AudioStatus s = context_->wait(op); s != AudioStatus::ok) return s;
+  return index == PA_INVALID_INDEX ? AudioStatus::notSettable : AudioStatus::ok;
+}
+
 }  // namespace quillon

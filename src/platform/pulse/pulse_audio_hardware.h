@@ -46,6 +46,8 @@ class PulseAudioHardware final : public AudioHardware {
                                                 AudioStatus& status) override;
   std::unique_ptr<ListenerToken> addDefaultOutputListener(std::function<void()> changed,
                                                           AudioStatus& status) override;
+  AudioStatus serverName(std::string& out) override;
+  AudioStatus loadModule(const std::string& name, const std::string& arguments, uint32_t& index) override;
 
   // One snapshot of a sink or source, as far as the host uses it.
   struct DeviceInfo {

@@ -1,6 +1,7 @@
 #include "platform/pulse/pulse_streams.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "logging/logger.h"
 #include "platform/pulse/pulse_format.h"
@@ -9,9 +10,12 @@ namespace quillon {
 namespace {
 
 constexpr const char* kTag = "audioDeviceUtil";
-// Pass-through latency the playback stream aims at: short enough to follow
-// the source closely, long enough to ride out a busy machine.
-constexpr pa_usec_t kPlaybackTargetLatencyUsec = 60 * 1000;
+// Pass-through latency the playback stream aims at: short enough that what
+// the user hears stays with what they see, long enough to ride out a busy
+// machine (both servers honour it within a few milliseconds).
+constexpr pa_usec_t kPlaybackTargetLatencyUsec = 30 * 1000;
+// Stream volumes above this would only amplify the noise floor.
+constexpr float kMaxStreamVolume = 10.0f;
 
 class PulseStream : public AudioStream {
  public:
@@ -38,10 +42,13 @@ class PulseStream : public AudioStream {
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     int result;
     if (input_) {
+      // The server's timing places each period in time (see onReadable).
+      flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_INTERPOLATE_TIMING |
+                                             PA_STREAM_AUTO_TIMING_UPDATE);
+      spec_ = spec;
       attr.fragsize = static_cast<uint32_t>(periodBytes);
       pa_stream_set_read_callback(stream_, &PulseStream::onReadable, this);
       result = pa_stream_connect_record(stream_, device.c_str(), &attr, flags);
@@ -60,6 +67,24 @@ class PulseStream : public AudioStream {
     if (!stream_) return AudioStatus::noSuchDevice;
     if (context_->inLoopThread()) return AudioStatus::wrongThread;
     return context_->wait(pa_stream_cork(stream_, paused ? 1 : 0, nullptr, nullptr));
+  }
+
+  AudioStatus setVolume(float volume) override {
+    if (!(volume >= 0.0f)) return AudioStatus::invalidArgument;
+    PulseContext::Lock lock(*context_);
+    if (!stream_ || input_) return AudioStatus::noSuchProperty;
+    if (context_->inLoopThread()) return AudioStatus::wrongThread;
+    pa_context* c = nullptr;
+    if (AudioStatus s = context_->connected(c); s != AudioStatus::ok) return s;
+    pa_cvolume cv;
+    const double raw = static_cast<double>(std::min(volume, kMaxStreamVolume)) * PA_VOLUME_NORM;
+    pa_cvolume_set(&cv, pa_stream_get_sample_spec(stream_)->channels, static_cast<pa_volume_t>(raw + 0.5));
+    int success = 0;
+    pa_operation* op = pa_context_set_sink_input_volume(
+        c, pa_stream_get_index(stream_), &cv, [](pa_context*, int ok, void* d) { *static_cast<int*>(d) = ok; },
+        &success);
+    if (AudioStatus s = context_->wait(op); s != AudioStatus::ok) return s;
+    return success ? AudioStatus::ok : AudioStatus::notSettable;
   }
 
   void stop() override {
@@ -81,13 +106,30 @@ class PulseStream : public AudioStream {
   static void onReadable(pa_stream* stream, size_t, void* data) {
     auto* self = static_cast<PulseStream*>(data);
     while (pa_stream_readable_size(stream) > 0) {
+      const auto capturedAt = self->readPositionCapturedAt(stream);
       const void* bytes = nullptr;
       size_t size = 0;
       if (pa_stream_peek(stream, &bytes, &size) < 0 || size == 0) return;
-      // A hole (no bytes) is a gap the server could not fill: skip it.
-      if (bytes) self->input_(static_cast<const uint8_t*>(bytes), size);
+      // A hole (no bytes) is time the server lost: it reaches the handler as
+      // silence of its real length, so the stream never shrinks.
+      self->input_(static_cast<const uint8_t*>(bytes), size, capturedAt);
       pa_stream_drop(stream);
     }
+  }
+
+  // When the frame at the stream's read position entered the device: the
+  // stream's latency is how long ago that was. Until the first timing report
+  // the readable bytes are taken as just captured.
+  std::chrono::steady_clock::time_point readPositionCapturedAt(pa_stream* stream) const {
+    const auto now = std::chrono::steady_clock::now();
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream, &latency, &negative) != 0) {
+      latency = pa_bytes_to_usec(pa_stream_readable_size(stream), &spec_);
+      negative = 0;
+    }
+    const auto lag = std::chrono::microseconds(static_cast<int64_t>(latency));
+    return negative ? now + lag : now - lag;
   }
 
   static void onWritable(pa_stream* stream, size_t requested, void* data) {
@@ -114,6 +156,7 @@ class PulseStream : public AudioStream {
   AudioPullHandler pull_;
   size_t maxPullBytes_;
   size_t frameBytes_ = 1;
+  pa_sample_spec spec_{};
   pa_stream* stream_ = nullptr;
 };
 

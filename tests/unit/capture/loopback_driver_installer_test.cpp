@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "capture/loopback_driver_installer.h"
+#include "fakes/fake_audio_hardware.h"
 #include "fakes/fake_privileged_runner.h"
 #include "support/log_capture.h"
 
@@ -13,80 +14,105 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakePrivilegedRunner;
 
+constexpr const char* kModuleLine =
+    "module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
+    "sink_properties=device.description=VerdalisRecorder";
+
 class Installer : public ::testing::Test {
  protected:
   void SetUp() override {
-    layout.pluginFolder = (root.path() / "default.pa.d").string();
-    layout.installedBundle = layout.pluginFolder + "/VerdalisRecorder.pa";
-    layout.restartCommand = {"/usr/bin/pkill", "-9", "-x", "pulseaudio"};
+    layout = LoopbackInstallLayout::underRoot(root.str());
     source = (root.path() / "VerdalisRecorder.pa").string();
-    std::ofstream(source) << "load-module module-null-sink\n";
+    std::ofstream(source) << "# comment\n.nofail\nload-module " << kModuleLine << "\n.fail\n";
+    hardware->add(1, "Speakers");
   }
   int install(const std::string& from) {
-    return LoopbackDriverInstaller(layout, runner).checkAndInstallDriver(from);
+    return LoopbackDriverInstaller(layout, runner, hardware).checkAndInstallDriver(from);
   }
-  std::string rights() const { return std::string("rights: ") + LoopbackDriverInstaller::kPromptText; }
-  std::string mkdirCall() const { return "run: /bin/mkdir -p " + layout.pluginFolder; }
-  std::string copyCall() const { return "run: /bin/cp -r " + source + " " + layout.pluginFolder + "/"; }
-  const std::string kill = "run: /usr/bin/pkill -9 -x pulseaudio";
+  std::string installCall(const std::string& from, const std::string& to) const {
+    return "run: /usr/bin/install -D -m 0644 " + from + " " + to;
+  }
 
   test::TempDir root;
   test::LogCapture log;
   LoopbackInstallLayout layout;
   std::string source;
   std::shared_ptr<FakePrivilegedRunner> runner = std::make_shared<FakePrivilegedRunner>();
+  std::shared_ptr<test::FakeAudioHardware> hardware = std::make_shared<test::FakeAudioHardware>();
 };
 
-TEST_F(Installer, NoPromptWhenAlreadyInstalledOrTheSourceIsMissing) {
+// The server's sink list decides, never a file: a listed device needs
+// nothing; an installed drop-in without the device is loaded, no prompt.
+TEST_F(Installer, ListedDeviceOrInstalledDropInNeedsNoPrompt) {
+  hardware->add(7, "VerdalisRecorder");
+  EXPECT_EQ(install(source + ".missing"), 0);
+  EXPECT_TRUE(log.has("[blackHoleUtil] [INFO] BlackHole is installed, skipping installation..."));
+
+  hardware = std::make_shared<test::FakeAudioHardware>();
+  fs::create_directories(fs::path(layout.pulseAudioBundle).parent_path());
+  std::ofstream(layout.pulseAudioBundle) << "load-module " << kModuleLine << "\n";
+  EXPECT_EQ(install(source), 0);
+  EXPECT_TRUE(runner->calls.empty());
+  EXPECT_EQ(hardware->loadedModules, std::vector<std::string>{kModuleLine});
+}
+
+TEST_F(Installer, OnePromptCopiesTheFormOfTheAnsweringServerThenLoadsIt) {
+  EXPECT_EQ(install(source), 0);
+  EXPECT_EQ(runner->calls, (std::vector<std::string>{"create", std::string("rights: ") +
+                                                                   LoopbackDriverInstaller::kPromptText,
+                                                     installCall(source, layout.pulseAudioBundle), "free"}));
+  EXPECT_EQ(hardware->loadedModules, std::vector<std::string>{kModuleLine});
+  EXPECT_TRUE(log.has("[INFO] install -D -m 0644 " + source + " " + layout.pulseAudioBundle + " result: 0"));
+
+  // PipeWire's pulse server reads its own format: the shipped one beside the
+  // source, or else one made from the source's module line.
+  for (bool shipped : {true, false}) {
+    SCOPED_TRACE(shipped);
+    runner = std::make_shared<FakePrivilegedRunner>();
+    hardware = std::make_shared<test::FakeAudioHardware>();
+    hardware->server = "PulseAudio (on PipeWire 0.3.65)";
+    const std::string sibling = (root.path() / "VerdalisRecorder.conf").string();
+    if (shipped) std::ofstream(sibling) << LoopbackModule{"module-null-sink", "sink_name=VerdalisRecorder"}.pipeWireDropIn();
+    else fs::remove(sibling);
+    EXPECT_EQ(install(source), 0);
+    ASSERT_EQ(runner->calls.size(), 4u);
+    const std::string copied = runner->calls[2].substr(runner->calls[2].find(" 0644 ") + 6);
+    const std::string from = copied.substr(0, copied.find(' '));
+    EXPECT_EQ(runner->calls[2], installCall(from, layout.pipeWireBundle));
+    EXPECT_EQ(from == sibling, shipped);
+    LoopbackModule module;
+    ASSERT_TRUE(LoopbackModule::readFrom(from, module));
+    EXPECT_EQ(module.name, "module-null-sink");
+    EXPECT_EQ(hardware->loadedModules, std::vector<std::string>{kModuleLine});
+  }
+}
+
+// A cancelled prompt, a failed copy or a refused module each end the
+// install with a status of their own and a line naming the cause.
+TEST_F(Installer, FailuresAreReportedWithTheirCause) {
   EXPECT_EQ(install(source + ".missing"), -1);
   EXPECT_TRUE(log.has("[ERROR] Source path " + source + ".missing does not exist. Current path is " +
                       fs::current_path().string()));
-  fs::create_directories(layout.pluginFolder);
-  std::ofstream(layout.installedBundle) << "x";
-  EXPECT_EQ(install(source), 0);
   EXPECT_TRUE(runner->calls.empty());
-  EXPECT_TRUE(log.has("[blackHoleUtil] [INFO] BlackHole is installed, skipping installation..."));
-}
 
-TEST_F(Installer, MissingFolderTakesTwoAuthorizationsMkdirCopyRestart) {
-  EXPECT_EQ(install(source), 0);
-  std::vector<std::string> expected{"create", rights(), mkdirCall(), "free",
-                                    "create", rights(), copyCall(),  kill, "free"};
-  EXPECT_EQ(runner->calls, expected);
-  EXPECT_TRUE(log.has("[INFO] mkdir -p " + layout.pluginFolder + " result: 0"));
-  EXPECT_TRUE(log.has("[INFO] cp -r " + source + " " + layout.pluginFolder + "/ result: 0"));
-  EXPECT_TRUE(log.has("[INFO] kill -9 pulseaudio result: 0"));
-}
+  runner->runStatus["/usr/bin/install"] = 126;
+  EXPECT_EQ(install(source), 126);
+  EXPECT_TRUE(log.has("[ERROR] Administrator prompt was cancelled or refused (status: 126); nothing was installed"));
+  EXPECT_TRUE(hardware->loadedModules.empty());
 
-// Each failing step ends the install with its own status, and every
-// authorization obtained is freed.
-TEST_F(Installer, AFailingStepStopsWithItsStatus) {
-  struct Case {
-    bool folderPresent;
-    std::string failing;  // argv[0] of the failing command, "rights" or "create"
-    int status;
-    std::vector<std::string> calls;
-  };
-  const std::vector<Case> cases{
-      {true, "/bin/cp", 1, {"create", rights(), copyCall(), "free"}},  // no restart after a failed copy
-      {false, "/bin/mkdir", 2, {"create", rights(), mkdirCall(), "free"}},
-      {true, "rights", 126, {"create", rights(), "free"}},
-      {true, "create", 127, {"create"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.failing);
-    fs::remove_all(layout.pluginFolder);
-    if (c.folderPresent) fs::create_directories(layout.pluginFolder);
-    runner = std::make_shared<FakePrivilegedRunner>();
-    runner->runStatus[c.failing] = c.status;
-    if (c.failing == "rights") runner->rightsStatus = c.status;
-    if (c.failing == "create") runner->createStatus = c.status;
-    EXPECT_EQ(install(source), c.status);
-    EXPECT_EQ(runner->calls, c.calls);
-  }
-  EXPECT_TRUE(log.has("[ERROR] Failed to create directory " + layout.pluginFolder + " with status: 2"));
-  EXPECT_TRUE(log.has("[ERROR] AuthorizationCopyRights failed with status: 126"));
+  runner->runStatus["/usr/bin/install"] = 1;
+  EXPECT_EQ(install(source), 1);
+  EXPECT_TRUE(log.has("[ERROR] Failed to install " + layout.pulseAudioBundle + " with status: 1"));
+
+  runner->runStatus.clear();
+  runner->createStatus = 127;
+  EXPECT_EQ(install(source), 127);
   EXPECT_TRUE(log.has("[ERROR] AuthorizationCreate failed with status: 127"));
+
+  runner->createStatus = 0;
+  hardware->loadStatus = AudioStatus::notSettable;
+  EXPECT_EQ(install(source), LoopbackDriverInstaller::kModuleRefusedBase + 3);
+  EXPECT_TRUE(log.has("[ERROR] The sound server refused to load module-null-sink (status: 3)"));
 }
 
 TEST(PrivilegedCommand, ExitStatusIsWaitedForAndNoShellIsInvolved) {

@@ -9,35 +9,36 @@
 namespace quillon {
 namespace {
 
-// The real commands, run as root, into a drop-in folder a private server reads.
-TEST(LoopbackInstall, RootRunInstallsTheDropInAndTheRestartedServerHasTheLoopback) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: the commands run without a prompt only then";
+// The real command, run as root, into a drop-in folder a private server
+// reads; the running server gets the device at once and is not restarted.
+TEST(LoopbackInstall, RootRunInstallsTheDropInAndLoadsItIntoTheRunningServer) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the command runs without a prompt only then";
   test::TempDir root;
-  const std::string folder = root.str() + "/default.pa.d";
+  const auto layout = LoopbackInstallLayout::underRoot(root.str());
+  const std::string folder = std::filesystem::path(layout.pulseAudioBundle).parent_path().string();
   test::PulseDaemon daemon({.loopbackSink = false, .microphone = false, .includeFolder = folder});
   ASSERT_TRUE(daemon.start()) << daemon.log();
-
-  LoopbackInstallLayout layout;
-  layout.pluginFolder = folder;
-  layout.installedBundle = folder + "/VerdalisRecorder.pa";
-  layout.restartCommand = {"/bin/kill", "-9", std::to_string(daemon.pid())};
-  layout.restartTarget = std::to_string(daemon.pid());
-  LoopbackDriverInstaller installer(layout, std::make_shared<PkexecRunner>());
+  const int pid = daemon.pid();
+  auto hardware = daemon.connect();
+  LoopbackDriverInstaller installer(layout, std::make_shared<PkexecRunner>(), hardware);
 
   const std::string source = std::string(QUILLON_SOURCE_DIR) + "/resources/VerdalisRecorder.pa";
   ASSERT_EQ(installer.checkAndInstallDriver(source), 0);
-  EXPECT_TRUE(std::filesystem::exists(layout.installedBundle));
-  ASSERT_TRUE(daemon.waitForExit());  // the restart command really ran
+  EXPECT_TRUE(std::filesystem::exists(layout.pulseAudioBundle));
+  EXPECT_NE(test::idOf(*hardware, "VerdalisRecorder"), kNoAudioDevice);
+  EXPECT_EQ(daemon.pid(), pid);
+  EXPECT_EQ(kill(pid, 0), 0);  // never killed
 
+  // The server reads the drop-in at its next start: the device is there.
+  daemon.stop();
   ASSERT_TRUE(daemon.start()) << daemon.log();
-  auto hardware = daemon.connect();
+  hardware = daemon.connect();
   const AudioDeviceId loopback = test::idOf(*hardware, "VerdalisRecorder");
   ASSERT_NE(loopback, kNoAudioDevice);
   double rate = 0;
   ASSERT_EQ(hardware->nominalSampleRate(loopback, rate), AudioStatus::ok);
   EXPECT_DOUBLE_EQ(rate, 44100.0);
-  // A second run finds it in place.
-  EXPECT_EQ(installer.checkAndInstallDriver(source), 0);
+  EXPECT_EQ(LoopbackDriverInstaller(layout, std::make_shared<PkexecRunner>(), hardware).checkAndInstallDriver(source), 0);
 }
 
 }  // namespace

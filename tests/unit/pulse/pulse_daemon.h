@@ -207,7 +207,8 @@ class MonitorRecorder {
     AudioStatus status;
     stream_ = hardware.openInputStream(
         sink, makeLinearPcmFormat(44100, 2, 16, false), 4096,
-        [this](const uint8_t* data, size_t bytes) {
+        [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point) {
+          if (!data) return;
           std::lock_guard lock(mutex_);
           for (size_t i = 0; i + 3 < bytes; i += 4) {
             int16_t v;

@@ -40,25 +40,44 @@ float expectedMix(size_t m, size_t s) {
   return out;
 }
 
-TEST(AudioMixer, FirstChunkWaitsForTheSpeakerLeadAndPairsMicNWithSpeakerNPlus2560) {
+// Both captures place their blocks on the recording's timeline, so equal
+// indexes pair: microphone sample n with speaker sample n.
+TEST(AudioMixer, ChunksPairEqualIndexesOnceBothSidesHoldAChunk) {
   AudioMixer mixer(true);
   Collector out;
   mixer.setPcmCallback(out.callback());
   mixer.feedMicData(floatsToBuffer(ramp(0, 640, kMicStep)));
-  mixer.feedSpeakerData(floatsToBuffer(ramp(0, 3199, kSpeakerStep)));
+  mixer.feedSpeakerData(floatsToBuffer(ramp(0, 639, kSpeakerStep)));
   EXPECT_TRUE(out.blocks.empty());
-  mixer.feedSpeakerData(floatsToBuffer(ramp(3199, 1, kSpeakerStep)));
+  mixer.feedSpeakerData(floatsToBuffer(ramp(639, 1, kSpeakerStep)));
   ASSERT_EQ(out.blocks.size(), 1u);
   ASSERT_EQ(out.blocks[0].size(), 640u);
-  for (size_t i = 0; i < 640; ++i) ASSERT_EQ(out.blocks[0][i], expectedMix(i, i + 2560)) << i;
+  for (size_t i = 0; i < 640; ++i) ASSERT_EQ(out.blocks[0][i], expectedMix(i, i)) << i;
 
-  // Large blocks give many chunks at once and leave the speaker's lead queued.
+  // Large blocks give many chunks at once and leave the rest queued.
   mixer.feedMicData(floatsToBuffer(ramp(640, 5760, kMicStep)));
-  mixer.feedSpeakerData(floatsToBuffer(ramp(3200, 6400, kSpeakerStep)));
+  mixer.feedSpeakerData(floatsToBuffer(ramp(640, 9000, kSpeakerStep)));
   ASSERT_EQ(out.blocks.size(), 10u);
-  EXPECT_EQ(out.blocks[9][639], expectedMix(6399, 6399 + 2560));
+  EXPECT_EQ(out.blocks[9][639], expectedMix(6399, 6399));
   EXPECT_EQ(mixer.micQueuedSamples(), 0u);
-  EXPECT_EQ(mixer.speakerQueuedSamples(), 3200u);
+  EXPECT_EQ(mixer.speakerQueuedSamples(), 3240u);
+}
+
+// The end of a recording: the side short of the stop is completed with
+// silence, the last chunk is padded, and nothing past the stop is added.
+TEST(AudioMixer, FlushToEndsAtTheStopWithWholeChunks) {
+  AudioMixer mixer(true);
+  Collector out;
+  mixer.setPcmCallback(out.callback());
+  mixer.feedMicData(floatsToBuffer(ramp(1, 1000, kMicStep)));
+  mixer.feedSpeakerData(floatsToBuffer(ramp(1, 700, kSpeakerStep)));
+  mixer.flushTo(1900);
+  ASSERT_EQ(out.blocks.size(), 3u);  // 1920 samples: 1900 rounded up to chunks
+  EXPECT_EQ(out.blocks[1][59], expectedMix(700, 700));
+  EXPECT_EQ(out.blocks[1][60], expectedMix(701, 0));  // speaker completed with silence
+  EXPECT_EQ(out.blocks[2][639], 0.0f);
+  mixer.flushTo(1900);
+  EXPECT_EQ(out.blocks.size(), 3u);
 }
 
 TEST(AudioMixer, GainsAndClamping) {
@@ -118,7 +137,7 @@ TEST(AudioMixer, SwitchingOffAndOnKeepsQueuedSamplesAndThePairingOffset) {
   for (size_t c = 0; c < out.blocks.size(); ++c) {
     for (size_t i = 0; i < 640; i += 97) {
       const size_t m = c * 640 + i;
-      ASSERT_EQ(out.blocks[c][i], expectedMix(m, m + 2560)) << "chunk " << c << " sample " << i;
+      ASSERT_EQ(out.blocks[c][i], expectedMix(m, m)) << "chunk " << c << " sample " << i;
     }
   }
 }
@@ -140,9 +159,9 @@ TEST(AudioMixer, ADeadMicrophoneIsFilledWithSilenceAfterTwoSeconds) {
     speaker += block;
   }
   const size_t pairedChunks = out.blocks.size();
-  ASSERT_EQ(pairedChunks, (speaker - 2560) / 640);
+  ASSERT_EQ(pairedChunks, speaker / 640);
   for (size_t c = 0; c < pairedChunks; c += 7) {
-    ASSERT_EQ(out.blocks[c][5], expectedMix(c * 640 + 5, c * 640 + 5 + 2560));
+    ASSERT_EQ(out.blocks[c][5], expectedMix(c * 640 + 5, c * 640 + 5));
   }
   size_t maxQueued = 0;
   for (int i = 0; i < 4000; ++i) {  // 110 s of speaker alone
