@@ -14,6 +14,7 @@ import time
 import unittest
 
 from harness import BUILD_DIR, ENGINE, HOST, Host, JsonLines, init_args, wait_for
+from pty_device import PtyDevice
 from pulse_server import PulseServer
 from test_recording import Sounds
 from xvfb import Xvfb
@@ -306,6 +307,11 @@ class StatusPageTest(unittest.TestCase):
                 second_port = tree.add_acm_port("ttyACM1", "0483", "5740")
                 self.page(x, lambda p: p["Ports"] == [first_port + " (VID 1A86, PID 7523)",
                                                       second_port + " (VID 0483, PID 5740)"], "the new port")
+                # A port the USB channel holds open is marked, even one no registry lists.
+                pty = PtyDevice()
+                self.addCleanup(pty.close)
+                self.assertEqual(host.call("native_usb_factory", "open", {"path": pty.path})[:2], (0, "true\n"))
+                self.page(x, lambda p: p["Ports"][-1] == pty.path + ", open", "the open port")
 
                 listener = JsonLines([ENGINE, "--socket", host.socket, "listen"], host.env)
                 try:

@@ -119,7 +119,8 @@ void GtkStatusView::showPorts(const std::vector<std::string>& texts) {
   if (portsShown_ && texts == portTexts_) return;
   portsShown_ = true;
   portTexts_ = texts;
-  gtk_container_foreach(GTK_CONTAINER(ports_), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); }, nullptr);
+  gtk_container_foreach(
+      GTK_CONTAINER(ports_), [](GtkWidget* child, gpointer) { gtk_widget_destroy(child); }, nullptr);
   const std::vector<std::string> lines = texts.empty() ? std::vector<std::string>{"No serial ports"} : texts;
   for (const std::string& line : lines) {
     GtkWidget* label = valueLabel();

@@ -21,12 +21,13 @@ TEST(StatusTexts, ElapsedLevelsPortsTitleAndNotices) {
   EXPECT_EQ(elapsedText(3'723'000ms), "1:02:03");
 
   EXPECT_EQ(levelFraction(0.0f), 0.0);
-  EXPECT_EQ(levelFraction(0.0005f), 0.0);  // below -60 dBFS
+  EXPECT_EQ(levelFraction(0.0005f), 0.0);        // below -60 dBFS
   EXPECT_NEAR(levelFraction(0.5f), 0.9, 0.001);  // -6 dBFS
   EXPECT_EQ(levelFraction(1.0f), 1.0);
   EXPECT_EQ(levelFraction(4.0f), 1.0);
 
-  EXPECT_EQ(portText({"/dev/ttyACM0", UsbIdentifiers{0x1a86, 0x7523}, true}), "/dev/ttyACM0 (VID 1A86, PID 7523), open");
+  EXPECT_EQ(portText({"/dev/ttyACM0", UsbIdentifiers{0x1a86, 0x7523}, true}),
+            "/dev/ttyACM0 (VID 1A86, PID 7523), open");
   EXPECT_EQ(portText({"/dev/ttyS0", std::nullopt, false}), "/dev/ttyS0");
 
   HostStatus idle;
