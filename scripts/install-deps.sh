@@ -12,7 +12,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils sox ffmpeg
   xvfb x11-utils xdotool imagemagick
   dbus policykit-1
-  python3-gi
+  python3-gi python3-pyatspi at-spi2-core
   procps binutils libglib2.0-bin
   git dpkg-dev file lintian desktop-file-utils appstream libxml2-utils man-db polkitd
 )

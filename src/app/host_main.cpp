@@ -20,6 +20,7 @@
 #include "logging/logger.h"
 #include "platform/linux/glib_main_thread.h"
 #include "platform/linux/logind_inhibitor.h"
+#include "platform/linux/sysfs_serial_port_registry.h"
 #include "platform/pulse/pulse_audio_hardware.h"
 #include "platform/pulse/pulse_context.h"
 
@@ -30,8 +31,17 @@ namespace {
 struct HostOptions {
   std::string engineSocket;
   bool headless = false;
+  std::string serialSysRoot;
+  std::string serialDevRoot;
   std::string loopbackRoot;
 };
+
+// The system's ports, or those of a tree laid out elsewhere (tests).
+std::shared_ptr<SerialPortRegistry> serialPorts(const HostOptions& options) {
+  if (options.serialSysRoot.empty() && options.serialDevRoot.empty()) return makeSystemSerialPortRegistry();
+  return std::make_shared<SysfsSerialPortRegistry>(options.serialSysRoot.empty() ? "/sys" : options.serialSysRoot,
+                                                   options.serialDevRoot.empty() ? "/dev" : options.serialDevRoot);
+}
 
 // Audio set-up shared by every shell: one PulseAudio connection for all the
 // device and capture code, made once before any channel can record. A host
@@ -59,7 +69,7 @@ int runHeadless(const HostOptions& options) {
   }
 
   EmptyPluginRegistry plugins;
-  auto window = MainFlutterWindow::create({*link, mainThread, inhibitor, application});
+  auto window = MainFlutterWindow::create({*link, mainThread, inhibitor, application, serialPorts(options)});
   window->awakeFromNib(plugins);
 
   // SIGINT and SIGTERM end the main loop like "eventByExit" does, so the day
@@ -97,6 +107,8 @@ int hostMain(int argc, char** argv) {
   app.add_option("--engine-socket", options.engineSocket,
                  "Unix socket on which the engine connects (default: $XDG_RUNTIME_DIR/quillon/engine.sock)");
   app.add_flag("--headless", options.headless, "Run without a window (servers, tests)");
+  app.add_option("--serial-sys-root", options.serialSysRoot, "Folder read as /sys for serial ports (tests)");
+  app.add_option("--serial-dev-root", options.serialDevRoot, "Folder read as /dev for serial ports (tests)");
   app.add_option("--loopback-root", options.loopbackRoot,
                  "Folder standing in for / where the loopback drop-in is installed (tests, staging)");
   app.set_version_flag("--version", std::string(QUILLON_VERSION));
@@ -109,7 +121,7 @@ int hostMain(int argc, char** argv) {
   prepareRecordingAudio();
   OutputRepairRetry outputRepair;
 
-  if (!options.headless) return runWindowed(options.engineSocket, argv[0]);
+  if (!options.headless) return runWindowed({options.engineSocket, serialPorts(options)}, argv[0]);
   return runHeadless(options);
 }
 

@@ -5,6 +5,7 @@
 
 #include "logging/logger.h"
 #include "recording/pcm16.h"
+#include "recording/source_levels.h"
 
 namespace quillon {
 
@@ -31,9 +32,14 @@ std::shared_ptr<AudioFactory> AudioFactory::create(const std::string& wavFilePat
                                                    bool recorderMic, AudioCaptureSource& micCapture,
                                                    AudioCaptureSource& speakerCapture) {
   std::shared_ptr<AudioFactory> factory(new AudioFactory(wavFilePath, opusFilePath, recorderMic));
-  micCapture.setAudioCallback([factory](const ByteBuffer& block) { factory->_audioMixer->feedMicData(block); });
-  speakerCapture.setAudioCallback(
-      [factory](const ByteBuffer& block) { factory->_audioMixer->feedSpeakerData(block); });
+  micCapture.setAudioCallback([factory](const ByteBuffer& block) {
+    sourceLevels().microphone.store(blockPeak(block), std::memory_order_relaxed);
+    factory->_audioMixer->feedMicData(block);
+  });
+  speakerCapture.setAudioCallback([factory](const ByteBuffer& block) {
+    sourceLevels().systemAudio.store(blockPeak(block), std::memory_order_relaxed);
+    factory->_audioMixer->feedSpeakerData(block);
+  });
   return factory;
 }
 

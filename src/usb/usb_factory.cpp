@@ -68,6 +68,12 @@ int UsbFactory::descriptorOf(const std::string* path) const {
   return found == openFds_.end() ? 0 : found->second;
 }
 
+std::vector<std::string> UsbFactory::openPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& entry : openFds_) paths.push_back(entry.first);
+  return paths;
+}
+
 bool UsbFactory::open(const std::string& path) { return open(&path); }
 
 bool UsbFactory::open(const std::string* path) {

@@ -1,17 +1,26 @@
 """The windowed quillon-host under Xvfb: the main window's place and size,
 background tasks, the About panel as the user sees it, the menu actions that
-reach the engine, hiding on close and coming back on activation, quitting."""
+reach the engine, hiding on close and coming back on activation, quitting,
+and the status page read through the accessibility tree while the engine
+connects, ports come and a recording runs."""
 
+import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
 import unittest
 
 from harness import BUILD_DIR, ENGINE, HOST, Host, JsonLines, init_args, wait_for
+from pty_device import PtyDevice
+from pulse_server import PulseServer
+from test_recording import Sounds
 from xvfb import Xvfb
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+SYSTEM_PYTHON = "/usr/bin/python3"  # the one with GLib's and AT-SPI's bindings
 APP_ID = "org.quillon.Host"
 APP_PATH = "/org/quillon/Host"
 FRAME = (410, 190, 1100, 700)  # centred on 1920 x 1080
@@ -68,8 +77,7 @@ class WindowedHostTest(unittest.TestCase):
 
     def test_one_session_from_start_to_exit(self):
         with Xvfb(1920, 1080) as x:
-            manager = JsonLines(["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                                   "fake_session_manager.py")], x.env())
+            manager = JsonLines([SYSTEM_PYTHON, os.path.join(HERE, "fake_desktop.py")], x.env())
             self.addCleanup(manager.close)
             self.assertEqual(manager.next(30), {"call": "ready"})
             with Host(env=x.env(), windowed=True) as host:
@@ -213,6 +221,136 @@ class WindowedHostTest(unittest.TestCase):
         self.assertIsNone(host.process.poll(), "closing the window ended the process")
         self.assertTrue(wait_for(lambda: x.focused_window() == window, 20), "the window is not the focused one")
         self.assertEqual(x.visible_geometry(window), FRAME)
+
+
+class FakeSerialTree:
+    """sysfs and /dev stand-ins under a folder, shaped like the kernel's for a
+    CDC-ACM port: the tty's device is a USB interface whose parent holds the
+    identifiers. The node comes last, as the kernel makes it."""
+
+    def __init__(self, root):
+        self.sys, self.dev = os.path.join(root, "sys"), os.path.join(root, "dev")
+        os.makedirs(os.path.join(self.sys, "class", "tty"))
+        os.makedirs(self.dev)
+        self.buses = 0
+
+    def add_acm_port(self, name, vendor, product):
+        self.buses += 1
+        device = os.path.join(self.sys, "devices", "pci0000:00", "usb%d" % self.buses, "%d-1" % self.buses)
+        interface = os.path.join(device, "%d-1:1.0" % self.buses)
+        tty = os.path.join(interface, "tty", name)
+        os.makedirs(tty)
+        for field, value in (("idVendor", vendor), ("idProduct", product)):
+            with open(os.path.join(device, field), "w") as f:
+                f.write(value + "\n")
+        os.symlink(interface, os.path.join(tty, "device"))
+        os.symlink(tty, os.path.join(self.sys, "class", "tty", name))
+        open(os.path.join(self.dev, name), "w").close()
+        return os.path.join(self.dev, name)
+
+
+class StatusPageTest(unittest.TestCase):
+    """The page the window shows while no engine view fills it, read as a
+    screen reader reads it (each value by the caption that labels it), through
+    one host's life: waiting, logging on, a port plugged in, an engine
+    connected, a recording through the engine link and its stop."""
+
+    def page(self, x, predicate, what):
+        """The labelled values once predicate(values) holds; the window titles under "windows"."""
+        seen = [None]
+
+        def read():
+            dump = json.loads(x.run(SYSTEM_PYTHON, os.path.join(HERE, "a11y_tree.py"), "quillon-host") or "null")
+            if dump:
+                seen[0] = dict(dump["labelled"], windows=dump["windows"])
+                try:
+                    return predicate(seen[0])
+                except (KeyError, TypeError):
+                    return False
+            return False
+        self.assertTrue(wait_for(read, 60, interval=0.2), "%s never showed; last seen: %s" % (what, seen[0]))
+        return seen[0]
+
+    def screenshot(self, x, window, state, scratch):
+        """Saves the window as build/screenshots/status-STATE.png; answers its grey pixels."""
+        folder = os.path.join(BUILD_DIR, "screenshots")
+        os.makedirs(folder, exist_ok=True)
+        rect = x.visible_geometry(window)
+        x.screenshot(rect, os.path.join(folder, "status-%s.png" % state))
+        return x.gray(rect, os.path.join(scratch, "window.gray"))
+
+    def test_status_page_follows_the_engine_the_ports_and_a_recording(self):
+        root = tempfile.mkdtemp(prefix="quillon-status-")
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        tree = FakeSerialTree(os.path.join(root, "tree"))
+        first_port = tree.add_acm_port("ttyACM0", "1a86", "7523")
+        folder = os.path.join(root, "recording")
+        with PulseServer() as pulse, Xvfb(1920, 1080, accessible=True) as x:
+            desktop = JsonLines([SYSTEM_PYTHON, os.path.join(HERE, "fake_desktop.py")], x.env())
+            self.addCleanup(desktop.close)
+            self.assertEqual(desktop.next(30), {"call": "ready"})
+            env = dict(x.env(), PULSE_SERVER=pulse.server, PULSE_CLIENTCONFIG=pulse.env()["PULSE_CLIENTCONFIG"])
+            host = Host(env=env, windowed=True)
+            host.argv += ["--serial-sys-root", tree.sys, "--serial-dev-root", tree.dev]
+            with host:
+                window = main_window(x, host)
+                waiting = self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting")
+                self.assertEqual((waiting["Socket"], waiting["Status"], waiting["Sources"], waiting["Logging"]),
+                                 (host.socket, "Idle", "None", "Off"))
+                self.assertEqual((waiting["Microphone"], waiting["System audio"]), (0.0, 0.0))
+                self.assertEqual(waiting["Ports"], [first_port + " (VID 1A86, PID 7523)"])
+                self.assertIn("Quillon", waiting["windows"])
+                shots = {"waiting": self.screenshot(x, window, "waiting", root)}
+
+                self.assertEqual(host.call("native_application_factory", "init", init_args(host.log_dir))[0], 0)
+                self.page(x, lambda p: (p["Logging"], p["Log folder"]) == ("On", host.log_dir), "logging on")
+                second_port = tree.add_acm_port("ttyACM1", "0483", "5740")
+                self.page(x, lambda p: p["Ports"] == [first_port + " (VID 1A86, PID 7523)",
+                                                      second_port + " (VID 0483, PID 5740)"], "the new port")
+                # A port the USB channel holds open is marked, even one no registry lists.
+                pty = PtyDevice()
+                self.addCleanup(pty.close)
+                self.assertEqual(host.call("native_usb_factory", "open", {"path": pty.path})[:2], (0, "true\n"))
+                self.page(x, lambda p: p["Ports"][-1] == pty.path + ", open", "the open port")
+
+                listener = JsonLines([ENGINE, "--socket", host.socket, "listen"], host.env)
+                try:
+                    self.page(x, lambda p: p["Connection"] == "Connected", "the connected engine")
+                    shots["connected"] = self.screenshot(x, window, "connected", root)
+                finally:
+                    listener.close()
+                self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting after the engine left")
+
+                sounds = Sounds(pulse).start()
+                self.addCleanup(sounds.stop)
+                recorder = subprocess.Popen([ENGINE, "--socket", host.socket, "record", "--dir", folder],
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=host.env)
+                self.addCleanup(recorder.kill)
+                self.page(x, lambda p: p["Status"] == "Recording" and p["Microphone"] > 0.6, "the microphone")
+                sounds.play_tone_b()
+                recording = self.page(x, lambda p: p["System audio"] > 0.5 and p["Elapsed"] != "0:00",
+                                      "the system audio")
+                self.assertEqual((recording["Connection"], recording["Sources"], recording["Folder"]),
+                                 ("Connected", "Microphone and system audio", folder))
+                self.assertEqual(recording["WAV file"], os.path.join(folder, "recording.wav"))
+                self.assertIn("Quillon — Recording", recording["windows"])
+                self.assertEqual(desktop.next(), {"call": "Notify", "summary": "Quillon is recording", "replaces": 0,
+                                                  "body": "Recording the microphone and the system audio into "
+                                                  + folder})
+                shots["recording"] = self.screenshot(x, window, "recording", root)
+
+                recorder.send_signal(signal.SIGINT)
+                _, err = recorder.communicate(timeout=60)
+                self.assertEqual(recorder.returncode, 0, err)
+                idle = self.page(x, lambda p: p["Status"] == "Idle" and p["System audio"] == 0.0, "the stop")
+                self.assertEqual((idle["Microphone"], idle["Elapsed"]), (0.0, "—"))
+                self.assertIn("Quillon", idle["windows"])
+                stopped = desktop.next()
+                self.assertEqual(stopped["summary"], "Quillon stopped recording")
+                self.assertTrue(stopped["body"].endswith(" into " + folder), stopped)
+                # The pictures differ where the states do.
+                self.assertNotEqual(shots["waiting"], shots["connected"])
+                self.assertNotEqual(shots["connected"], shots["recording"])
 
 
 class SmallScreenTest(unittest.TestCase):

@@ -1,10 +1,12 @@
-"""An X server and a session bus of the test's own, and the few X queries the
-window tests need (geometry, focus, grey pixels of the screen)."""
+"""An X server and a session bus of the test's own, optionally with an
+accessibility bus, and the few X queries the window tests need (geometry,
+focus, grey pixels of the screen, screenshots)."""
 
 import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -15,12 +17,16 @@ from harness import stop
 class Xvfb:
     """Xvfb on a display it picks itself, with a private runtime folder and a
     private session bus (GApplication's single instance and its actions live
-    on the session bus)."""
+    on the session bus). `accessible` adds AT-SPI's bus launcher on that
+    session bus, so GTK programs export their accessibility tree."""
 
-    def __init__(self, width=1920, height=1080, timeout=30):
+    AT_SPI_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+
+    def __init__(self, width=1920, height=1080, timeout=30, accessible=False):
         self.width, self.height, self.timeout = width, height, timeout
+        self.accessible = accessible
         self.display = self.runtime_dir = self.bus_address = None
-        self._server = self._bus = None
+        self._server = self._bus = self._a11y = None
 
     def __enter__(self):
         self.runtime_dir = tempfile.mkdtemp(prefix="quillon-xvfb-")
@@ -28,12 +34,24 @@ class Xvfb:
         try:
             self._start_server()
             self._start_bus()
+            if self.accessible:
+                # Its own process group: the launcher starts the accessibility
+                # bus and the registry, which go with it.
+                self._a11y = subprocess.Popen([self.AT_SPI_LAUNCHER, "--launch-immediately"], env=self.env(),
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                              start_new_session=True)
         except BaseException:
             self.__exit__(None, None, None)
             raise
         return self
 
     def __exit__(self, *exc):
+        if self._a11y is not None:
+            try:
+                os.killpg(self._a11y.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            self._a11y.wait(timeout=10)
         stop(self._bus)
         if self._bus is not None:
             self._bus.stdout.close()
@@ -78,9 +96,10 @@ class Xvfb:
 
     def env(self):
         """The environment for a program that should run on this display."""
-        env = dict(os.environ, DISPLAY=self.display, XDG_RUNTIME_DIR=self.runtime_dir, GDK_BACKEND="x11",
-                   # No accessibility bus in the test session; without this GTK waits for it.
-                   NO_AT_BRIDGE="1", GTK_A11Y="none")
+        env = dict(os.environ, DISPLAY=self.display, XDG_RUNTIME_DIR=self.runtime_dir, GDK_BACKEND="x11")
+        if not self.accessible:
+            # No accessibility bus in the test session; without this GTK waits for it.
+            env.update(NO_AT_BRIDGE="1", GTK_A11Y="none")
         env.pop("WAYLAND_DISPLAY", None)
         if self.bus_address:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
@@ -114,6 +133,11 @@ class Xvfb:
         """The X input focus: the top-level window holding it, or None."""
         out = self.run("xdotool", "getwindowfocus", "-f", check=False).strip()
         return int(out) if out.isdigit() else None
+
+    def screenshot(self, rect, path):
+        """A PNG of a rectangle (x, y, width, height) of the screen."""
+        self.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]),
+                 "+repage", path)
 
     def gray(self, rect, path):
         """The 8-bit grey values of a rectangle (x, y, width, height) of the screen."""

@@ -7,6 +7,11 @@
 
 namespace quillon {
 
+namespace {
+constexpr const char* kStatusPage = "status";
+constexpr const char* kEngineView = "engine";
+}  // namespace
+
 GtkDesktopShell::GtkDesktopShell(GtkApplication* application, std::function<bool()> closeRequested)
     : application_(application), closeRequested_(std::move(closeRequested)) {}
 
@@ -29,11 +34,11 @@ void GtkDesktopShell::createMainWindow(const std::string& title) {
   gtk_window_set_titlebar(mainWindow_, headerBar_);
   gtk_window_set_title(mainWindow_, title.c_str());
 
-  // Stands in for the engine's view until a Flutter view can be embedded.
-  GtkWidget* engineView = gtk_event_box_new();
-  gtk_widget_set_name(engineView, "engine-view");
-  gtk_container_add(GTK_CONTAINER(window), engineView);
-  gtk_widget_show_all(engineView);
+  // The content area holds the status page and, once one is attached, the
+  // engine's view, which then covers it.
+  content_ = gtk_stack_new();
+  gtk_container_add(GTK_CONTAINER(window), content_);
+  gtk_widget_show(content_);
   gtk_widget_show_all(headerBar_);
 
   g_signal_connect(window, "delete-event", G_CALLBACK(onDeleteEvent), this);
@@ -57,6 +62,29 @@ void GtkDesktopShell::dropUnseenMargins() {
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(provider);
   gtk_style_context_add_class(gtk_widget_get_style_context(GTK_WIDGET(mainWindow_)), "quillon-main-window");
+}
+
+void GtkDesktopShell::setStatusPage(GtkWidget* page) {
+  if (!content_) return;
+  gtk_stack_add_named(GTK_STACK(content_), page, kStatusPage);
+  if (!engineView_) gtk_stack_set_visible_child(GTK_STACK(content_), page);
+}
+
+void GtkDesktopShell::attachEngineView(GtkWidget* view) {
+  if (!content_ || engineView_) return;
+  engineView_ = view;
+  gtk_stack_add_named(GTK_STACK(content_), view, kEngineView);
+  gtk_widget_show(view);
+  gtk_stack_set_visible_child(GTK_STACK(content_), view);
+}
+
+void GtkDesktopShell::detachEngineView() {
+  if (!engineView_) return;
+  gtk_container_remove(GTK_CONTAINER(content_), engineView_);
+  engineView_ = nullptr;
+  if (GtkWidget* page = gtk_stack_get_child_by_name(GTK_STACK(content_), kStatusPage)) {
+    gtk_stack_set_visible_child(GTK_STACK(content_), page);
+  }
 }
 
 gboolean GtkDesktopShell::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {

@@ -10,8 +10,8 @@
 namespace quillon {
 
 // The desktop shell on GTK 3: the main window (a GtkApplicationWindow with a
-// header bar and no visible title, the engine's view below it), the menu bar,
-// About panels. Main thread only.
+// header bar and no visible title; below it the status page, or the engine's
+// view once one is attached), the menu bar, About panels. Main thread only.
 class GtkDesktopShell final : public DesktopShell {
  public:
   // `closeRequested` answers whether the main window may really close.
@@ -25,6 +25,13 @@ class GtkDesktopShell final : public DesktopShell {
   GtkWindow* mainWindow() const { return mainWindow_; }
   void setEngineMessenger(BinaryMessenger* messenger) { messenger_ = messenger; }
   void setIconPath(std::string path) { iconPath_ = std::move(path); }
+  // The page the content area shows while no engine view is attached.
+  void setStatusPage(GtkWidget* page);
+  // The seam for an embedded engine view: attached, it fills the content area
+  // in place of the status page; detached, the status page comes back.
+  // Nothing attaches one yet: the engine draws in its own process.
+  void attachEngineView(GtkWidget* view);
+  void detachEngineView();
 
   bool hasMainWindow() const override { return mainWindow_ != nullptr; }
   std::optional<Rect> visibleScreenArea() const override;
@@ -46,6 +53,8 @@ class GtkDesktopShell final : public DesktopShell {
   std::function<bool()> closeRequested_;
   GtkWindow* mainWindow_ = nullptr;
   GtkWidget* headerBar_ = nullptr;
+  GtkWidget* content_ = nullptr;
+  GtkWidget* engineView_ = nullptr;
   BinaryMessenger* messenger_ = nullptr;
   std::string iconPath_;
 };
