@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """CPU time and peak memory of quillon-host over one real recording.
 
-Starts a private PulseAudio (tone A into its microphone, tone B through its
+Starts a private PulseAudio or, with --server pipewire, a private PipeWire session (tone A into its microphone, tone B through its
 speakers), a headless quillon-host, and an engine that records for
 --seconds (default 60) while receiving every "onPcmData" and "onOpusData".
 Prints the host's CPU time during the recording as a share of one core, and
@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
 
 from engine_session import EngineSession  # noqa: E402
 from harness import Host  # noqa: E402
+from pipewire_server import PipeWireServer  # noqa: E402
 from pulse_server import PulseServer  # noqa: E402
 from test_recording import Sounds  # noqa: E402
 
@@ -40,9 +41,10 @@ def status_kib(pid, key):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--server", choices=("pulseaudio", "pipewire"), default="pulseaudio")
     args = parser.parse_args()
 
-    with PulseServer() as pulse:
+    with (PipeWireServer if args.server == "pipewire" else PulseServer)() as pulse:
         folder = tempfile.mkdtemp(prefix="quillon-bench-")
         sounds = Sounds(pulse, seconds=args.seconds + 30).start()
         try:
@@ -67,6 +69,7 @@ def main():
         finally:
             sounds.stop()
 
+    print("server: %s" % args.server)
     print("recording started: %s, summary: %s" % (started, summary))
     print("engine received %d PCM blocks and %d Opus packets" % (blocks, packets))
     print("host CPU time: %.2f s over %.1f s = %.2f %% of one core (goal < 2 %%)"

@@ -10,6 +10,7 @@ PACKAGES=(
   nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils sox ffmpeg
+  pipewire pipewire-pulse wireplumber dbus-daemon
   xvfb x11-utils xdotool imagemagick
   dbus policykit-1
   python3-gi python3-pyatspi at-spi2-core

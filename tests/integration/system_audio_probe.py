@@ -81,6 +81,8 @@ class MonitorTap:
              "--channels=1", "--latency-msec=20", self.path], env=server.env(), stderr=subprocess.DEVNULL)
 
     def samples(self):
+        if not os.path.exists(self.path):
+            return []
         with open(self.path, "rb") as f:
             return [v / 32768.0 for v in int16(f.read())]
 
@@ -134,7 +136,7 @@ class BurstPlayer:
              "--latency-msec=%d" % int(self.output_latency * 1000), "--process-time-msec=5"],
             stdin=subprocess.PIPE, env=server.env(), stderr=subprocess.DEVNULL)
         self.thread = threading.Thread(target=self._run, daemon=True)
-        self.mic_delays, self.output_delays = [], []
+        self.mic_delays, self.output_delays, self.timed_output_delays = [], [], []
 
     def injection_offset_ms(self):
         """How much later the output path delivers than the microphone path."""
@@ -165,8 +167,9 @@ class BurstPlayer:
             # pulse server reports no stream latency: the requested one
             # stands in.
             backlog = fcntl.ioctl(self.player.stdin.fileno(), termios.FIONREAD, b"\0\0\0\0")
-            self.output_delays.append(int.from_bytes(backlog, "little") / (2.0 * RATE) +
-                                      (latency if latency else self.output_latency))
+            delay = int.from_bytes(backlog, "little") / (2.0 * RATE) + (latency if latency else self.output_latency)
+            self.output_delays.append(delay)
+            self.timed_output_delays.append((time.monotonic() - self.started, delay))
             time.sleep(0.5)
 
     def _run(self):
@@ -176,9 +179,9 @@ class BurstPlayer:
         # Never blocks: a server that stops reading its pipe (no one records
         # from it) must not hang the player.
         fd = os.open(self.server.mic_fifo, os.O_WRONLY | os.O_NONBLOCK)
+        start = self.started = time.monotonic()
         threading.Thread(target=self._sample_delays, args=(fd, mic_rate), daemon=True).start()
         try:
-            start = self.started = time.monotonic()
             for i in range(int(self.seconds / step)):
                 try:
                     os.write(fd, mic[i * mic_step:(i + 1) * mic_step])

@@ -81,7 +81,8 @@ class SystemAudioTest(SystemAudioCase):
         tone = TonePlayer(server)
         self.addCleanup(tone.stop)
         tap = MonitorTap(server, "Speakers")
-        time.sleep(1.5)
+        # An idle sink's monitor starts delivering only after its first block.
+        wait_for(lambda: len(tap.samples()) > 24000, 15)
         with self.host(server) as host:
             session = self.session(host)
             before = len(tap.samples())

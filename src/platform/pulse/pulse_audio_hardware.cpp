@@ -321,7 +321,29 @@ std::unique_ptr<AudioStream> PulseAudioHardware::openInputStream(
     status = AudioStatus::noSuchProperty;
     return nullptr;
   }
-  return openPulseRecordStream(context_, source, format, periodBytes, std::move(handler), status);
+  auto stream = openPulseRecordStream(context_, source, format, periodBytes, std::move(handler), status);
+  if (stream && !d.isSource) wakeSink(d.index);
+  return stream;
+}
+
+void PulseAudioHardware::wakeSink(uint32_t index) {
+  // A PulseAudio null sink that nothing plays into sleeps in blocks of up to
+  // two seconds and notices a monitor's short latency only when the block
+  // ends: the monitor would deliver nothing, and what is switched onto the
+  // sink meanwhile would not be heard, for that long. A suspend and resume
+  // restarts its clock at the latency now asked for. PipeWire's graph runs
+  // at the requested quantum at once and is left alone.
+  std::string server;
+  if (serverName(server) != AudioStatus::ok || server.find("PipeWire") != std::string::npos) return;
+  PulseContext::Lock lock(*context_);
+  pa_context* c = nullptr;
+  if (context_->connected(c) != AudioStatus::ok) return;
+  int success = 0;
+  for (int suspend : {1, 0}) {
+    if (context_->wait(pa_context_suspend_sink_by_index(c, index, suspend, onSuccess, &success)) != AudioStatus::ok) {
+      return;
+    }
+  }
 }
 
 std::unique_ptr<AudioStream> PulseAudioHardware::openOutputStream(

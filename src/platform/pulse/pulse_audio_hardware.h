@@ -67,6 +67,7 @@ class PulseAudioHardware final : public AudioHardware {
   AudioStatus lookupSourceByName(const std::string& name, DeviceInfo& out);
   AudioStatus lookupSinkByName(const std::string& name, DeviceInfo& out);
   AudioStatus serverDefaults(std::string& sink, std::string& source);
+  void wakeSink(uint32_t index);
 
   std::shared_ptr<PulseContext> context_;
 };

@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""What the user hears and what the recording holds, on a private PulseAudio
+and a private PipeWire session (--server to pick one; both by default).
+
+Prints, per server:
+- the heard level of a tone on the user's device during a recording against
+  before it (dB; goal within 1 dB);
+- the longest silence the user hears around the start and the stop (ms; goal
+  under 100 ms);
+- the latency the pass-through adds to what the user hears (ms);
+- the system audio's offset against the microphone in recording.wav for
+  simultaneous bursts, median and spread (ms; goal within 40 ms);
+- the time from "startRecorder"'s reply to the first "onPcmData" block (ms)."""
+
+import argparse
+import os
+import statistics
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
+
+from engine_session import EngineSession  # noqa: E402
+from harness import Host, wait_for  # noqa: E402
+from pipewire_server import PipeWireServer  # noqa: E402
+from pulse_server import PulseServer  # noqa: E402
+from recording_analysis import wav_samples  # noqa: E402
+from system_audio_probe import (SYSTEM_TONE, BurstPlayer, MonitorTap, TonePlayer,  # noqa: E402
+                                alignment_offsets, db, longest_silence, onsets, rms)
+from test_recording import start_args  # noqa: E402
+
+INIT = {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": False}
+
+
+def host(server):
+    return Host(env=dict(server.env(), HOME=tempfile.mkdtemp(prefix="quillon-bench-")))
+
+
+def heard(server_class):
+    """Level and gaps of a steady tone on the user's device, 50 % volume."""
+    with server_class() as server:
+        server.pactl("set-sink-volume", "Speakers", "50%")
+        tone = TonePlayer(server)
+        tap = MonitorTap(server, "Speakers")
+        # An idle sink's monitor starts delivering only after its first block.
+        wait_for(lambda: len(tap.samples()) > 24000, 15)
+        folder = os.path.join(server.dir, "rec")
+        os.makedirs(folder)
+        with host(server) as h:
+            session = EngineSession(h.socket)
+            session.call("init", INIT)
+            before = len(tap.samples())
+            session.call("startRecorder", start_args(folder, mic=False))
+            started = len(tap.samples())
+            time.sleep(3.0)
+            session.call("stopRecorder")
+            stopped = len(tap.samples())
+            time.sleep(1.0)
+            session.close()
+        samples = tap.stop()
+        tone.stop()
+    level = db(rms(samples[started + 16000:started + 40000]) / rms(samples[before - 16000:before]))
+    return (level, longest_silence(samples[before - 8000:started + 16000]) * 1000,
+            longest_silence(samples[stopped - 16000:stopped + 12000]) * 1000)
+
+
+def pass_through_latency(server_class):
+    """Bursts played throughout: their phase on the user's device while
+    recording against before, less what the player's own path changed."""
+    with server_class() as server:
+        tap = MonitorTap(server, "Speakers")
+        bursts = BurstPlayer(server, seconds=16).start()
+        folder = os.path.join(server.dir, "rec")
+        os.makedirs(folder)
+        with host(server) as h:
+            session = EngineSession(h.socket)
+            session.call("init", INIT)
+            time.sleep(6.0)
+            switched = time.monotonic() - bursts.started
+            session.call("startRecorder", start_args(folder, mic=False))
+            time.sleep(9.0)
+            session.call("stopRecorder")
+            session.close()
+        bursts.stop()
+        samples = tap.stop()
+    found = onsets(samples, SYSTEM_TONE, 0.05)
+    period = bursts.period
+    phases_before = [t % period for t in found[1:3]]
+    phases_during = [t % period for t in found[-4:-1]]
+    # The tap's start is unknown but fixed: only phase changes count.
+    moved = (statistics.median(phases_during) - statistics.median(phases_before)) % period
+    if moved > period / 2:
+        moved -= period
+    injection_before = statistics.median(d for t, d in bursts.timed_output_delays if t < switched)
+    injection_during = statistics.median(d for t, d in bursts.timed_output_delays if t > switched + 2)
+    return (moved - (injection_during - injection_before)) * 1000
+
+
+def alignment_and_first_block(server_class):
+    with server_class() as server:
+        folder = os.path.join(server.dir, "rec")
+        os.makedirs(folder)
+        with host(server) as h:
+            session = EngineSession(h.socket)
+            session.call("init", INIT)
+            session.call("startRecorder", start_args(folder))
+            replied = time.monotonic()
+            while session.counts()[0] == 0 and time.monotonic() - replied < 10:
+                time.sleep(0.005)
+            first_block = (time.monotonic() - replied) * 1000
+            bursts = BurstPlayer(server, seconds=16).start()
+            time.sleep(15.0)
+            session.call("stopRecorder")
+            session.close()
+        bursts.stop()
+        rate, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
+        offsets = alignment_offsets([v / 32768.0 for v in samples], bursts.injection_offset_ms())
+    return offsets, first_block
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--server", choices=("pulseaudio", "pipewire", "both"), default="both")
+    args = parser.parse_args()
+    servers = {"pulseaudio": PulseServer, "pipewire": PipeWireServer}
+    for name, server_class in servers.items():
+        if args.server not in (name, "both"):
+            continue
+        level, gap_start, gap_stop = heard(server_class)
+        latency = pass_through_latency(server_class)
+        offsets, first_block = alignment_and_first_block(server_class)
+        print("%s:" % name)
+        print("  heard level during vs before: %+.2f dB (goal within 1 dB)" % level)
+        print("  longest silence heard: %.0f ms at the start, %.0f ms at the stop (goal under 100 ms)"
+              % (gap_start, gap_stop))
+        print("  pass-through added latency: %.0f ms" % latency)
+        print("  system vs microphone in recording.wav: median %.1f ms, spread %.1f ms over %d bursts"
+              " (goal within 40 ms)" % (statistics.median(offsets), max(offsets) - min(offsets), len(offsets)))
+        print("  startRecorder reply to first onPcmData: %.0f ms" % first_block)
+
+
+if __name__ == "__main__":
+    main()
