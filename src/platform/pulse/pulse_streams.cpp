@@ -33,6 +33,7 @@ class PulseStream : public AudioStream {
     pa_context* c = nullptr;
     if (AudioStatus s = context_->connected(c); s != AudioStatus::ok) return s;
     stream_ = pa_stream_new(c, input_ ? "quillon record" : "quillon playback", &spec, nullptr);
+    device_ = device;
     if (!stream_) return AudioStatus::invalidArgument;
     frameBytes_ = pa_frame_size(&spec);
     pa_stream_set_state_callback(stream_, &PulseStream::onState, this);
@@ -101,7 +102,19 @@ class PulseStream : public AudioStream {
   }
 
  private:
-  static void onState(pa_stream*, void* self) { static_cast<PulseStream*>(self)->context_->signal(); }
+  static void onState(pa_stream* stream, void* data) {
+    auto* self = static_cast<PulseStream*>(data);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) self->ready_ = true;
+    // A running stream that fails means the server went away or restarted:
+    // said once, so a recording that falls silent has its cause in the log.
+    if (self->ready_ && (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)) {
+      self->ready_ = false;
+      Logger::shared().error(kTag, "Stream on %s ended: the sound server went away (%s)", self->device_.c_str(),
+                             pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+    }
+    self->context_->signal();
+  }
 
   static void onReadable(pa_stream* stream, size_t, void* data) {
     auto* self = static_cast<PulseStream*>(data);
@@ -157,6 +170,8 @@ class PulseStream : public AudioStream {
   size_t maxPullBytes_;
   size_t frameBytes_ = 1;
   pa_sample_spec spec_{};
+  std::string device_;
+  bool ready_ = false;  // the loop thread only
   pa_stream* stream_ = nullptr;
 };
 
