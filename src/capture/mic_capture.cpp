@@ -193,6 +193,10 @@ bool MicCapture::resumeCapture() {
     Logger::shared().warningWithTag(kTag, "resume failure");
     return false;
   }
+  {
+    std::lock_guard lock(callbackMutex_);
+    if (aligner_) aligner_->rebase();
+  }
   _paused = false;
   Logger::shared().infoWithTag(kTag, "resume successful");
   return true;

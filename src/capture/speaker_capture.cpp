@@ -302,6 +302,10 @@ bool SpeakerCapture::resumeCapture() {
   std::lock_guard control(controlMutex_);
   if (!_running || !_paused || !_audioUnit) return false;
   if (_audioUnit->setPaused(false) != AudioStatus::ok) return false;
+  {
+    std::lock_guard lock(periodMutex_);
+    if (aligner_) aligner_->rebase();
+  }
   _paused = false;
   return true;
 }

@@ -13,13 +13,14 @@ TimelineAligner::Placement TimelineAligner::place(RecordingClock::Clock::time_po
   }
   const int64_t target = clock_->sampleAt(firstSampleAt);
   int64_t gap = target - position_;
-  if (rebased_) {
-    // The source's own pause is not the recording's: continue seamlessly.
-    gap = 0;
-    rebased_ = false;
-  } else if (started_ && gap > -kToleranceSamples && gap < kToleranceSamples) {
-    gap = 0;
+  if (started_ && position_ < settleUntil_) {
+    // Settling after a pause: the position follows the reports, the audio
+    // continues seamlessly.
+    settleUntil_ += gap;
+    position_ = target + static_cast<int64_t>(sampleCount);
+    return placement;
   }
+  if (started_ && gap > -kToleranceSamples && gap < kToleranceSamples) gap = 0;
   started_ = true;
   if (gap > 0) {
     placement.silenceBefore = static_cast<size_t>(gap);

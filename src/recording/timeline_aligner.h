@@ -35,9 +35,12 @@ class TimelineAligner {
   // place() applied to a block of float samples (as bytes): silence put in
   // front or leading samples dropped, in place. Answers the placement.
   Placement align(std::vector<uint8_t>& floatBytes, RecordingClock::Clock::time_point firstSampleAt);
-  // After this source alone was paused: its next block continues where the
-  // source stopped instead of covering the pause with silence.
-  void rebase() { started_ = false; rebased_ = true; }
+  // After the source was paused: a stream's timing reports lag behind for a
+  // moment after it resumes, so for the next second of audio the
+  // stream's position follows them without adding or cutting samples; the
+  // block after that is placed as usual.
+  void rebase() { settleUntil_ = position_ + kSettleSamples; }
+  static constexpr int64_t kSettleSamples = RecordingClock::kRate;
   // Samples handed on so far, silence included.
   int64_t position() const { return position_; }
 
@@ -45,7 +48,7 @@ class TimelineAligner {
   std::shared_ptr<const RecordingClock> clock_;
   int64_t position_ = 0;
   bool started_ = false;
-  bool rebased_ = false;
+  int64_t settleUntil_ = -1;
 };
 
 }  // namespace quillon

@@ -50,6 +50,13 @@ TEST(TimelineAligner, PausesAreTakenOutOfTheTimeline) {
   aligner.align(block, t0 + milliseconds(3100));
   EXPECT_EQ(block.size(), (17600 + 320) * sizeof(float));  // 1.1 s of recording, not 3.1 s
   EXPECT_EQ(block[0], 0);
+
+  // A resumed stream's first reports lag: for a second of audio the position
+  // follows them without silence, then gaps are filled again.
+  aligner.rebase();
+  EXPECT_EQ(aligner.place(t0 + milliseconds(5000), 8000).silenceBefore, 0u);
+  EXPECT_EQ(aligner.place(t0 + milliseconds(5500), 8000).silenceBefore, 0u);
+  EXPECT_EQ(aligner.place(t0 + milliseconds(6500), 320).silenceBefore, 8000u);
 }
 
 }  // namespace
