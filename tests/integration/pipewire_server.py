@@ -5,6 +5,7 @@ PulseServer: null sinks "Speakers" (default) and "VerdalisRecorder", and a
 microphone "VirtualMic" fed through a pipe."""
 
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -18,9 +19,8 @@ class PipeWireServer(PulseServer):
     """`loopback=False` leaves the loopback sink out, as on a desktop where it
     was never installed."""
 
-    def __init__(self, folder=None, default_sink="Speakers", loopback=True):
-        super().__init__(folder, default_sink)
-        self.loopback = loopback
+    def __init__(self, folder=None, default_sink="Speakers", loopback=True, drop_in=None):
+        super().__init__(folder, default_sink, loopback, drop_in)
         self.socket = os.path.join(self.dir, "runtime", "pulse", "native")
 
     def _session_env(self):
@@ -36,6 +36,10 @@ class PipeWireServer(PulseServer):
             os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
         with open(os.path.join(self.dir, "client.conf"), "w") as f:
             f.write("autospawn = no\n")
+        if self.drop_in:
+            conf_d = os.path.join(self.dir, "config", "pipewire", "pipewire-pulse.conf.d")
+            os.makedirs(conf_d, exist_ok=True)
+            shutil.copy(self.drop_in, conf_d)
         script = ("pipewire & sleep 0.3; wireplumber & pipewire-pulse & "
                   "trap 'kill $(jobs -p) 2>/dev/null; wait' TERM; wait")
         with open(os.path.join(self.dir, "daemon.log"), "ab") as log:

@@ -17,13 +17,14 @@ class PulseServer:
     `default_sink` is the output it starts with, as a desktop server's
     device-restore module would remember it."""
 
-    def __init__(self, folder=None, default_sink="Speakers", loopback=True):
+    def __init__(self, folder=None, default_sink="Speakers", loopback=True, drop_in=None):
         self.dir = folder or tempfile.mkdtemp(prefix="quillon-pulse-")
         self.socket = os.path.join(self.dir, "native")
         self.mic_fifo = os.path.join(self.dir, "mic.fifo")
         self.mic_rate = 48000
         self.default_sink = default_sink
         self.loopback = loopback
+        self.drop_in = drop_in  # a drop-in file the server reads at start
         self.process = None
 
     @property
@@ -42,6 +43,7 @@ class PulseServer:
             "sink_properties=device.description=VerdalisRecorder" if self.loopback else "",
             "load-module module-pipe-source source_name=VirtualMic file=%s format=s16le rate=%d channels=1"
             % (self.mic_fifo, self.mic_rate),
+            ".include " + self.drop_in if self.drop_in else "",
             "set-default-sink " + self.default_sink,
             "set-default-source VirtualMic",
             "load-module module-native-protocol-unix auth-anonymous=1 socket=" + self.socket]) + "\n"

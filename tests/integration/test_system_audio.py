@@ -73,6 +73,11 @@ class SystemAudioTest(SystemAudioCase):
             self.assertEqual(session.call("stopRecorder")["success"], 0)
         self.assertEqual(default_sink(server), "Speakers")
 
+    def test_the_shipped_drop_in_gives_the_device_when_the_server_starts(self):
+        form = "VerdalisRecorder.conf" if self.SERVER is PipeWireServer else "VerdalisRecorder.pa"
+        server = self.start_server(loopback=False, drop_in=os.path.join(os.path.dirname(SOURCE), form))
+        self.assertTrue(wait_for(lambda: LOOPBACK in server.pactl("list", "short", "sinks"), 15))
+
     def test_what_the_user_hears_keeps_its_level_and_has_no_gap(self):
         server = self.start_server()
         server.pactl("set-sink-volume", "Speakers", "50%")

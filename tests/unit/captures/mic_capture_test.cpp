@@ -78,7 +78,7 @@ TEST_F(MicCaptureTest, AToneArrivesAsMono16kWithoutDriftAndInTheStageFiles) {
 
 TEST_F(MicCaptureTest, NoMicrophoneOrNoPermissionRefusesToStart) {
   // Without a microphone the server's default input is a monitor: no device.
-  startServer({.loopbackSink = true, .microphone = false, .includeFolder = {}});
+  startServer({.loopbackSink = true, .microphone = false});
   MicCapture noMic(hardware, std::make_shared<AlwaysAuthorizedMicrophonePermission>());
   EXPECT_FALSE(noMic.startCapture(true, folder.str()));
   EXPECT_FALSE(noMic.isRunning());

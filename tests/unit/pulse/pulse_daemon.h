@@ -52,7 +52,6 @@ class PulseDaemon {
   struct Options {
     bool loopbackSink = true;
     bool microphone = true;
-    std::string includeFolder;  // a drop-in folder the server reads at start
   };
   PulseDaemon() : PulseDaemon(Options{}) {}
   explicit PulseDaemon(Options options) : options_(std::move(options)) {}
@@ -139,9 +138,6 @@ class PulseDaemon {
     if (options_.microphone) {
       script << "load-module module-pipe-source source_name=VirtualMic file=" << micFifo()
              << " format=s16le rate=48000 channels=1\n";
-    }
-    if (!options_.includeFolder.empty()) {
-      script << ".ifexists " << options_.includeFolder << "\n.include " << options_.includeFolder << "\n.endif\n";
     }
     script << "set-default-sink Speakers\n";
     if (options_.microphone) script << "set-default-source VirtualMic\n";

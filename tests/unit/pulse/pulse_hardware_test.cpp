@@ -101,7 +101,7 @@ TEST_F(RealServer, MicrophoneIsActiveOnlyWithARealInputDevice) {
   EXPECT_TRUE(DeviceUtil::microphoneIsActive());
   TearDown();
   // Without a microphone the server falls back to a monitor, which is no input device.
-  startServer({.loopbackSink = true, .microphone = false, .includeFolder = {}});
+  startServer({.loopbackSink = true, .microphone = false});
   AudioDeviceId input = 1;
   ASSERT_EQ(hardware->defaultInputDevice(input), AudioStatus::ok);
   EXPECT_EQ(input, kNoAudioDevice);
