@@ -1,8 +1,6 @@
 #include "capture/speaker_capture.h"
 
 #include <chrono>
-#include <cmath>
-#include <thread>
 
 #include "capture/audio_device_util.h"
 #include "capture/black_hole_util.h"
@@ -173,8 +171,12 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
 
 bool SpeakerCapture::setupCapture() {
   // The recording is made at the level the user listens at: the loopback
-  // sink takes the user's volume, and its monitor comes after it.
-  AudioDeviceUtil::setDeviceVolume(_blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
+  // sink takes the user's volume, and its monitor comes after it. A device
+  // turned all the way down still lets the meeting be recorded: the loopback
+  // keeps its own volume then (the user hears nothing either way).
+  if (_originalDeviceVolume > 0.0f) {
+    AudioDeviceUtil::setDeviceVolume(_blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
+  }
   const float loopbackVolume = AudioDeviceUtil::getDeviceVolume(_blackHoleDeviceId, _audioFormat);
   Logger::shared().info(kTag, "BlackHole device volume (ch1): %.3f", loopbackVolume);
 

@@ -13,10 +13,9 @@ TimelineAligner::Placement TimelineAligner::place(RecordingClock::Clock::time_po
   }
   const int64_t target = clock_->sampleAt(firstSampleAt);
   int64_t gap = target - position_;
-  if (started_ && position_ < settleUntil_) {
-    // Settling after a pause: the position follows the reports, the audio
-    // continues seamlessly.
-    settleUntil_ += gap;
+  if (started_ && settling(firstSampleAt, sampleCount)) {
+    // Settling: the position follows the reports, the audio continues
+    // seamlessly.
     position_ = target + static_cast<int64_t>(sampleCount);
     return placement;
   }
@@ -30,6 +29,20 @@ TimelineAligner::Placement TimelineAligner::place(RecordingClock::Clock::time_po
   position_ += static_cast<int64_t>(placement.silenceBefore) + static_cast<int64_t>(sampleCount) -
                static_cast<int64_t>(placement.dropFront);
   return placement;
+}
+
+bool TimelineAligner::settling(RecordingClock::Clock::time_point firstSampleAt, size_t sampleCount) {
+  if (!settling_) return false;
+  // A source that held audio back while paused drains it at once, and its
+  // reports then run ahead of its audio, the latency shrinking block after
+  // block. Settled means a second of audio and latencies that hold still.
+  const auto lag = RecordingClock::Clock::now() - firstSampleAt;
+  const auto change = lag > lastLag_ ? lag - lastLag_ : lastLag_ - lag;
+  steadyBlocks_ = change < std::chrono::milliseconds(10) ? steadyBlocks_ + 1 : 0;
+  lastLag_ = lag;
+  settleLeft_ -= std::min<int64_t>(settleLeft_, static_cast<int64_t>(sampleCount));
+  if (settleLeft_ == 0 && steadyBlocks_ >= 3) settling_ = false;
+  return settling_;
 }
 
 TimelineAligner::Placement TimelineAligner::align(std::vector<uint8_t>& floatBytes,

@@ -35,11 +35,15 @@ class TimelineAligner {
   // place() applied to a block of float samples (as bytes): silence put in
   // front or leading samples dropped, in place. Answers the placement.
   Placement align(std::vector<uint8_t>& floatBytes, RecordingClock::Clock::time_point firstSampleAt);
-  // After the source was paused: a stream's timing reports lag behind for a
-  // moment after it resumes, so for the next second of audio the
-  // stream's position follows them without adding or cutting samples; the
-  // block after that is placed as usual.
-  void rebase() { settleUntil_ = position_ + kSettleSamples; }
+  // After the source was paused: a stream's timing reports are off for a
+  // while after it resumes, so for at least the next second of audio, and
+  // until its latency holds still, the stream's position follows them
+  // without adding or cutting samples.
+  void rebase() {
+    settling_ = true;
+    settleLeft_ = kSettleSamples;
+    steadyBlocks_ = 0;
+  }
   static constexpr int64_t kSettleSamples = RecordingClock::kRate;
   // Samples handed on so far, silence included.
   int64_t position() const { return position_; }
@@ -47,8 +51,13 @@ class TimelineAligner {
  private:
   std::shared_ptr<const RecordingClock> clock_;
   int64_t position_ = 0;
+  bool settling(RecordingClock::Clock::time_point firstSampleAt, size_t sampleCount);
+
   bool started_ = false;
-  int64_t settleUntil_ = -1;
+  bool settling_ = false;
+  int64_t settleLeft_ = 0;  // audio still to pass before settling may end
+  RecordingClock::Clock::duration lastLag_{};
+  int steadyBlocks_ = 0;
 };
 
 }  // namespace quillon
