@@ -131,7 +131,8 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   bool overflowing_ = false;  // the stream's thread only
   std::vector<float> floats_;
   std::vector<int16_t> pcm_;
-  std::vector<uint8_t> silence_;
+  std::vector<uint8_t> batch_;  // periods gathered for the recording side
+  std::chrono::steady_clock::time_point batchCapturedAt_;
 };
 
 }  // namespace quillon

@@ -5,6 +5,7 @@ sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 import socket
 import struct
 import threading
+import time
 
 AUDIO = "native_audio_factory"
 
@@ -69,7 +70,17 @@ class EngineError(Exception):
 class EngineSession:
     def __init__(self, socket_path):
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.sock.connect(socket_path)
+        # The socket's file appears at bind(), a moment before the host
+        # listens: on a loaded machine a first try can come in between.
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                self.sock.connect(socket_path)
+                break
+            except ConnectionRefusedError:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.05)
         self.lock = threading.Condition()
         self.replies = {}
         self.pcm = []   # every "onPcmData" payload, in arrival order

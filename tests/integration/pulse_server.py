@@ -85,6 +85,11 @@ class PulseServer:
         fd = os.open(self.mic_fifo, os.O_WRONLY)
         try:
             step = int(self.mic_rate * chunk_seconds) * 2
+            # A cushion in the pipe: a writer held up by a busy machine must
+            # not starve a server that reads the pipe at its own pace.
+            cushion = int(self.mic_rate * 0.1) * 2
+            os.write(fd, pcm[:cushion])
+            pcm = pcm[cushion:]
             start = time.monotonic()
             for i, offset in enumerate(range(0, len(pcm), step)):
                 os.write(fd, pcm[offset:offset + step])

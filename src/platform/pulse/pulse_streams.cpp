@@ -12,8 +12,8 @@ namespace {
 constexpr const char* kTag = "audioDeviceUtil";
 // Pass-through latency the playback stream aims at: short enough that what
 // the user hears stays with what they see, long enough to ride out a busy
-// machine (both servers honour it within a few milliseconds).
-constexpr pa_usec_t kPlaybackTargetLatencyUsec = 30 * 1000;
+// machine. Shorter costs CPU: the server asks for data more often.
+constexpr pa_usec_t kPlaybackTargetLatencyUsec = 50 * 1000;
 // Stream volumes above this would only amplify the noise floor.
 constexpr float kMaxStreamVolume = 10.0f;
 

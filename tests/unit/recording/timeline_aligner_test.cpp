@@ -10,30 +10,45 @@ using std::chrono::milliseconds;
 
 // Blocks of 320 samples (20 ms) placed by the instant their first sample was
 // captured, as the sound server reports it.
-TEST(TimelineAligner, LateStartsHolesAndEarlyAudioLandWhereTheyHappened) {
+TEST(TimelineAligner, LateStartsAndLastingGapsAreFilledOnceAMomentaryLagIsNot) {
   const auto t0 = Clock::now();
   auto clock = std::make_shared<RecordingClock>(t0);
   TimelineAligner aligner(clock);
+  const auto at = [&](int64_t ms) { return t0 + milliseconds(ms); };
 
-  // A stream whose first period was captured 700 ms after the start.
-  auto p = aligner.place(t0 + milliseconds(700), 320);
-  EXPECT_EQ(p.silenceBefore, 11200u);
-  EXPECT_EQ(p.dropFront, 0u);
-  // Timing noise within the tolerance changes nothing.
-  p = aligner.place(t0 + milliseconds(735), 320);
-  EXPECT_EQ(p.silenceBefore + p.dropFront, 0u);
-  // A 100 ms hole the server reported nothing for is filled, counted once.
-  p = aligner.place(t0 + milliseconds(840), 320);
-  EXPECT_EQ(p.silenceBefore, 1600u);
-  EXPECT_EQ(aligner.position(), 13760);
-  // A device clock running ahead: the surplus is dropped.
-  p = aligner.place(t0 + milliseconds(820), 320);
-  EXPECT_EQ(p.dropFront, 320u);
+  // A stream whose first period was captured 700 ms after the start; its
+  // first second follows the reports at once.
+  EXPECT_EQ(aligner.place(at(700), 320).silenceBefore, 11200u);
+  EXPECT_EQ(aligner.place(at(780), 320).silenceBefore, 960u);
+  for (int i = 0; i < 50; ++i) aligner.place(at(aligner.position() / 16), 320);
+  // After it, a source late for a moment catches up by itself: nothing is added.
+  const int64_t steady = aligner.position();
+  EXPECT_EQ(aligner.place(at(steady / 16 + 80), 320).silenceBefore, 0u);
+  EXPECT_EQ(aligner.place(at(steady / 16 + 20), 320).silenceBefore, 0u);
+  EXPECT_EQ(aligner.position(), steady + 640);
+
+  // 100 ms the server dropped without saying so: filled once, after a second.
+  auto run = [&](int64_t shiftMs, size_t& silence, size_t& dropped) {
+    silence = dropped = 0;
+    for (int i = 0; i < 60; ++i) {
+      const int64_t nowMs = aligner.position() / 16 + shiftMs;
+      const auto p = aligner.place(at(nowMs), 320);
+      silence += p.silenceBefore;
+      dropped += p.dropFront;
+    }
+  };
+  size_t silence = 0, dropped = 0;
+  run(100, silence, dropped);
+  EXPECT_EQ(silence, 1600u);
+  EXPECT_EQ(dropped, 0u);
+  // A device clock that ran 100 ms ahead: that much is dropped, once.
+  run(-100, silence, dropped);
+  EXPECT_EQ(silence, 0u);
+  EXPECT_EQ(dropped, 1600u);
 
   // Audio captured before the recording started is not the recording's.
   TimelineAligner early(clock);
-  p = early.place(t0 - milliseconds(10), 320);
-  EXPECT_EQ(p.dropFront, 160u);
+  EXPECT_EQ(early.place(at(-10), 320).dropFront, 160u);
   EXPECT_EQ(early.position(), 160);
 }
 
@@ -59,7 +74,9 @@ TEST(TimelineAligner, PausesAreTakenOutOfTheTimeline) {
     EXPECT_EQ(aligner.place(Clock::now() - milliseconds(400 - 80 * i), 3200).silenceBefore, 0u) << i;
   }
   for (int i = 0; i < 4; ++i) EXPECT_EQ(aligner.place(Clock::now() - milliseconds(20), 320).silenceBefore, 0u);
-  EXPECT_GT(aligner.place(Clock::now() + milliseconds(600), 320).silenceBefore, 8000u);
+  size_t silence = 0;
+  for (int i = 0; i < 60; ++i) silence += aligner.place(Clock::now() + milliseconds(600 + 20 * i), 320).silenceBefore;
+  EXPECT_GT(silence, 8000u);
 }
 
 }  // namespace
