@@ -196,36 +196,6 @@ class SampleCollector {
   std::vector<float> samples_;
 };
 
-// Listens on a sink's monitor (16-bit stereo 44.1 kHz) and keeps the left channel.
-class MonitorRecorder {
- public:
-  MonitorRecorder(AudioHardware& hardware, AudioDeviceId sink) {
-    AudioStatus status;
-    stream_ = hardware.openInputStream(
-        sink, makeLinearPcmFormat(44100, 2, 16, false), 4096,
-        [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point) {
-          if (!data) return;
-          std::lock_guard lock(mutex_);
-          for (size_t i = 0; i + 3 < bytes; i += 4) {
-            int16_t v;
-            std::memcpy(&v, data + i, 2);
-            left_.push_back(v / 32768.0f);
-          }
-        },
-        status);
-  }
-  bool running() const { return stream_ != nullptr; }
-  std::vector<float> left() {
-    std::lock_guard lock(mutex_);
-    return left_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<float> left_;
-  std::unique_ptr<AudioStream> stream_;
-};
-
 // Frequency from the median spacing of upward zero crossings over
 // [from, from + count): a gap from a late scheduler does not move it.
 inline double toneFrequency(const std::vector<float>& s, size_t from, size_t count, double rate) {
@@ -243,20 +213,6 @@ inline float peakOf(const std::vector<float>& s, size_t from, size_t count) {
   float peak = 0.0f;
   for (size_t i = from; i < from + count && i < s.size(); ++i) peak = std::max(peak, std::fabs(s[i]));
   return peak;
-}
-
-// Waits until `read` holds `span` samples after its first clear sound (plus a
-// tenth of a second to settle) and answers the tone's frequency there, or 0.
-inline double heardFrequency(const std::function<std::vector<float>()>& read, size_t span, double rate) {
-  std::vector<float> s;
-  size_t start = 0;
-  const size_t margin = static_cast<size_t>(rate / 10);
-  const bool heard = waitFor([&] {
-    s = read();
-    start = std::find_if(s.begin(), s.end(), [](float v) { return std::fabs(v) > 0.005f; }) - s.begin();
-    return start < s.size() && s.size() >= start + margin + span;
-  });
-  return heard ? toneFrequency(s, start + margin, span, rate) : 0.0;
 }
 
 // Writes a sine tone into the daemon's pipe-fed microphone (s16le mono
