@@ -25,13 +25,14 @@ TimelineAligner::Placement TimelineAligner::place(RecordingClock::Clock::time_po
   const bool returning = started_ && now - lastArrival_ > kQuietBeforeReturn;
   lastArrival_ = now;
   // In a stream's first second its reports settle (an idle sink waking, the
-  // first timing update arriving): they are followed at once. After it, only
-  // what lasts.
+  // first timing update arriving): they are followed at once. After it the
+  // stream's own sample count places its audio: a source late for a while (a
+  // busy machine) catches up by itself, and what the server lost arrives as
+  // holes of their real length.
   if (started_ && !returning) {
-    gap = startupLeft_ > 0 ? (gap > -kToleranceSamples && gap < kToleranceSamples ? 0 : gap)
-                           : lastingGap(gap, sampleCount);
+    gap = startupLeft_ > 0 && (gap <= -kToleranceSamples || gap >= kToleranceSamples) ? gap : 0;
   }
-  if (!started_ || returning) startupLeft_ = kLastingSamples;
+  if (!started_ || returning) startupLeft_ = kStartupSamples;
   startupLeft_ -= std::min<int64_t>(startupLeft_, static_cast<int64_t>(sampleCount));
   started_ = true;
   if (gap > 0) {
@@ -47,28 +48,6 @@ TimelineAligner::Placement TimelineAligner::place(RecordingClock::Clock::time_po
   position_ += static_cast<int64_t>(placement.silenceBefore) + static_cast<int64_t>(sampleCount) -
                static_cast<int64_t>(placement.dropFront);
   return placement;
-}
-
-int64_t TimelineAligner::lastingGap(int64_t gap, size_t sampleCount) {
-  // A source that delivers late for a moment (a busy machine, a writer that
-  // stalled) catches up by itself: its blocks return to where they belong.
-  // What lasts a second of audio in one direction is real (a stretch the
-  // server dropped without saying so, a device clock drifting); the smallest
-  // deviation of that second is corrected, so jitter never adds or cuts.
-  if (gap > -kToleranceSamples && gap < kToleranceSamples) {
-    deviatedFor_ = 0;
-    return 0;
-  }
-  if (deviatedFor_ == 0 || (gap > 0) != (smallestGap_ > 0)) {
-    deviatedFor_ = 0;
-    smallestGap_ = gap;
-  } else {
-    smallestGap_ = gap > 0 ? std::min(smallestGap_, gap) : std::max(smallestGap_, gap);
-  }
-  deviatedFor_ += static_cast<int64_t>(sampleCount);
-  if (deviatedFor_ < kLastingSamples) return 0;
-  deviatedFor_ = 0;
-  return smallestGap_;
 }
 
 bool TimelineAligner::settling(RecordingClock::Clock::time_point firstSampleAt, size_t sampleCount) {

@@ -12,22 +12,20 @@ namespace quillon {
 
 // Keeps one capture's 16 kHz blocks on the recording's timeline. Each block
 // comes with the instant its first sample was captured, as the sound server
-// reports it. The first block (and one after the stream went quiet for a
-// while) is placed by that instant: silence in front when the stream started
-// late, its first samples dropped when they were captured before the start.
-// From then on the stream's own sample count places its audio, and the
-// reports only correct a deviation that lasts a second of audio (a stretch
-// the server dropped without saying so, a device clock drifting), by the
-// smallest deviation of that second. A source that delivers late for a moment
-// catches up by itself and is left alone, so steady audio is never cut and
-// missing time is counted once.
+// reports it. A stream's first second (and a stream that comes back after
+// more than two seconds of nothing, when the mixer has padded it) is placed by
+// those instants: silence in front when the stream started late, its first
+// samples dropped when they were captured before the start. From then on the
+// stream's own sample count places its audio, with the holes the server
+// reports filled by the capture: a source late for a while catches up by
+// itself, steady audio is never cut, and missing time is counted once.
 class TimelineAligner {
  public:
   // 30 ms: above the jitter of the servers' timing reports, below what a
   // listener hears as speech out of step.
   static constexpr int64_t kToleranceSamples = 480;
-  static constexpr int64_t kLastingSamples = RecordingClock::kRate;
-  static constexpr std::chrono::milliseconds kQuietBeforeReturn{1000};
+  static constexpr int64_t kStartupSamples = RecordingClock::kRate;
+  static constexpr std::chrono::milliseconds kQuietBeforeReturn{2000};
 
   struct Placement {
     size_t silenceBefore = 0;
@@ -57,7 +55,6 @@ class TimelineAligner {
   std::shared_ptr<const RecordingClock> clock_;
   int64_t position_ = 0;
   bool settling(RecordingClock::Clock::time_point firstSampleAt, size_t sampleCount);
-  int64_t lastingGap(int64_t gap, size_t sampleCount);
 
   bool started_ = false;
   bool settling_ = false;
@@ -65,8 +62,6 @@ class TimelineAligner {
   RecordingClock::Clock::duration lastLag_{};
   int steadyBlocks_ = 0;
   RecordingClock::Clock::time_point lastArrival_;
-  int64_t deviatedFor_ = 0;  // audio for which the deviation has lasted
-  int64_t smallestGap_ = 0;
   int64_t toDrop_ = 0;
   int64_t startupLeft_ = 0;  // audio left of the stream's first second
 };

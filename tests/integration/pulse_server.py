@@ -87,7 +87,7 @@ class PulseServer:
             step = int(self.mic_rate * chunk_seconds) * 2
             # A cushion in the pipe: a writer held up by a busy machine must
             # not starve a server that reads the pipe at its own pace.
-            cushion = int(self.mic_rate * 0.1) * 2
+            cushion = int(self.mic_rate * 0.5) * 2
             os.write(fd, pcm[:cushion])
             pcm = pcm[cushion:]
             start = time.monotonic()

@@ -10,7 +10,7 @@ using std::chrono::milliseconds;
 
 // Blocks of 320 samples (20 ms) placed by the instant their first sample was
 // captured, as the sound server reports it.
-TEST(TimelineAligner, LateStartsAndLastingGapsAreFilledOnceAMomentaryLagIsNot) {
+TEST(TimelineAligner, AStreamsFirstSecondFollowsTheReportsThenItsOwnCount) {
   const auto t0 = Clock::now();
   auto clock = std::make_shared<RecordingClock>(t0);
   TimelineAligner aligner(clock);
@@ -21,30 +21,17 @@ TEST(TimelineAligner, LateStartsAndLastingGapsAreFilledOnceAMomentaryLagIsNot) {
   EXPECT_EQ(aligner.place(at(700), 320).silenceBefore, 11200u);
   EXPECT_EQ(aligner.place(at(780), 320).silenceBefore, 960u);
   for (int i = 0; i < 50; ++i) aligner.place(at(aligner.position() / 16), 320);
-  // After it, a source late for a moment catches up by itself: nothing is added.
+  // After it, a source late for a while catches up by itself: nothing is added.
   const int64_t steady = aligner.position();
   EXPECT_EQ(aligner.place(at(steady / 16 + 80), 320).silenceBefore, 0u);
   EXPECT_EQ(aligner.place(at(steady / 16 + 20), 320).silenceBefore, 0u);
   EXPECT_EQ(aligner.position(), steady + 640);
 
-  // 100 ms the server dropped without saying so: filled once, after a second.
-  auto run = [&](int64_t shiftMs, size_t& silence, size_t& dropped) {
-    silence = dropped = 0;
-    for (int i = 0; i < 60; ++i) {
-      const int64_t nowMs = aligner.position() / 16 + shiftMs;
-      const auto p = aligner.place(at(nowMs), 320);
-      silence += p.silenceBefore;
-      dropped += p.dropFront;
-    }
-  };
-  size_t silence = 0, dropped = 0;
-  run(100, silence, dropped);
-  EXPECT_EQ(silence, 1600u);
-  EXPECT_EQ(dropped, 0u);
-  // A device clock that ran 100 ms ahead: that much is dropped, once.
-  run(-100, silence, dropped);
-  EXPECT_EQ(silence, 0u);
-  EXPECT_EQ(dropped, 1600u);
+  // A source that stays late for a second and more is still not cut or padded.
+  for (int i = 0; i < 60; ++i) {
+    const auto p = aligner.place(at(aligner.position() / 16 + 100), 320);
+    ASSERT_EQ(p.silenceBefore + p.dropFront, 0u) << i;
+  }
 
   // Audio captured before the recording started is not the recording's.
   TimelineAligner early(clock);
@@ -68,15 +55,12 @@ TEST(TimelineAligner, PausesAreTakenOutOfTheTimeline) {
 
   // A resumed stream drains what it held back and its reports run ahead of
   // its audio: the position follows them without silence until a second of
-  // audio has passed and the latency holds still; then gaps are filled again.
+  // audio has passed and the latency holds still.
   aligner.rebase();
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(aligner.place(Clock::now() - milliseconds(400 - 80 * i), 3200).silenceBefore, 0u) << i;
   }
   for (int i = 0; i < 4; ++i) EXPECT_EQ(aligner.place(Clock::now() - milliseconds(20), 320).silenceBefore, 0u);
-  size_t silence = 0;
-  for (int i = 0; i < 60; ++i) silence += aligner.place(Clock::now() + milliseconds(600 + 20 * i), 320).silenceBefore;
-  EXPECT_GT(silence, 8000u);
 }
 
 }  // namespace
