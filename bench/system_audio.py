@@ -126,14 +126,16 @@ def alignment(server_class):
         with host(server) as h:
             session = EngineSession(h.socket)
             session.call("init", INIT)
+            began = time.monotonic()
             session.call("startRecorder", start_args(folder))
-            bursts = BurstPlayer(server, seconds=16).start()
+            bursts = BurstPlayer(server, seconds=16, lead=0.5).start()
             time.sleep(15.0)
             session.call("stopRecorder")
             session.close()
         bursts.stop()
         rate, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
-        offsets = alignment_offsets([v / 32768.0 for v in samples], bursts.injection_offset_ms())
+        lag = bursts.started - began
+        offsets = alignment_offsets([v / 32768.0 for v in samples], lambda t: bursts.injection_ms_at(t - lag))
     return offsets
 
 

@@ -129,20 +129,28 @@ class BurstPlayer:
 
     output_latency = 0.02
 
-    def __init__(self, server, seconds, period=1.5, amplitude=0.5):
+    def __init__(self, server, seconds, period=1.5, amplitude=0.5, lead=0.0):
         self.server, self.seconds, self.period, self.amplitude = server, seconds, period, amplitude
+        self.lead = lead  # extra silence before the first burst
         self.player = subprocess.Popen(
             ["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=1",
              "--latency-msec=%d" % int(self.output_latency * 1000), "--process-time-msec=5"],
             stdin=subprocess.PIPE, env=server.env(), stderr=subprocess.DEVNULL)
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.mic_delays, self.output_delays, self.timed_output_delays = [], [], []
+        self.timed_injection = []  # (player time s, output minus microphone delay s)
 
     def injection_offset_ms(self):
         """How much later the output path delivers than the microphone path."""
         mic = statistics.median(self.mic_delays) if self.mic_delays else 0.0
         out = statistics.median(self.output_delays) if self.output_delays else self.output_latency
         return (out - mic) * 1000.0
+
+    def injection_ms_at(self, player_time):
+        """The injection offset sampled nearest to a moment of the player's run."""
+        if not self.timed_injection:
+            return self.injection_offset_ms()
+        return min(self.timed_injection, key=lambda entry: abs(entry[0] - player_time))[1] * 1000.0
 
     def start(self):
         self.thread.start()
@@ -151,7 +159,7 @@ class BurstPlayer:
     def _signal(self, frequency, rate):
         """The whole run's PCM, made before it starts so that the writer
         only ever copies and never falls behind real time."""
-        samples = []
+        samples = [0.0] * int(rate * self.lead)
         burst = sine(frequency, 0.2, self.amplitude, rate)
         quiet = [0.0] * int(rate * (self.period - 0.2))
         while len(samples) < self.seconds * rate:
@@ -170,6 +178,7 @@ class BurstPlayer:
             delay = int.from_bytes(backlog, "little") / (2.0 * RATE) + (latency if latency else self.output_latency)
             self.output_delays.append(delay)
             self.timed_output_delays.append((time.monotonic() - self.started, delay))
+            self.timed_injection.append((time.monotonic() - self.started, delay - self.mic_delays[-1]))
             time.sleep(0.5)
 
     def _run(self):
@@ -211,12 +220,14 @@ class BurstPlayer:
 def alignment_offsets(samples, injection_ms, threshold=0.05):
     """Offsets (ms) of the system-audio bursts against the microphone's in
     the recording, after taking out how much later the output path itself
-    delivered (`injection_ms`); one per burst found on both sides."""
+    delivered: `injection_ms` is a number, or a function of the burst's time
+    in the recording (s) answering the figure sampled nearest to it."""
+    injection = injection_ms if callable(injection_ms) else (lambda t: injection_ms)
     mic = onsets(samples, MIC_TONE, threshold)
-    system = [t - injection_ms / 1000.0 for t in onsets(samples, SYSTEM_TONE, threshold)]
+    system = onsets(samples, SYSTEM_TONE, threshold)
     offsets = []
     for m in mic:
-        near = [t for t in system if abs(t - m) < 0.5]
+        near = [t for t in system if abs(t - injection(t) / 1000.0 - m) < 0.5]
         if near:
-            offsets.append((near[0] - m) * 1000.0)
+            offsets.append((near[0] - injection(near[0]) / 1000.0 - m) * 1000.0)
     return offsets
