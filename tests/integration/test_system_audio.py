@@ -23,6 +23,10 @@ from system_audio_probe import (BurstPlayer, MonitorTap, TonePlayer, alignment_o
                                 longest_silence, rms)
 from test_recording import LOOPBACK, default_sink, sink_volume_percent, start_args
 
+# Under a sanitizer the host runs several times slower: the sanitizer run
+# looks for memory and thread faults, and the timing checks stay with the
+# normal build.
+TIMED = not os.environ.get("QUILLON_SANITIZE")
 SOURCE = os.path.join(os.environ.get("QUILLON_SOURCE_DIR", "../.."), "resources", "VerdalisRecorder.pa")
 
 
@@ -110,6 +114,8 @@ class SystemAudioTest(SystemAudioCase):
         level_before = rms(heard[max(0, before - 16000):before])
         level_during = rms(heard[started + 16000:started + 32000])
         self.assertGreater(level_before, 0.01)
+        if not TIMED:
+            return
         self.assertLess(abs(db(level_during / level_before)), 1.0, (level_before, level_during))
         around_start = heard[max(0, before - 8000):started + 16000]
         around_stop = heard[stopped - 16000:stopped + 12000]
@@ -132,6 +138,8 @@ class SystemAudioTest(SystemAudioCase):
             ended = time.monotonic()
             self.assertEqual(session.call("stopRecorder")["success"], 0)
         rate, _, samples = wav_samples(self.wav)
+        if not TIMED:
+            return
         self.assertLess(abs(len(samples) / rate - (ended - began)), 0.4)
         # A burst at time t of the recording was played at t - lag by the player.
         lag = bursts.started - began
