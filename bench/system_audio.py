@@ -13,6 +13,7 @@ Prints, per server:
 - the time from "startRecorder"'s reply to the first "onPcmData" block (ms)."""
 
 import argparse
+import contextlib
 import os
 import statistics
 import sys
@@ -34,8 +35,19 @@ from test_recording import Sounds, start_args  # noqa: E402
 INIT = {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": False}
 
 
-def host(server):
-    return Host(env=dict(server.env(), HOME=tempfile.mkdtemp(prefix="quillon-bench-")))
+@contextlib.contextmanager
+def recording_session(server):
+    """A headless host on `server`, an engine session that has called "init",
+    and a folder for the recording's files."""
+    folder = os.path.join(server.dir, "rec")
+    os.makedirs(folder, exist_ok=True)
+    with Host(env=dict(server.env(), HOME=tempfile.mkdtemp(prefix="quillon-bench-"))) as h:
+        session = EngineSession(h.socket)
+        session.call("init", INIT)
+        try:
+            yield session, folder
+        finally:
+            session.close()
 
 
 def heard(server_class):
@@ -46,11 +58,7 @@ def heard(server_class):
         tap = MonitorTap(server, "Speakers")
         # An idle sink's monitor starts delivering only after its first block.
         wait_for(lambda: len(tap.samples()) > 24000, 15)
-        folder = os.path.join(server.dir, "rec")
-        os.makedirs(folder)
-        with host(server) as h:
-            session = EngineSession(h.socket)
-            session.call("init", INIT)
+        with recording_session(server) as (session, folder):
             before = len(tap.samples())
             session.call("startRecorder", start_args(folder, mic=False))
             started = len(tap.samples())
@@ -58,7 +66,6 @@ def heard(server_class):
             session.call("stopRecorder")
             stopped = len(tap.samples())
             time.sleep(1.0)
-            session.close()
         samples = tap.stop()
         tone.stop()
     level = db(rms(samples[started + 16000:started + 40000]) / rms(samples[before - 16000:before]))
@@ -72,17 +79,12 @@ def pass_through_latency(server_class):
     with server_class() as server:
         tap = MonitorTap(server, "Speakers")
         bursts = BurstPlayer(server, seconds=16).start()
-        folder = os.path.join(server.dir, "rec")
-        os.makedirs(folder)
-        with host(server) as h:
-            session = EngineSession(h.socket)
-            session.call("init", INIT)
+        with recording_session(server) as (session, folder):
             time.sleep(6.0)
             switched = time.monotonic() - bursts.started
             session.call("startRecorder", start_args(folder, mic=False))
             time.sleep(9.0)
             session.call("stopRecorder")
-            session.close()
         bursts.stop()
         samples = tap.stop()
     found = onsets(samples, SYSTEM_TONE, 0.05)
@@ -102,11 +104,7 @@ def first_block(server_class):
     """A microphone that hears a tone, as a real one always hears something."""
     with server_class() as server:
         sounds = Sounds(server, seconds=30).start()
-        folder = os.path.join(server.dir, "rec")
-        os.makedirs(folder)
-        with host(server) as h:
-            session = EngineSession(h.socket)
-            session.call("init", INIT)
+        with recording_session(server) as (session, folder):
             time.sleep(0.5)
             session.call("startRecorder", start_args(folder))
             replied = time.monotonic()
@@ -114,24 +112,18 @@ def first_block(server_class):
                 time.sleep(0.005)
             waited = (time.monotonic() - replied) * 1000
             session.call("stopRecorder")
-            session.close()
         sounds.stop()
     return waited
 
 
 def alignment(server_class):
     with server_class() as server:
-        folder = os.path.join(server.dir, "rec")
-        os.makedirs(folder)
-        with host(server) as h:
-            session = EngineSession(h.socket)
-            session.call("init", INIT)
+        with recording_session(server) as (session, folder):
             began = time.monotonic()
             session.call("startRecorder", start_args(folder))
             bursts = BurstPlayer(server, seconds=16, lead=0.5).start()
             time.sleep(15.0)
             session.call("stopRecorder")
-            session.close()
         bursts.stop()
         rate, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
         lag = bursts.started - began
