@@ -9,13 +9,13 @@ namespace quillon::bench {
 // A capture the benchmark feeds by hand, block by block, on its own thread.
 class FedCapture : public AudioCaptureSource {
  public:
-  void setAudioCallback(AudioCallback callback) override { callback_ = std::move(callback); }
-  void deliver(const ByteBuffer& block) {
+  void setAudioCallback(SampleCallback callback) override { callback_ = std::move(callback); }
+  void deliver(std::span<const float> block) {
     if (callback_) callback_(block);
   }
 
  private:
-  AudioCallback callback_;
+  SampleCallback callback_;
 };
 
 }  // namespace quillon::bench

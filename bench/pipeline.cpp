@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   size_t pcmBlocks = 0, opusBytes = 0;
   factory->setPcmCallback([&](const ByteBuffer&) { ++pcmBlocks; });
   factory->setOpusCallback([&](const ByteBuffer& packet) { opusBytes += packet.size(); });
-  auto micConverter = quillon::Mono16kConverter::create(48000, 2, quillon::Mono16kConverter::SampleFormat::Float32);
-  auto speakerConverter = quillon::Mono16kConverter::create(44100, 2, quillon::Mono16kConverter::SampleFormat::Int16);
+  auto micConverter = quillon::Mono16kConverter::create(48000, 2);
+  auto speakerConverter = quillon::Mono16kConverter::create(44100, 2);
 
   Talker near(48000, 120, 1), far(44100, 210, 2);
   const size_t micFrames = 1024, speakerFrames = 1024;
@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
   uint64_t micDone = 0, speakerDone = 0;
   std::vector<float> micBlock(micFrames * 2);
   std::vector<int16_t> speakerBlock(speakerFrames * 2);
+  std::vector<float> speakerFloats, converted;
   Clock::duration chain{}, conversion{};
 
   // Feed whichever source is behind in time, as two live captures would.
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
       for (size_t i = 0; i < n; ++i) micBlock[2 * i] = micBlock[2 * i + 1] = near.next();
       if (micInput) std::fwrite(micBlock.data(), 8, n, micInput);
       const auto start = Clock::now();
-      ByteBuffer converted(micConverter->process({reinterpret_cast<const uint8_t*>(micBlock.data()), n * 8}));
+      micConverter->process({micBlock.data(), n * 2}, converted);
       const auto converted_at = Clock::now();
       mic.deliver(converted);
       chain += Clock::now() - start;
@@ -158,7 +159,9 @@ int main(int argc, char** argv) {
       for (size_t i = 0; i < n; ++i) speakerBlock[2 * i] = speakerBlock[2 * i + 1] = int16_t(far.next() * 32767);
       if (loopInput) std::fwrite(speakerBlock.data(), 4, n, loopInput);
       const auto start = Clock::now();
-      ByteBuffer converted(speakerConverter->process({reinterpret_cast<const uint8_t*>(speakerBlock.data()), n * 4}));
+      // The capture's one 16-bit to float step, then the converter.
+      quillon::pcm16BytesToFloats({reinterpret_cast<const uint8_t*>(speakerBlock.data()), n * 4}, speakerFloats);
+      speakerConverter->process(speakerFloats, converted);
       const auto converted_at = Clock::now();
       speaker.deliver(converted);
       chain += Clock::now() - start;

@@ -92,9 +92,9 @@ int main(int argc, char** argv) {
   size_t pcmBlocks = 0, opusPackets = 0;
   factory->setPcmCallback([&](const ByteBuffer&) { ++pcmBlocks; });
   factory->setOpusCallback([&](const ByteBuffer&) { ++opusPackets; });
-  auto micConverter = quillon::Mono16kConverter::create(48000, 2, quillon::Mono16kConverter::SampleFormat::Float32);
+  auto micConverter = quillon::Mono16kConverter::create(48000, 2);
   auto speakerConverter =
-      quillon::Mono16kConverter::create(44100, 2, quillon::Mono16kConverter::SampleFormat::Int16);
+      quillon::Mono16kConverter::create(44100, 2);
 
   Voice near(48000, 125, 1), far(44100, 205, 2);
   const size_t frames = 1024;
@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   uint64_t micDone = 0, speakerDone = 0;
   std::vector<float> micBlock(frames * 2);
   std::vector<int16_t> speakerBlock(frames * 2);
+  std::vector<float> speakerFloats, converted;
   long firstMinute = 0, peak = 0;
   int nextMinute = 1;
   const auto wallStart = std::chrono::steady_clock::now();
@@ -112,13 +113,15 @@ int main(int argc, char** argv) {
     if (micTurn) {
       const size_t n = size_t(std::min<uint64_t>(frames, micTotal - micDone));
       for (size_t i = 0; i < n; ++i) micBlock[2 * i] = micBlock[2 * i + 1] = near.next();
-      mic.deliver(ByteBuffer(micConverter->process({reinterpret_cast<const uint8_t*>(micBlock.data()), n * 8})));
+      micConverter->process({micBlock.data(), n * 2}, converted);
+      mic.deliver(converted);
       micDone += n;
     } else {
       const size_t n = size_t(std::min<uint64_t>(frames, speakerTotal - speakerDone));
       for (size_t i = 0; i < n; ++i) speakerBlock[2 * i] = speakerBlock[2 * i + 1] = int16_t(far.next() * 32767);
-      speaker.deliver(
-          ByteBuffer(speakerConverter->process({reinterpret_cast<const uint8_t*>(speakerBlock.data()), n * 4})));
+      quillon::pcm16BytesToFloats({reinterpret_cast<const uint8_t*>(speakerBlock.data()), n * 4}, speakerFloats);
+      speakerConverter->process(speakerFloats, converted);
+      speaker.deliver(converted);
       speakerDone += n;
     }
     if (double(micDone) / 48000 >= nextMinute * 60.0) {

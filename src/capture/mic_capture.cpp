@@ -14,6 +14,8 @@ namespace {
 constexpr const char* kTag = "MicCapture";
 // About 4096 bytes a period, as the server can deliver them.
 constexpr size_t kPeriodBytes = 4096;
+// What the worker may fall behind before periods are dropped (counted as silence).
+constexpr size_t kQueueSeconds = 12;
 
 bool isFloat32(const AudioStreamBasicDescription& f) {
   return (f.mFormatFlags & kAudioFormatFlagIsFloat) != 0 && f.mBitsPerChannel == 32;
@@ -37,7 +39,9 @@ MicCapture::~MicCapture() {
   if (_wavUtil) _wavUtil->close();
 }
 
-void MicCapture::setAudioCallback(AudioCallback callback) {
+void MicCapture::setRecordingWorker(std::shared_ptr<RecordingWorker> worker) { worker_ = std::move(worker); }
+
+void MicCapture::setAudioCallback(SampleCallback callback) {
   std::lock_guard lock(callbackMutex_);
   _audioCallback = std::move(callback);
 }
@@ -90,7 +94,7 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
   }
   const auto rate = static_cast<int32_t>(_audioFormat.mSampleRate);
   const auto channels = static_cast<int32_t>(_audioFormat.mChannelsPerFrame);
-  auto converter = Mono16kConverter::create(rate, channels, Mono16kConverter::SampleFormat::Float32);
+  auto converter = Mono16kConverter::create(rate, channels);
   if (!converter) return false;  // logged by the converter
   {
     std::lock_guard lock(callbackMutex_);
@@ -105,6 +109,11 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
     _wavOriginalUtil = openStageFile(_recorderPath, "mic_original.wav", rate, channels);
     _wavUtil = openStageFile(_recorderPath, "mic.wav", Mono16kConverter::kTargetRate, 1);
   }
+  if (worker_) {
+    const auto bytesPerSecond = static_cast<size_t>(_audioFormat.mSampleRate * _audioFormat.mBytesPerFrame);
+    lane_ = worker_->addLane(bytesPerSecond * kQueueSeconds, bytesPerSecond, _audioFormat.mBytesPerFrame,
+                             [this](PeriodQueue::Period& period) { processPeriod(period); });
+  }
   AudioStatus status = AudioStatus::ok;
   _audioQueue = hardware_->openInputStream(
       _inputDevice, _audioFormat, kPeriodBytes,
@@ -114,6 +123,7 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
       status);
   if (!_audioQueue) {
     Logger::shared().warning(kTag, "AudioQueueNewInput failed with status: %d", statusCode(status));
+    closeLane();
     discardStageFiles();
     return false;
   }
@@ -137,20 +147,40 @@ void MicCapture::discardStageFiles() {
 void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes,
                                    std::chrono::steady_clock::time_point capturedAt) {
   if (_paused || bytes == 0) return;
-  if (data == nullptr) {
-    // Time the server lost: silence of the same length keeps the stream true.
+  if (lane_) {
+    lane_->push(data, bytes, capturedAt);
+  } else {
+    inline_.kind = data ? PeriodQueue::Kind::audio : PeriodQueue::Kind::hole;
+    inline_.bytes = bytes;
+    inline_.capturedAt = capturedAt;
+    inline_.data.assign(data, data ? data + bytes : data);
+    processPeriod(inline_);
+  }
+}
+
+void MicCapture::closeLane() {
+  if (!lane_) return;
+  worker_->closeLane(lane_);
+  lane_ = nullptr;
+}
+
+void MicCapture::processPeriod(const PeriodQueue::Period& period) {
+  const size_t bytesPerSecond = static_cast<size_t>(_audioFormat.mSampleRate * _audioFormat.mBytesPerFrame);
+  if (period.kind == PeriodQueue::Kind::dropped) {
+    Logger::shared().warning(kTag, "Recording fell behind: %.0f ms of microphone audio dropped, counted as silence",
+                             bytesPerSecond ? 1000.0 * static_cast<double>(period.stretchBytes) / bytesPerSecond : 0.0);
+  }
+  const size_t bytes = period.bytes;
+  const uint8_t* data = period.data.data();
+  if (period.kind != PeriodQueue::Kind::audio) {
+    // Time lost on the way: silence of the same length keeps the stream true.
     silence_.assign(bytes, 0);
     data = silence_.data();
   }
   if (isFloat32(_audioFormat)) {
-    bytesToFloats(data, bytes, floats_);
+    float32BytesToFloats({data, bytes}, floats_);
   } else if (_audioFormat.mBitsPerChannel == 16) {
-    floats_.resize(bytes / 2);
-    for (size_t i = 0; i < floats_.size(); ++i) {
-      int16_t v;
-      std::memcpy(&v, data + 2 * i, sizeof v);
-      floats_[i] = static_cast<float>(v) * (1.0f / 32768.0f);
-    }
+    pcm16BytesToFloats({data, bytes}, floats_);
   } else {
     Logger::shared().warning(kTag, "Unsupported format: bits=%d, flags=0x%x",
                              static_cast<int>(_audioFormat.mBitsPerChannel), _audioFormat.mFormatFlags);
@@ -158,20 +188,16 @@ void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes,
   }
 
   std::lock_guard lock(callbackMutex_);
-  if (_wavOriginalUtil) writeFloatsAsPcm16(*_wavOriginalUtil, floats_.data(), floats_.size(), pcm_);
+  if (_wavOriginalUtil) writeFloatsAsPcm16(*_wavOriginalUtil, floats_, pcm_);
   if (!converter_) return;
-  std::vector<uint8_t> converted = converter_->process(
-      {reinterpret_cast<const uint8_t*>(floats_.data()), floats_.size() * sizeof(float)});
-  if (converted.empty()) return;
+  converter_->process(floats_, converted_);
+  if (converted_.empty()) return;
   if (aligner_) {
-    aligner_->align(converted, capturedAt);
-    if (converted.empty()) return;
+    aligner_->align(converted_, period.capturedAt);
+    if (converted_.empty()) return;
   }
-  if (_wavUtil) {
-    bytesToFloats(converted.data(), converted.size(), floats_);
-    writeFloatsAsPcm16(*_wavUtil, floats_.data(), floats_.size(), pcm_);
-  }
-  if (_audioCallback) _audioCallback(ByteBuffer(std::move(converted)));
+  if (_wavUtil) writeFloatsAsPcm16(*_wavUtil, converted_, pcm_);
+  if (_audioCallback) _audioCallback(converted_);
 }
 
 bool MicCapture::pauseCapture() {
@@ -205,9 +231,11 @@ bool MicCapture::resumeCapture() {
 void MicCapture::stopCapture() {
   if (!_running) return;
   Logger::shared().infoWithTag(kTag, "Stop mic capture");
-  // Once the stream has stopped no period runs, so the files close complete.
+  // Once the stream has stopped no period arrives; what the worker still
+  // holds is processed before the files close, so they are complete.
   if (_audioQueue) _audioQueue->stop();
   _audioQueue.reset();
+  closeLane();
   Logger::shared().infoWithTag(kTag, "Audio queue stopped and disposed");
   {
     std::lock_guard lock(callbackMutex_);

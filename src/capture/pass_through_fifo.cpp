@@ -1,41 +1,49 @@
 #include "capture/pass_through_fifo.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quillon {
 
 bool PassThroughFifo::append(const uint8_t* data, size_t bytes, size_t& held) {
   std::lock_guard lock(mutex_);
-  held = bytes_.size();
-  if (held + bytes > kCapacity) return false;
-  bytes_.insert(bytes_.end(), data, data + bytes);
+  held = size_;
+  if (size_ + bytes > kCapacity) return false;
+  const size_t tail = (head_ + size_) % kCapacity;
+  const size_t first = std::min(bytes, kCapacity - tail);
+  std::memcpy(ring_.get() + tail, data, first);
+  std::memcpy(ring_.get(), data + first, bytes - first);
+  size_ += bytes;
   return true;
 }
 
-std::vector<uint8_t> PassThroughFifo::take(size_t bytes) {
+bool PassThroughFifo::take(uint8_t* out, size_t bytes) {
   std::lock_guard lock(mutex_);
-  if (bytes == 0 || bytes_.size() < bytes) return {};
-  std::vector<uint8_t> out(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(bytes));
-  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(bytes));
-  return out;
+  if (bytes == 0 || size_ < bytes) return false;
+  const size_t first = std::min(bytes, kCapacity - head_);
+  std::memcpy(out, ring_.get() + head_, first);
+  std::memcpy(out + first, ring_.get(), bytes - first);
+  dropFront(bytes);
+  return true;
 }
 
 size_t PassThroughFifo::trim(size_t maxBytes, size_t keepBytes) {
   std::lock_guard lock(mutex_);
-  if (bytes_.size() <= maxBytes || keepBytes >= bytes_.size()) return 0;
-  const size_t dropped = bytes_.size() - keepBytes;
-  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(dropped));
+  if (size_ <= maxBytes || keepBytes >= size_) return 0;
+  const size_t dropped = size_ - keepBytes;
+  dropFront(dropped);
   return dropped;
 }
 
 void PassThroughFifo::clear() {
   std::lock_guard lock(mutex_);
-  bytes_.clear();
+  head_ = 0;
+  size_ = 0;
 }
 
 size_t PassThroughFifo::size() {
   std::lock_guard lock(mutex_);
-  return bytes_.size();
+  return size_;
 }
 
 }  // namespace quillon

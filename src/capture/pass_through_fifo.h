@@ -2,16 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace quillon {
 
 // The captured system sound waiting for the pass-through player. The capture
 // thread appends whole periods, the player's thread takes what it asks for.
-// The lock is held only around the queue operations, so neither thread waits
-// on the other's conversion or file writes. Shared by the capture and the
+// A ring allocated once: the lock is held only around a copy, and nothing
+// here allocates, so neither audio thread waits on anything else. Shared by the capture and the
 // player's fetch block, so the player never keeps the capture itself alive.
 class PassThroughFifo {
  public:
@@ -21,9 +20,11 @@ class PassThroughFifo {
   // Appends the whole period, or nothing when it would overflow the cap;
   // `held` answers the size before the call either way.
   bool append(const uint8_t* data, size_t bytes, size_t& held);
-  // Exactly `bytes` bytes, oldest first, or nothing (and the queue unchanged)
-  // when fewer are held.
-  std::vector<uint8_t> take(size_t bytes);
+  PassThroughFifo() : ring_(std::make_unique<uint8_t[]>(kCapacity)) {}
+
+  // Exactly `bytes` bytes, oldest first, into `out`; false (and the queue
+  // unchanged) when fewer are held.
+  bool take(uint8_t* out, size_t bytes);
   // Keeps the pass-through close behind the capture: when more than
   // `maxBytes` wait (a burst from a server that woke late, or the two devices'
   // clocks drifting apart), the oldest are dropped until `keepBytes` remain.
@@ -33,8 +34,15 @@ class PassThroughFifo {
   size_t size();
 
  private:
+  void dropFront(size_t bytes) {
+    head_ = (head_ + bytes) % kCapacity;
+    size_ -= bytes;
+  }
+
   std::mutex mutex_;
-  std::deque<uint8_t> bytes_;
+  std::unique_ptr<uint8_t[]> ring_;
+  size_t head_ = 0;  // the oldest byte
+  size_t size_ = 0;
 };
 
 }  // namespace quillon

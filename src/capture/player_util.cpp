@@ -43,9 +43,7 @@ void PlayerUtil::render(uint8_t* out, size_t bytes) {
   const size_t wanted = frame == 0 ? 0 : std::min(bytes, kStagingBytes) / frame * frame;
   bool filled = false;
   if (wanted > 0 && _fetchCallback && _tempBuffer) {
-    std::vector<uint8_t> data = _fetchCallback(static_cast<uint32_t>(wanted));
-    if (data.size() >= wanted) {
-      std::memcpy(_tempBuffer.get(), data.data(), wanted);
+    if (_fetchCallback(_tempBuffer.get(), static_cast<uint32_t>(wanted))) {
       std::memcpy(out, _tempBuffer.get(), wanted);
       filled = true;
     }

@@ -14,9 +14,10 @@ namespace quillon {
 // clock paces the pulls. A player is started at most once.
 class PlayerUtil {
  public:
-  // Answers at least `byteCount` bytes, oldest first, or an empty vector when
-  // it has not got that many. Called on the audio thread; must not wait.
-  using FetchBlock = std::function<std::vector<uint8_t>(uint32_t byteCount)>;
+  // Writes exactly `byteCount` bytes, oldest first, to `out`, or answers false
+  // when it has not got that many. Called on the audio thread; must not wait
+  // or allocate.
+  using FetchBlock = std::function<bool(uint8_t* out, uint32_t byteCount)>;
   static constexpr size_t kStagingBytes = 4096;
 
   PlayerUtil(AudioDeviceId outputDevice, const AudioStreamBasicDescription& streamFormat,

@@ -29,6 +29,9 @@ constexpr size_t kRecordingBatchBytes = 7056;
 constexpr float kMaxPassThroughGain = 10.0f;
 // A period this long always yields converted samples; shorter ones may not.
 constexpr size_t kShortestConvertiblePeriod = 64;
+// What the worker may fall behind before periods are dropped (counted as silence).
+constexpr size_t kBytesPerSecond = 176400;
+constexpr size_t kQueueBytes = 12 * kBytesPerSecond;
 
 // How many captures of this process hold the system output on the loopback
 // device; the start-up repair leaves the output alone while any does.
@@ -90,7 +93,7 @@ SpeakerCapture::SpeakerCapture(const std::string& blackHoleDriverPath, Options o
 
 SpeakerCapture::~SpeakerCapture() { stopCapture(); }
 
-void SpeakerCapture::setAudioCallback(AudioCallback callback) {
+void SpeakerCapture::setAudioCallback(SampleCallback callback) {
   std::lock_guard lock(periodMutex_);
   _audioCallback = std::move(callback);
 }
@@ -188,12 +191,11 @@ bool SpeakerCapture::setupCapture() {
   _buffer = std::make_shared<PassThroughFifo>();
   std::shared_ptr<PassThroughFifo> fifo = _buffer;
   _playerUtil = std::make_unique<PlayerUtil>(
-      _originalOutputDeviceId, _audioFormat, [fifo](uint32_t bytes) { return fifo->take(bytes); }, hardware_);
+      _originalOutputDeviceId, _audioFormat, [fifo](uint8_t* out, uint32_t bytes) { return fifo->take(out, bytes); }, hardware_);
 
   Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(_blackHoleDeviceId));
   auto converter = Mono16kConverter::create(static_cast<int32_t>(_audioFormat.mSampleRate),
-                                            static_cast<int32_t>(_audioFormat.mChannelsPerFrame),
-                                            Mono16kConverter::SampleFormat::Int16);
+                                            static_cast<int32_t>(_audioFormat.mChannelsPerFrame));
   if (!converter) return false;
   {
     std::lock_guard lock(periodMutex_);
@@ -220,6 +222,10 @@ bool SpeakerCapture::setupCapture() {
   Logger::shared().info(kTag, "Set Player volume (ch1) to %.3f: %s", gain, gainSet ? "success" : "fail");
   Logger::shared().infoWithTag(kTag, "PlayerUtil started successfully");
 
+  if (worker_) {
+    lane_ = worker_->addLane(kQueueBytes, kBytesPerSecond, _audioFormat.mBytesPerFrame,
+                             [this](PeriodQueue::Period& period) { processPeriod(period); });
+  }
   AudioStatus status = AudioStatus::ok;
   _audioUnit = hardware_->openInputStream(
       _blackHoleDeviceId, _audioFormat, kPeriodBytes,
@@ -237,69 +243,84 @@ bool SpeakerCapture::setupCapture() {
 void SpeakerCapture::handleInputData(const uint8_t* data, size_t bytes,
                                      std::chrono::steady_clock::time_point capturedAt) {
   if (_paused || bytes == 0) return;
-  std::shared_ptr<PassThroughFifo> fifo = _buffer;
-  if (data && fifo) {
-    // A full FIFO means the player is not keeping up: the pass-through skips
-    // the period, but the recording keeps it.
+  // The user hears the period straight from here, never after the recording's work.
+  if (data && _buffer) {
     size_t held = 0;
-    if (!fifo->append(data, bytes, held)) {
-      if (!overflowing_) {
-        Logger::shared().warning(kTag, "Speaker buffer too large (%lu), dropping %lu bytes",
-                                 static_cast<unsigned long>(held), static_cast<unsigned long>(bytes));
-      }
-      overflowing_ = true;
+    if (_buffer->append(data, bytes, held)) {
+      _buffer->trim(kPassThroughMaxBytes, kPassThroughKeepBytes);
     } else {
-      overflowing_ = false;
-      fifo->trim(kPassThroughMaxBytes, kPassThroughKeepBytes);
+      // The player is not keeping up: the pass-through skips the period, but
+      // the recording keeps it. Said by the worker, not here.
+      if (passThroughSkips_.load(std::memory_order_relaxed) == 0) {
+        firstSkip_.store(static_cast<uint64_t>(held) << 32 | (bytes & 0xFFFFFFFFu), std::memory_order_relaxed);
+      }
+      passThroughSkips_.fetch_add(1, std::memory_order_release);
     }
   }
-
-  // The pass-through takes every 10 ms period at once; the recording takes
-  // them 40 ms at a time, which costs a quarter of the per-block work.
-  std::lock_guard lock(periodMutex_);
-  if (batch_.empty()) batchCapturedAt_ = capturedAt;
-  if (data) {
-    batch_.insert(batch_.end(), data, data + bytes);
+  if (lane_) {
+    lane_->push(data, bytes, capturedAt);
   } else {
-    batch_.insert(batch_.end(), bytes, 0);
+    inline_.kind = data ? PeriodQueue::Kind::audio : PeriodQueue::Kind::hole;
+    inline_.bytes = bytes;
+    inline_.capturedAt = capturedAt;
+    inline_.data.assign(data, data ? data + bytes : data);
+    processPeriod(inline_);
   }
-  if (batch_.size() < kRecordingBatchBytes) return;
-  deliverPeriodLocked(batch_.data(), batch_.size(), batchCapturedAt_);
-  batch_.clear();
 }
 
-void SpeakerCapture::deliverPeriodLocked(const uint8_t* data, size_t bytes,
-                                         std::chrono::steady_clock::time_point capturedAt) {
-  if (_wavOriginalUtil) {
-    // Through float and back, as the converter sees the samples.
-    const size_t count = bytes / 2;
-    pcm_.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-      int16_t v;
-      std::memcpy(&v, data + 2 * i, sizeof v);
-      pcm_[i] = floatToPcm16(static_cast<float>(v) * (1.0f / 32768.0f));
-    }
-    _wavOriginalUtil->writeSamples(pcm_.data(), count);
+void SpeakerCapture::closeLane() {
+  if (!lane_) return;
+  worker_->closeLane(lane_);
+  lane_ = nullptr;
+}
+
+void SpeakerCapture::processPeriod(const PeriodQueue::Period& period) {
+  if (period.kind == PeriodQueue::Kind::dropped) {
+    Logger::shared().warning(kTag, "Recording fell behind: %.0f ms of system audio dropped, counted as silence",
+                             1000.0 * static_cast<double>(period.stretchBytes) / kBytesPerSecond);
   }
+  const uint64_t skips = passThroughSkips_.exchange(0, std::memory_order_acquire);
+  if (skips > 0 && !overflowing_) {
+    const uint64_t first = firstSkip_.load(std::memory_order_relaxed);
+    Logger::shared().warning(kTag, "Speaker buffer too large (%lu), dropping %lu bytes",
+                             static_cast<unsigned long>(first >> 32), static_cast<unsigned long>(first & 0xFFFFFFFFu));
+  }
+  overflowing_ = skips > 0;
+
+  // The pass-through takes every period at once; the recording takes them
+  // 40 ms at a time, which costs a quarter of the per-block work.
+  std::lock_guard lock(periodMutex_);
+  if (batch_.empty()) batchCapturedAt_ = period.capturedAt;
+  if (period.kind == PeriodQueue::Kind::audio) {
+    batch_.insert(batch_.end(), period.data.begin(), period.data.end());
+  } else {
+    batch_.insert(batch_.end(), period.bytes, 0);
+  }
+  if (batch_.size() < kRecordingBatchBytes) return;
+  deliverBatchLocked();
+}
+
+void SpeakerCapture::deliverBatchLocked() {
+  pcm16BytesToFloats(batch_, floats_);
+  const size_t bytes = batch_.size();
+  batch_.clear();
+  if (_wavOriginalUtil) writeFloatsAsPcm16(*_wavOriginalUtil, floats_, pcm_);
   if (!converter_) return;
-  std::vector<uint8_t> converted = converter_->process({data, bytes});
-  if (converted.empty()) {
+  converter_->process(floats_, converted_);
+  if (converted_.empty()) {
     if (bytes >= kShortestConvertiblePeriod) Logger::shared().errorWithTag(kTag, "Downsampled data is empty!");
     return;
   }
   if (aligner_) {
-    const auto placement = aligner_->align(converted, capturedAt);
+    const auto placement = aligner_->align(converted_, batchCapturedAt_);
     if (placement.silenceBefore >= static_cast<size_t>(RecordingClock::kRate / 10)) {
       Logger::shared().info(kTag, "System audio placed %.0f ms later on the recording's timeline",
                             static_cast<double>(placement.silenceBefore) * 1000.0 / RecordingClock::kRate);
     }
-    if (converted.empty()) return;
+    if (converted_.empty()) return;
   }
-  if (_wavUtil) {
-    bytesToFloats(converted.data(), converted.size(), floats_);
-    writeFloatsAsPcm16(*_wavUtil, floats_.data(), floats_.size(), pcm_);
-  }
-  if (_audioCallback) _audioCallback(ByteBuffer(std::move(converted)));
+  if (_wavUtil) writeFloatsAsPcm16(*_wavUtil, converted_, pcm_);
+  if (_audioCallback) _audioCallback(converted_);
 }
 
 bool SpeakerCapture::pauseCapture() {
@@ -354,10 +375,10 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   // files close and the volume changes.
   if (_audioUnit) _audioUnit->stop();
   _audioUnit.reset();
+  closeLane();
   {
     std::lock_guard lock(periodMutex_);
-    if (!batch_.empty()) deliverPeriodLocked(batch_.data(), batch_.size(), batchCapturedAt_);
-    batch_.clear();
+    if (!batch_.empty()) deliverBatchLocked();
     if (_wavUtil) _wavUtil->close();
     if (_wavOriginalUtil) _wavOriginalUtil->close();
     _wavUtil.reset();

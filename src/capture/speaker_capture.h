@@ -15,6 +15,7 @@
 #include "platform/audio_hardware.h"
 #include "platform/main_thread.h"
 #include "recording/mono16k_converter.h"
+#include "recording/period_queue.h"
 #include "recording/recording_capture.h"
 #include "recording/timeline_aligner.h"
 #include "recording/wav_util.h"
@@ -27,10 +28,11 @@ class DeviceSwitching;
 // "VerdalisRecorder" is the system output (so every application plays into
 // it), its monitor is recorded at 44.1 kHz 16-bit stereo, and a pass-through
 // player plays the captured sound on to the user's own output device so the
-// user still hears it. Each period is converted to float mono 16 kHz by the
-// capture's own streaming converter, placed on the recording's timeline and
-// handed to the audio callback; with stage audio kept, "speaker_original.wav"
-// and "speaker.wav" are written.
+// user still hears it. The stream's thread hands each period to the
+// pass-through and queues it for the recording's worker, which converts it to
+// float mono 16 kHz with the capture's own streaming converter, places it on
+// the recording's timeline and hands it to the audio callback; with stage
+// audio kept, "speaker_original.wav" and "speaker.wav" are written.
 //
 // What the user hears does not change. The loopback sink takes the user's
 // volume, so the recording is at the level the user listens at and the
@@ -76,15 +78,17 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   void pause() override { pauseCapture(); }
   void resume() override { resumeCapture(); }
   void stopCapture() override;
-  void setAudioCallback(AudioCallback callback) override;
+  void setAudioCallback(SampleCallback callback) override;
   void setRecordingClock(std::shared_ptr<const RecordingClock> clock) override;
+  void setRecordingWorker(std::shared_ptr<RecordingWorker> worker) override { worker_ = std::move(worker); }
 
   bool pauseCapture();
   bool resumeCapture();
   bool isPaused() const { return _paused; }
 
-  // Processes one captured period of 16-bit stereo bytes (the stream's
-  // thread); null data is a stretch the server lost, taken as silence.
+  // One captured period of 16-bit stereo bytes, as the stream hands it over:
+  // to the pass-through, then queued for the worker (processed at once
+  // without one). Null data is a stretch the server lost, taken as silence.
   void handleInputData(const uint8_t* data, size_t bytes,
                        std::chrono::steady_clock::time_point capturedAt = std::chrono::steady_clock::now());
 
@@ -93,8 +97,12 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   // The user's device when the output already is the loopback device.
   AudioDeviceId deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved);
   bool setupCapture();
-  // Hands one period to the stage files, the converter and the callback.
-  void deliverPeriodLocked(const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt);
+  // The worker's part: gathers periods into batches for deliverBatchLocked.
+  void processPeriod(const PeriodQueue::Period& period);
+  // Hands the gathered batch to the stage files, the converter and the callback.
+  void deliverBatchLocked();
+  // Hands what the worker still holds to processPeriod, then lets the lane go.
+  void closeLane();
   // Undoes everything a start did, in stop order; `stopping` adds the stop's lines.
   void restoreDevices(bool stopping);
 
@@ -123,15 +131,25 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   std::unique_ptr<PlayerUtil> _playerUtil;
   std::shared_ptr<DeviceSwitching> _deviceSwitcher;
 
+  std::shared_ptr<RecordingWorker> worker_;
+  RecordingWorker::Lane* lane_ = nullptr;  // while the stream runs with a worker
+  // Periods the pass-through had no room for since the worker last said so,
+  // and the first of them: what the queue held (high 32 bits) and the
+  // period's length (low 32 bits), one word so the store stays lock-free.
+  std::atomic<uint64_t> passThroughSkips_{0};
+  std::atomic<uint64_t> firstSkip_{0};
+
   std::mutex periodMutex_;  // the writers, the converter and the callback
-  AudioCallback _audioCallback;
+  SampleCallback _audioCallback;
   std::shared_ptr<const RecordingClock> clock_;
   std::unique_ptr<TimelineAligner> aligner_;
   std::unique_ptr<Mono16kConverter> converter_;
-  bool overflowing_ = false;  // the stream's thread only
+  bool overflowing_ = false;  // the worker only
   std::vector<float> floats_;
+  std::vector<float> converted_;
   std::vector<int16_t> pcm_;
   std::vector<uint8_t> batch_;  // periods gathered for the recording side
+  PeriodQueue::Period inline_;  // a period processed where it arrived (no worker)
   std::chrono::steady_clock::time_point batchCapturedAt_;
 };
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/pcm16.h"
+#include "recording/samples.h"
 #include "recording/wav_util.h"
 
 namespace quillon {
@@ -17,17 +17,9 @@ namespace quillon {
 // signal and the converted 16 kHz signal).
 
 // Writes float samples as 16-bit, the recording path's one rounding rule.
-inline void writeFloatsAsPcm16(WavUtil& wav, const float* samples, size_t count,
-                               std::vector<int16_t>& scratch) {
-  scratch.resize(count);
-  for (size_t i = 0; i < count; ++i) scratch[i] = floatToPcm16(samples[i]);
-  wav.writeSamples(scratch.data(), count);
-}
-
-// Float bytes (possibly with a torn trailing sample) as a sample array.
-inline void bytesToFloats(const uint8_t* bytes, size_t length, std::vector<float>& out) {
-  out.resize(length / sizeof(float));
-  if (!out.empty()) std::memcpy(out.data(), bytes, out.size() * sizeof(float));
+inline void writeFloatsAsPcm16(WavUtil& wav, std::span<const float> samples, std::vector<int16_t>& scratch) {
+  floatsToPcm16(samples, scratch);
+  wav.writeSamples(scratch.data(), scratch.size());
 }
 
 // A stage writer in `folder`, or nothing without a folder.

@@ -23,7 +23,7 @@ AudioFactory::AudioFactory(const std::string& wavFilePath, const std::string& op
   Logger::shared().info(kTag, "Initializing AudioFactory with wavPath=%s, opusPath=%s", wavFilePath.c_str(),
                         opusFilePath.c_str());
   // The mixer lives and dies with the factory, so it may point back at it.
-  _audioMixer->setPcmCallback([this](const ByteBuffer& floats) { handleMixedOutput(floats); });
+  _audioMixer->setPcmCallback([this](std::span<const float> samples) { handleMixedOutput(samples); });
 }
 
 AudioFactory::~AudioFactory() = default;
@@ -32,11 +32,11 @@ std::shared_ptr<AudioFactory> AudioFactory::create(const std::string& wavFilePat
                                                    bool recorderMic, AudioCaptureSource& micCapture,
                                                    AudioCaptureSource& speakerCapture) {
   std::shared_ptr<AudioFactory> factory(new AudioFactory(wavFilePath, opusFilePath, recorderMic));
-  micCapture.setAudioCallback([factory](const ByteBuffer& block) {
+  micCapture.setAudioCallback([factory](std::span<const float> block) {
     sourceLevels().microphone.store(blockPeak(block), std::memory_order_relaxed);
     factory->_audioMixer->feedMicData(block);
   });
-  speakerCapture.setAudioCallback([factory](const ByteBuffer& block) {
+  speakerCapture.setAudioCallback([factory](std::span<const float> block) {
     sourceLevels().systemAudio.store(blockPeak(block), std::memory_order_relaxed);
     factory->_audioMixer->feedSpeakerData(block);
   });
@@ -68,15 +68,14 @@ size_t AudioFactory::pendingOpusBytes() const {
   return _opusFrameFill;
 }
 
-void AudioFactory::handleMixedOutput(const ByteBuffer& floats) {
+void AudioFactory::handleMixedOutput(std::span<const float> samples) {
   std::lock_guard lock(_mutex);
   if (_closed) return;
-  const size_t count = floats.size() / sizeof(float);
+  const size_t count = samples.size();
+  // The one 16-bit conversion; the block is then shared, never copied.
   std::vector<uint8_t> pcmBytes(count * sizeof(int16_t));
   for (size_t i = 0; i < count; ++i) {
-    float sample;
-    std::memcpy(&sample, floats.data() + i * sizeof(float), sizeof sample);
-    const int16_t value = floatToPcm16(sample);
+    const int16_t value = floatToPcm16(samples[i]);
     std::memcpy(pcmBytes.data() + i * sizeof(int16_t), &value, sizeof value);
   }
   const ByteBuffer pcm(std::move(pcmBytes));

@@ -24,10 +24,18 @@ namespace quillon {
 // While the microphone takes part every PCM block is 1280 bytes (one mixed
 // 40 ms chunk); while it does not, blocks have the system audio's block size.
 //
-// Everything downstream of the mixer runs on the capture audio threads under
-// the mixer's lock. The callback slots may be set from any thread at any time;
-// a callback set late receives what is produced from then on. close() waits for
-// a block being handled; blocks arriving after it go nowhere.
+// Everything downstream of the mixer runs on the recording's worker (see
+// RecordingWorker). The float samples become 16-bit once, and that one block is
+// what the WAV file, the PCM callback and the Opus frames all take.
+//
+// Both files are written through their stream buffers and pushed to the
+// system together about once a second of audio (the WAV header's sizes
+// refreshed at the same time), so a killed process leaves a valid WAV file and
+// whole Opus records, short of at most the last second.
+//
+// The callback slots may be set from any thread at any time; a callback set
+// late receives what is produced from then on. close() waits for a block being
+// handled; blocks arriving after it go nowhere.
 class AudioFactory : public std::enable_shared_from_this<AudioFactory> {
  public:
   static constexpr size_t kOpusFrameBytes = 1280;
@@ -55,7 +63,7 @@ class AudioFactory : public std::enable_shared_from_this<AudioFactory> {
 
  private:
   AudioFactory(const std::string& wavFilePath, const std::string& opusFilePath, bool recorderMic);
-  void handleMixedOutput(const ByteBuffer& floats);
+  void handleMixedOutput(std::span<const float> samples);
   void encodePendingFrame();
 
   const std::string _wavFilePath;

@@ -12,22 +12,14 @@ namespace {
 constexpr const char* kTag = "AudioMixer";
 }
 
-void AudioMixer::SampleQueue::appendBytes(const uint8_t* bytes, size_t sampleCount) {
-  if (sampleCount == 0) return;
-  const size_t old = _samples.size();
-  _samples.resize(old + sampleCount);
-  std::memcpy(_samples.data() + old, bytes, sampleCount * sizeof(float));
+void AudioMixer::SampleQueue::append(std::span<const float> samples) {
+  _samples.insert(_samples.end(), samples.begin(), samples.end());
 }
 
-size_t AudioMixer::SampleQueue::appendSkippingZeros(const uint8_t* bytes, size_t sampleCount, size_t skip) {
+size_t AudioMixer::SampleQueue::appendSkippingZeros(std::span<const float> samples, size_t skip) {
   size_t skipped = 0;
-  while (skipped < skip && skipped < sampleCount) {
-    float v;
-    std::memcpy(&v, bytes + skipped * sizeof(float), sizeof v);
-    if (v != 0.0f) break;
-    ++skipped;
-  }
-  appendBytes(bytes + skipped * sizeof(float), sampleCount - skipped);
+  while (skipped < skip && skipped < samples.size() && samples[skipped] == 0.0f) ++skipped;
+  append(samples.subspan(skipped));
   return skipped;
 }
 
@@ -46,9 +38,9 @@ void AudioMixer::SampleQueue::dropFront(size_t sampleCount) {
   }
 }
 
-AudioMixer::AudioMixer(bool expectMic) : _expectMic(expectMic) {}
+AudioMixer::AudioMixer(bool expectMic) : _mixed(kChunkSize), _expectMic(expectMic) {}
 
-void AudioMixer::setPcmCallback(AudioCallback callback) {
+void AudioMixer::setPcmCallback(SampleCallback callback) {
   std::lock_guard lock(_mutex);
   _pcmCallback = std::move(callback);
 }
@@ -72,7 +64,7 @@ size_t AudioMixer::speakerQueuedSamples() const {
   return _speakerBuffer.size();
 }
 
-void AudioMixer::feedMicData(const ByteBuffer& data) {
+void AudioMixer::feedMicData(std::span<const float> samples) {
   if (!_expectMic.load(std::memory_order_relaxed)) return;
   std::lock_guard lock(_mutex);
   if (_fillingMic) {
@@ -80,14 +72,14 @@ void AudioMixer::feedMicData(const ByteBuffer& data) {
     _micPadToSkip = _silenceSamplesAdded;
     Logger::shared().info(kTag, "Microphone audio is back after %zu samples of silence", _silenceSamplesAdded);
   }
-  const size_t count = data.size() / sizeof(float);
-  const size_t skipped = _micBuffer.appendSkippingZeros(data.data(), count, _micPadToSkip);
+  const size_t count = samples.size();
+  const size_t skipped = _micBuffer.appendSkippingZeros(samples, _micPadToSkip);
   _micPadToSkip = skipped < count ? 0 : _micPadToSkip - skipped;
   fillSilentSource();
   tryMix();
 }
 
-void AudioMixer::feedSpeakerData(const ByteBuffer& data) {
+void AudioMixer::feedSpeakerData(std::span<const float> samples) {
   std::lock_guard lock(_mutex);
   if (_expectMic.load(std::memory_order_relaxed)) {
     if (_fillingSpeaker) {
@@ -95,19 +87,15 @@ void AudioMixer::feedSpeakerData(const ByteBuffer& data) {
       _speakerPadToSkip = _silenceSamplesAdded;
       Logger::shared().info(kTag, "Speaker audio is back after %zu samples of silence", _silenceSamplesAdded);
     }
-    const size_t count = data.size() / sizeof(float);
-    const size_t skipped = _speakerBuffer.appendSkippingZeros(data.data(), count, _speakerPadToSkip);
+    const size_t count = samples.size();
+    const size_t skipped = _speakerBuffer.appendSkippingZeros(samples, _speakerPadToSkip);
     _speakerPadToSkip = skipped < count ? 0 : _speakerPadToSkip - skipped;
     fillSilentSource();
     tryMix();
     return;
   }
-  // Pass-through: a block of whole samples is handed on as it is, without a copy.
-  if (data.size() % sizeof(float) == 0) {
-    emit(data);
-  } else {
-    emit(ByteBuffer::copyOf(data.data(), data.size() - data.size() % sizeof(float)));
-  }
+  // Without the microphone the block is handed on as it is, without a copy.
+  emit(samples);
 }
 
 void AudioMixer::fillSilentSource() {
@@ -144,18 +132,14 @@ void AudioMixer::tryMix() {
 }
 
 void AudioMixer::tryMixOne() {
-  std::vector<uint8_t> mixed(_chunkSize * sizeof(float));
-  // The output is written as floats into the byte vector; operator new
-  // storage is suitably aligned for float.
-  float* out = reinterpret_cast<float*>(mixed.data());
   mixAlignedMic({_micBuffer.front(), _chunkSize}, {_speakerBuffer.front() + _speakerDelaySamples, _chunkSize},
-                {out, _chunkSize});
+                _mixed);
   _micBuffer.dropFront(_chunkSize);
   _speakerBuffer.dropFront(_chunkSize);
-  emit(ByteBuffer(std::move(mixed)));
+  emit(_mixed);
 }
 
-void AudioMixer::emit(const ByteBuffer& block) {
+void AudioMixer::emit(std::span<const float> block) {
   if (_pcmCallback) _pcmCallback(block);
 }
 

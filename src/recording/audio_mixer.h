@@ -7,13 +7,13 @@
 #include <span>
 #include <vector>
 
-#include "recording/byte_buffer.h"
+#include "recording/samples.h"
 
 namespace quillon {
 
 // Joins the microphone and the computer's sound output ("speaker") into one
-// stream of 40 ms chunks. Both inputs and the output are 32-bit float mono
-// 16 kHz blocks; an input's trailing 1 to 3 bytes are ignored.
+// stream of 40 ms chunks. Both inputs and the output are float mono 16 kHz
+// samples.
 //
 // Microphone sample n is mixed with speaker sample n as 0.6 x mic + 0.4 x
 // speaker, clamped to [-1, 1]: both captures already place their blocks on the
@@ -30,9 +30,10 @@ namespace quillon {
 // comes back, the silence its aligner put in front for the same stretch is
 // skipped, so the missing time is counted once.
 //
-// Both feeding operations may be called concurrently from two audio threads;
-// every append, mix and callback runs under one lock, so the callback is never
-// entered twice at once. The callback must not call back into the mixer.
+// Both captures feed it from the recording's worker; every append, mix and
+// callback also runs under one lock, so a caller on another thread is safe
+// and the callback is never entered twice at once. The callback must not call
+// back into the mixer; the span it gets is valid during the call only.
 class AudioMixer {
  public:
   static constexpr size_t kChunkSize = 640;
@@ -44,9 +45,9 @@ class AudioMixer {
   AudioMixer(const AudioMixer&) = delete;
   AudioMixer& operator=(const AudioMixer&) = delete;
 
-  void setPcmCallback(AudioCallback callback);
-  void feedMicData(const ByteBuffer& data);
-  void feedSpeakerData(const ByteBuffer& data);
+  void setPcmCallback(SampleCallback callback);
+  void feedMicData(std::span<const float> samples);
+  void feedSpeakerData(std::span<const float> samples);
   void switchMicEnable(bool enable);
   bool expectMic() const { return _expectMic.load(std::memory_order_relaxed); }
 
@@ -66,10 +67,10 @@ class AudioMixer {
    public:
     size_t size() const { return _samples.size() - _head; }
     const float* front() const { return _samples.data() + _head; }
-    void appendBytes(const uint8_t* bytes, size_t sampleCount);
-    // Appends like appendBytes, first skipping up to `skip` leading samples
-    // that are exactly zero; answers how many were skipped.
-    size_t appendSkippingZeros(const uint8_t* bytes, size_t sampleCount, size_t skip);
+    void append(std::span<const float> samples);
+    // Appends like append, first skipping up to `skip` leading samples that
+    // are exactly zero; answers how many were skipped.
+    size_t appendSkippingZeros(std::span<const float> samples, size_t skip);
     void appendSilence(size_t sampleCount);
     void dropFront(size_t sampleCount);
 
@@ -81,12 +82,13 @@ class AudioMixer {
   void tryMix();
   void tryMixOne();  // one chunk; both queues hold enough
   void fillSilentSource();
-  void emit(const ByteBuffer& block);
+  void emit(std::span<const float> block);
 
   SampleQueue _micBuffer;
   SampleQueue _speakerBuffer;
   mutable std::mutex _mutex;
-  AudioCallback _pcmCallback;
+  SampleCallback _pcmCallback;
+  std::vector<float> _mixed;  // one chunk, reused
   const size_t _chunkSize = kChunkSize;
   const size_t _speakerDelaySamples = kSpeakerDelaySamples;
   std::atomic<bool> _expectMic;

@@ -9,9 +9,9 @@ struct SRC_STATE_tag;
 
 namespace quillon {
 
-// Streaming conversion of one capture's audio to the working format: 32-bit
-// float mono at 16 000 Hz. Each capture owns one converter for the whole
-// capture and passes every period through process().
+// Streaming conversion of one capture's audio to the working format: float
+// mono at 16 000 Hz. Each capture owns one converter for the whole capture and
+// passes every period through process().
 //
 // Unlike SamplerateUtil's one-shot operations, the converter keeps
 // libsamplerate's state between blocks: interpolation runs on across block
@@ -20,45 +20,41 @@ namespace quillon {
 // rounds every block's frame count up, which makes a 48 kHz stream with
 // 1024-frame periods run 0.2 % fast against the other source.)
 //
-// Input: interleaved frames of `channels` samples, either 32-bit float
-// (nominal range -1..1) or signed 16-bit (scaled by 1/32768), native byte
-// order. Blocks may have any byte count, including 0 or counts that split a
-// frame: the bytes of an incomplete trailing frame are kept for the next call.
-// Two or more channels are down-mixed as (first + second) / 2, clamped to
-// [-1, 1]; further channels are ignored; one channel is taken as it is.
+// Input: interleaved float frames of `channels` samples. Blocks may hold any
+// number of samples, including counts that split a frame: the samples of an
+// incomplete trailing frame are kept for the next call. Two or more channels
+// are down-mixed as (first + second) / 2, clamped to [-1, 1]; further
+// channels are ignored; one channel is taken as it is.
 //
-// Not locked: one thread at a time (the capture's audio thread).
+// Not locked: one thread at a time (the recording's worker).
 class Mono16kConverter {
  public:
-  enum class SampleFormat { Float32, Int16 };
-
   static constexpr int32_t kTargetRate = 16000;
 
   // Nothing (logged) when the rate or channel count is unusable.
-  static std::unique_ptr<Mono16kConverter> create(int32_t sourceSampleRate, int32_t channels, SampleFormat format);
+  static std::unique_ptr<Mono16kConverter> create(int32_t sourceSampleRate, int32_t channels);
   ~Mono16kConverter();
   Mono16kConverter(const Mono16kConverter&) = delete;
   Mono16kConverter& operator=(const Mono16kConverter&) = delete;
 
-  // Float mono 16 kHz bytes for the next part of the stream; may be empty.
-  std::vector<uint8_t> process(std::span<const uint8_t> bytes);
+  // The 16 kHz samples for the next part of the stream, into `out` (replaced;
+  // may end up empty).
+  void process(std::span<const float> interleaved, std::vector<float>& out);
 
   // Frames consumed and produced since creation.
   uint64_t inputFrames() const { return _inputFrames; }
   uint64_t outputFrames() const { return _outputFrames; }
 
  private:
-  Mono16kConverter(int32_t sourceSampleRate, int32_t channels, SampleFormat format, SRC_STATE_tag* state);
-  size_t frameBytes() const;
-  void downMix(const uint8_t* frames, size_t count);
+  Mono16kConverter(int32_t sourceSampleRate, int32_t channels, SRC_STATE_tag* state);
+  void downMix(const float* frames, size_t count);
 
   int32_t _sourceSampleRate;
   int32_t _channels;
-  SampleFormat _format;
   double _ratio;
   SRC_STATE_tag* _state;
-  std::vector<uint8_t> _partialFrame;  // fewer bytes than one frame
-  std::vector<float> _mono;            // scratch, reused between calls
+  std::vector<float> _partialFrame;  // fewer samples than one frame
+  std::vector<float> _mono;          // scratch, reused between calls
   uint64_t _inputFrames = 0;
   uint64_t _outputFrames = 0;
 };

@@ -84,6 +84,10 @@ bool NativeAudioFactory::startRecorder(bool recorderMic, const std::string& reco
   clock = std::make_shared<RecordingClock>();
   micCapture->setRecordingClock(clock);
   speakerCapture->setRecordingClock(clock);
+  // Everything past the streams' callbacks runs here, never on an audio thread.
+  worker = std::make_shared<RecordingWorker>();
+  micCapture->setRecordingWorker(worker);
+  speakerCapture->setRecordingWorker(worker);
 
   bool micStarted = false;
   bool speakerStarted = false;
@@ -142,7 +146,8 @@ CloseSummary NativeAudioFactory::stopRecorder() {
 }
 
 CloseSummary NativeAudioFactory::finishRecording() {
-  // The captures stop first so that no audio callback runs while the factory closes.
+  // The captures stop first, handing on what the worker still holds, so that
+  // no block arrives while the factory closes.
   if (micCapture) micCapture->stopCapture();
   if (speakerCapture) speakerCapture->stopCapture();
   CloseSummary result;  // "success" -1, "duration" 0, "size" 0
@@ -150,6 +155,7 @@ CloseSummary NativeAudioFactory::finishRecording() {
   clock.reset();
   micCapture.reset();
   speakerCapture.reset();
+  worker.reset();
   audioFactory.reset();
   isRecording = false;
   isPaused = false;

@@ -65,6 +65,7 @@ class NativeAudioFactory {
   std::shared_ptr<RecordingCapture> speakerCapture;
   std::shared_ptr<AudioFactory> audioFactory;
   std::shared_ptr<RecordingClock> clock;
+  std::shared_ptr<RecordingWorker> worker;
   bool isMicRecordingEnabled = true;
   bool isRecording = false;
   bool isPaused = false;

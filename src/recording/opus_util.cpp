@@ -1,6 +1,7 @@
 #include "recording/opus_util.h"
 
 #include <opus.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,8 +48,10 @@ std::unique_ptr<OpusUtil> OpusUtil::create(int32_t sampleRate, int32_t channels)
 
 bool OpusUtil::openWithPath(const std::string& path) {
   _filePath = path;
-  _wholeRecordBytes = 0;
   if (_opusFile != nullptr) std::fclose(_opusFile);
+  _wholeRecordBytes = 0;
+  _flushedBytes = 0;
+  _unflushedRecordEnds.clear();
   _opusFile = std::fopen(path.c_str(), "wb+");
   if (_opusFile == nullptr) {
     Logger::shared().errorWithTag(kTag, "Failed to open opus file.");
@@ -80,23 +83,48 @@ std::vector<uint8_t> OpusUtil::encodeFrame(std::span<const uint8_t> pcm) {
 
 void OpusUtil::writeFrame(std::span<const uint8_t> framed) {
   if (_opusFile == nullptr || framed.empty()) return;
-  if (std::fwrite(framed.data(), 1, framed.size(), _opusFile) == framed.size() && std::fflush(_opusFile) == 0) {
-    _wholeRecordBytes += framed.size();
+  if (std::fwrite(framed.data(), 1, framed.size(), _opusFile) != framed.size()) {
+    abandonAfterWriteFailure();
     return;
   }
+  _wholeRecordBytes += framed.size();
+  _unflushedRecordEnds.push_back(_wholeRecordBytes);
+  if (_unflushedRecordEnds.size() >= kRecordsPerFlush) flushFile();
+}
+
+bool OpusUtil::flushFile() {
+  if (_opusFile == nullptr) return false;
+  if (std::fflush(_opusFile) != 0) {
+    abandonAfterWriteFailure();
+    return false;
+  }
+  _flushedBytes = _wholeRecordBytes;
+  _unflushedRecordEnds.clear();
+  return true;
+}
+
+void OpusUtil::abandonAfterWriteFailure() {
   Logger::shared().error(kTag, "Failed to write opus file (%s), later frames are dropped: %s", std::strerror(errno),
                          _filePath.c_str());
-  // A record cut in half would make every reader reject the file; the stream's
-  // buffer may still reach the disk when it closes, so cut back afterwards.
+  // A record cut in half would make every reader reject the file. What of the
+  // stream's buffer reached the disk is known only once it is closed, so the
+  // file is then cut back to the last record end it still holds whole.
   const int fd = ::dup(::fileno(_opusFile));
   std::fclose(_opusFile);
   _opusFile = nullptr;
-  if (fd >= 0) {
-    if (::ftruncate(fd, static_cast<off_t>(_wholeRecordBytes)) != 0) {
-      Logger::shared().error(kTag, "Failed to cut opus file back: %s", std::strerror(errno));
+  if (fd < 0) return;
+  struct stat info {};
+  uint64_t keep = _flushedBytes;
+  if (::fstat(fd, &info) == 0) {
+    for (uint64_t end : _unflushedRecordEnds) {
+      if (end <= static_cast<uint64_t>(info.st_size)) keep = end;
     }
-    ::close(fd);
   }
+  _unflushedRecordEnds.clear();
+  if (::ftruncate(fd, static_cast<off_t>(keep)) != 0) {
+    Logger::shared().error(kTag, "Failed to cut opus file back: %s", std::strerror(errno));
+  }
+  ::close(fd);
 }
 
 void OpusUtil::close() {
@@ -104,7 +132,7 @@ void OpusUtil::close() {
     opus_encoder_destroy(_encoder);
     _encoder = nullptr;
   }
-  if (_opusFile != nullptr) {
+  if (_opusFile != nullptr && flushFile()) {
     std::fclose(_opusFile);
     _opusFile = nullptr;
   }

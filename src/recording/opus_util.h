@@ -25,6 +25,8 @@ namespace quillon {
 class OpusUtil {
  public:
   static constexpr int kMaxPacketBytes = 1276;
+  // One second of 40 ms records.
+  static constexpr size_t kRecordsPerFlush = 25;
 
   // 16 000 Hz, 1 channel, with neither encoder nor file; reset() makes one.
   OpusUtil();
@@ -39,9 +41,11 @@ class OpusUtil {
   // One framed packet for exactly frameSize() x 2 bytes of PCM; empty when the
   // frame has the wrong size, there is no encoder or encoding fails (logged).
   std::vector<uint8_t> encodeFrame(std::span<const uint8_t> pcm);
-  // Appends the bytes as they are and flushes; nothing without a file. When
-  // the write fails (a full disk) the file is cut back to its whole records
-  // and closed, so it stays readable; later frames are dropped.
+  // Appends the bytes as they are; nothing without a file. Records go
+  // through the stream's buffer and reach the system every second of audio
+  // (kRecordsPerFlush) and at close, so a killed process loses at most the
+  // last second. When a write fails (a full disk) the file is cut back to its
+  // whole records and closed, so it stays readable; later frames are dropped.
   void writeFrame(std::span<const uint8_t> framed);
   // Ends the file and the encoder, then starts a fresh encoder without a file.
   void reset();
@@ -58,6 +62,9 @@ class OpusUtil {
  private:
   OpusUtil(int32_t sampleRate, int32_t channels);
   bool createEncoder(int* error);
+  // False (and the file abandoned) when the buffered records could not be written.
+  bool flushFile();
+  void abandonAfterWriteFailure();
 
   OpusEncoder* _encoder = nullptr;
   int32_t _sampleRate;
@@ -67,6 +74,9 @@ class OpusUtil {
   std::FILE* _opusFile = nullptr;
   std::string _filePath;
   uint64_t _wholeRecordBytes = 0;
+  uint64_t _flushedBytes = 0;
+  // Where each record written since the last flush ends.
+  std::vector<uint64_t> _unflushedRecordEnds;
 };
 
 }  // namespace quillon

@@ -7,6 +7,7 @@
 
 #include "recording/audio_capture_source.h"
 #include "recording/recording_clock.h"
+#include "recording/recording_worker.h"
 
 namespace quillon {
 
@@ -28,6 +29,9 @@ class RecordingCapture : public AudioCaptureSource {
   // The timeline the capture places its blocks on; set before the start.
   // Without one, blocks follow each other as they arrive.
   virtual void setRecordingClock(std::shared_ptr<const RecordingClock> clock) { (void)clock; }
+  // The thread that processes the captured periods; set before the start.
+  // Without one, periods are processed on the stream's own thread.
+  virtual void setRecordingWorker(std::shared_ptr<RecordingWorker> worker) { (void)worker; }
 };
 
 // How the facade makes the captures of each recording; tests give fakes.

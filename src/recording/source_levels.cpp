@@ -1,7 +1,6 @@
 #include "recording/source_levels.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace quillon {
 
@@ -10,12 +9,9 @@ SourceLevels& sourceLevels() {
   return levels;
 }
 
-float blockPeak(const ByteBuffer& block) {
+float blockPeak(std::span<const float> block) {
   float peak = 0.0f;
-  const size_t count = block.size() / sizeof(float);
-  for (size_t i = 0; i < count; ++i) {
-    float sample;
-    std::memcpy(&sample, block.data() + i * sizeof(float), sizeof sample);
+  for (const float sample : block) {
     // NaN fails the comparison and so never becomes the peak.
     if (std::fabs(sample) > peak) peak = std::fabs(sample);
   }

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "recording/byte_buffer.h"
+#include <span>
 
 namespace quillon {
 
@@ -17,8 +17,7 @@ struct SourceLevels {
 // The process's levels; one recording runs at a time.
 SourceLevels& sourceLevels();
 
-// The largest magnitude among the block's whole float samples, 0 for none.
-// Cheap and allocation-free: it runs on the audio thread.
-float blockPeak(const ByteBuffer& block);
+// The largest magnitude among the block's samples, 0 for none.
+float blockPeak(std::span<const float> block);
 
 }  // namespace quillon

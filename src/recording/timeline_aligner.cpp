@@ -19,11 +19,12 @@ TimelineAligner::Placement TimelineAligner::place(RecordingClock::Clock::time_po
     position_ = target + static_cast<int64_t>(sampleCount);
     return placement;
   }
-  const auto now = RecordingClock::Clock::now();
   // A stream that went quiet for a while and comes back is placed at once,
-  // like a new one; otherwise only a deviation that lasts is corrected.
-  const bool returning = started_ && now - lastArrival_ > kQuietBeforeReturn;
-  lastArrival_ = now;
+  // like a new one. Judged by capture times, not by when the block is
+  // processed: a worker that fell behind is not a quiet stream.
+  const bool returning = started_ && firstSampleAt - lastEnd_ > kQuietBeforeReturn;
+  lastEnd_ = firstSampleAt + std::chrono::duration_cast<RecordingClock::Clock::duration>(
+                                 std::chrono::duration<double>(static_cast<double>(sampleCount) / RecordingClock::kRate));
   // In a stream's first second its reports settle (an idle sink waking, the
   // first timing update arriving): they are followed at once. After it the
   // stream's own sample count places its audio: a source late for a while (a
@@ -64,14 +65,13 @@ bool TimelineAligner::settling(RecordingClock::Clock::time_point firstSampleAt, 
   return settling_;
 }
 
-TimelineAligner::Placement TimelineAligner::align(std::vector<uint8_t>& floatBytes,
+TimelineAligner::Placement TimelineAligner::align(std::vector<float>& samples,
                                                   RecordingClock::Clock::time_point firstSampleAt) {
-  const Placement placement = place(firstSampleAt, floatBytes.size() / sizeof(float));
+  const Placement placement = place(firstSampleAt, samples.size());
   if (placement.dropFront > 0) {
-    floatBytes.erase(floatBytes.begin(),
-                     floatBytes.begin() + static_cast<std::ptrdiff_t>(placement.dropFront * sizeof(float)));
+    samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(placement.dropFront));
   }
-  if (placement.silenceBefore > 0) floatBytes.insert(floatBytes.begin(), placement.silenceBefore * sizeof(float), 0);
+  if (placement.silenceBefore > 0) samples.insert(samples.begin(), placement.silenceBefore, 0.0f);
   return placement;
 }
 

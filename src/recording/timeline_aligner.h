@@ -35,9 +35,9 @@ class TimelineAligner {
   explicit TimelineAligner(std::shared_ptr<const RecordingClock> clock) : clock_(std::move(clock)) {}
 
   Placement place(RecordingClock::Clock::time_point firstSampleAt, size_t sampleCount);
-  // place() applied to a block of float samples (as bytes): silence put in
-  // front or leading samples dropped, in place. Answers the placement.
-  Placement align(std::vector<uint8_t>& floatBytes, RecordingClock::Clock::time_point firstSampleAt);
+  // place() applied to a block of samples: silence put in front or leading
+  // samples dropped, in place. Answers the placement.
+  Placement align(std::vector<float>& samples, RecordingClock::Clock::time_point firstSampleAt);
   // After the source was paused: a stream's timing reports are off for a
   // while after it resumes, so for at least the next second of audio, and
   // until its latency holds still, the stream's position follows them
@@ -61,7 +61,7 @@ class TimelineAligner {
   int64_t settleLeft_ = 0;  // audio still to pass before settling may end
   RecordingClock::Clock::duration lastLag_{};
   int steadyBlocks_ = 0;
-  RecordingClock::Clock::time_point lastArrival_;
+  RecordingClock::Clock::time_point lastEnd_;  // when the last block's audio ended
   int64_t toDrop_ = 0;
   int64_t startupLeft_ = 0;  // audio left of the stream's first second
 };

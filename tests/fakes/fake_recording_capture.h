@@ -49,7 +49,7 @@ class FakeRecordingCapture : public RecordingCapture {
         startSucceeds_(startSucceeds) {}
   std::function<void(FakeRecordingCapture&)> onStart;
 
-  void setAudioCallback(AudioCallback callback) override {
+  void setAudioCallback(SampleCallback callback) override {
     std::lock_guard lock(mutex_);
     callback_ = std::move(callback);
   }
@@ -72,8 +72,8 @@ class FakeRecordingCapture : public RecordingCapture {
     running_ = false;
   }
   // Calls the installed callback, if any, with the block.
-  void deliver(const ByteBuffer& block) {
-    AudioCallback callback;
+  void deliver(std::span<const float> block) {
+    SampleCallback callback;
     {
       std::lock_guard lock(mutex_);
       callback = callback_;
@@ -91,7 +91,7 @@ class FakeRecordingCapture : public RecordingCapture {
   mutable std::mutex mutex_;
   bool startSucceeds_;
   bool running_ = false;
-  AudioCallback callback_;
+  SampleCallback callback_;
 };
 
 // Makers that hand out fresh fakes and remember the latest of each kind.

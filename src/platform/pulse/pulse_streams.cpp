@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "logging/logger.h"
+#include "platform/pulse/callback_times.h"
 #include "platform/pulse/pulse_format.h"
 
 namespace quillon {
@@ -89,16 +90,27 @@ class PulseStream : public AudioStream {
   }
 
   void stop() override {
-    // Handlers run on the loop thread with the lock held, so once the lock is
-    // ours and the callbacks are cleared no handler can run again.
-    PulseContext::Lock lock(*context_);
-    if (!stream_) return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    if (pa_stream_get_state(stream_) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    CallbackTimes times;
+    {
+      // Handlers run on the loop thread with the lock held, so once the lock is
+      // ours and the callbacks are cleared no handler can run again.
+      PulseContext::Lock lock(*context_);
+      if (!stream_) return;
+      pa_stream_set_state_callback(stream_, nullptr, nullptr);
+      pa_stream_set_read_callback(stream_, nullptr, nullptr);
+      pa_stream_set_write_callback(stream_, nullptr, nullptr);
+      if (pa_stream_get_state(stream_) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(stream_);
+      pa_stream_unref(stream_);
+      stream_ = nullptr;
+      times = times_;
+    }
+    // Said once the loop runs free again: a log write never holds it up.
+    if (times.count() > 0) {
+      Logger::shared().info(kTag, "Stream on %s: %llu callbacks, median %.3f ms, longest %.3f ms", device_.c_str(),
+                            static_cast<unsigned long long>(times.count()),
+                            std::chrono::duration<double, std::milli>(times.median()).count(),
+                            std::chrono::duration<double, std::milli>(times.longest()).count());
+    }
   }
 
  private:
@@ -118,14 +130,20 @@ class PulseStream : public AudioStream {
 
   static void onReadable(pa_stream* stream, size_t, void* data) {
     auto* self = static_cast<PulseStream*>(data);
+    const auto began = std::chrono::steady_clock::now();
+    self->drainReadable(stream);
+    self->times_.record(std::chrono::steady_clock::now() - began);
+  }
+
+  void drainReadable(pa_stream* stream) {
     while (pa_stream_readable_size(stream) > 0) {
-      const auto capturedAt = self->readPositionCapturedAt(stream);
+      const auto capturedAt = readPositionCapturedAt(stream);
       const void* bytes = nullptr;
       size_t size = 0;
       if (pa_stream_peek(stream, &bytes, &size) < 0 || size == 0) return;
       // A hole (no bytes) is time the server lost: it reaches the handler as
       // silence of its real length, so the stream never shrinks.
-      self->input_(static_cast<const uint8_t*>(bytes), size, capturedAt);
+      input_(static_cast<const uint8_t*>(bytes), size, capturedAt);
       pa_stream_drop(stream);
     }
   }
@@ -147,8 +165,14 @@ class PulseStream : public AudioStream {
 
   static void onWritable(pa_stream* stream, size_t requested, void* data) {
     auto* self = static_cast<PulseStream*>(data);
-    const size_t frame = std::max<size_t>(self->frameBytes_, 1);
-    const size_t cap = std::max(self->maxPullBytes_ / frame * frame, frame);
+    const auto began = std::chrono::steady_clock::now();
+    self->fill(stream, requested);
+    self->times_.record(std::chrono::steady_clock::now() - began);
+  }
+
+  void fill(pa_stream* stream, size_t requested) {
+    const size_t frame = std::max<size_t>(frameBytes_, 1);
+    const size_t cap = std::max(maxPullBytes_ / frame * frame, frame);
     while (requested >= frame) {
       size_t chunk = std::min(requested, cap);
       void* buffer = nullptr;
@@ -158,7 +182,7 @@ class PulseStream : public AudioStream {
         pa_stream_cancel_write(stream);
         return;
       }
-      self->pull_(static_cast<uint8_t*>(buffer), chunk);
+      pull_(static_cast<uint8_t*>(buffer), chunk);
       if (pa_stream_write(stream, buffer, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
       requested -= chunk;
     }
@@ -172,6 +196,7 @@ class PulseStream : public AudioStream {
   pa_sample_spec spec_{};
   std::string device_;
   bool ready_ = false;  // the loop thread only
+  CallbackTimes times_;  // the loop thread only, until stop()
   pa_stream* stream_ = nullptr;
 };
 

@@ -10,10 +10,10 @@
 namespace quillon {
 namespace {
 
-TEST(PassThroughFifo, HoldsAtMostThreeSecondsAndHandsOutOnlyWhatItHas) {
+TEST(PassThroughFifo, HoldsAtMostThreeSecondsAndHandsOutOnlyWhatItHasInOrderAcrossTheRingsEnd) {
   PassThroughFifo fifo;
   std::vector<uint8_t> period(529000);
-  for (size_t i = 0; i < period.size(); ++i) period[i] = static_cast<uint8_t>(i);
+  for (size_t i = 0; i < period.size(); ++i) period[i] = static_cast<uint8_t>(i % 251);
   size_t held = 99;
   ASSERT_TRUE(fifo.append(period.data(), period.size(), held));
   EXPECT_EQ(held, 0u);
@@ -21,20 +21,26 @@ TEST(PassThroughFifo, HoldsAtMostThreeSecondsAndHandsOutOnlyWhatItHas) {
   std::vector<uint8_t> more(300, 0xAB);
   EXPECT_FALSE(fifo.append(more.data(), 300, held));
   EXPECT_EQ(held, 529000u);
-  EXPECT_EQ(fifo.size(), 529000u);
   // Exactly the cap is accepted.
   ASSERT_TRUE(fifo.append(more.data(), 200, held));
   EXPECT_EQ(fifo.size(), PassThroughFifo::kCapacity);
 
-  EXPECT_TRUE(fifo.take(PassThroughFifo::kCapacity + 4).empty());
-  EXPECT_EQ(fifo.size(), PassThroughFifo::kCapacity);
-  const auto first = fifo.take(4096);
-  ASSERT_EQ(first.size(), 4096u);
-  EXPECT_TRUE(std::equal(first.begin(), first.end(), period.begin()));
-  const auto rest = fifo.take(PassThroughFifo::kCapacity - 4096);
-  ASSERT_EQ(rest.size(), PassThroughFifo::kCapacity - 4096);
-  EXPECT_EQ(rest[529000 - 4096 - 1], period.back());
-  EXPECT_EQ(rest.back(), 0xAB);
+  std::vector<uint8_t> out(PassThroughFifo::kCapacity + 4, 0xEE);
+  EXPECT_FALSE(fifo.take(out.data(), PassThroughFifo::kCapacity + 4));
+  EXPECT_EQ(out[0], 0xEE);
+  ASSERT_TRUE(fifo.take(out.data(), 4096));
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 4096, period.begin()));
+
+  // Room at the front again: the next period wraps round the ring's end and
+  // still comes out after everything before it, byte for byte.
+  std::vector<uint8_t> wrapped(3000);
+  for (size_t i = 0; i < wrapped.size(); ++i) wrapped[i] = static_cast<uint8_t>(i * 7);
+  ASSERT_TRUE(fifo.append(wrapped.data(), wrapped.size(), held));
+  ASSERT_TRUE(fifo.take(out.data(), 529000 - 4096 + 200));
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + (529000 - 4096), period.begin() + 4096));
+  EXPECT_EQ(out[529000 - 4096 + 199], 0xAB);
+  ASSERT_TRUE(fifo.take(out.data(), wrapped.size()));
+  EXPECT_TRUE(std::equal(wrapped.begin(), wrapped.end(), out.begin()));
   EXPECT_EQ(fifo.size(), 0u);
 }
 

@@ -30,10 +30,7 @@ struct FacadeWorld {
 };
 
 // One 40 ms block (640 float samples) of a constant level.
-inline ByteBuffer constantBlock(float level) {
-  std::vector<float> samples(640, level);
-  return ByteBuffer::copyOf(samples.data(), samples.size() * sizeof(float));
-}
+inline std::vector<float> constantBlock(float level) { return std::vector<float>(640, level); }
 
 // The data-chunk length a WAV header declares (44-byte header).
 inline uint32_t wavDeclaredDataBytes(const std::string& file) {

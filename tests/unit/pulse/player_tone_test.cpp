@@ -18,7 +18,7 @@ TEST(PassThroughPlayer, ServerDyingUnderARunningPlayerAndListenerIsSurvived) {
   const AudioDeviceId speakers = test::idOf(*hardware, "Speakers");
   const auto format = makeLinearPcmFormat(44100, 2, 16, false);
   std::atomic<int> pulls{0};
-  PlayerUtil player(speakers, format, [&](uint32_t n) { ++pulls; return std::vector<uint8_t>(n); }, hardware);
+  PlayerUtil player(speakers, format, [&](uint8_t*, uint32_t) { ++pulls; return false; }, hardware);
   ASSERT_TRUE(player.start());
   AudioStatus status;
   auto listener = hardware->addDefaultOutputListener([] {}, status);
@@ -30,7 +30,7 @@ TEST(PassThroughPlayer, ServerDyingUnderARunningPlayerAndListenerIsSurvived) {
   player.stop();
   player.stop();
   // A new player on the dead server fails instead of waiting.
-  PlayerUtil late(speakers, format, [](uint32_t) { return std::vector<uint8_t>{}; }, hardware);
+  PlayerUtil late(speakers, format, [](uint8_t*, uint32_t) { return false; }, hardware);
   EXPECT_FALSE(late.start());
 }
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "platform/pulse/pulse_audio_hardware.h"
-#include "recording/byte_buffer.h"
+#include "recording/samples.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -174,12 +174,10 @@ inline AudioDeviceId idOf(AudioHardware& hardware, const std::string& name) {
 // Keeps every float sample a capture delivers.
 class SampleCollector {
  public:
-  AudioCallback callback() {
-    return [this](const ByteBuffer& block) {
+  SampleCallback callback() {
+    return [this](std::span<const float> block) {
       std::lock_guard lock(mutex_);
-      const size_t count = block.size() / sizeof(float), old = samples_.size();
-      samples_.resize(old + count);
-      if (count) std::memcpy(samples_.data() + old, block.data(), count * sizeof(float));
+      samples_.insert(samples_.end(), block.begin(), block.end());
     };
   }
   std::vector<float> samples() {

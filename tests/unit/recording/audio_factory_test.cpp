@@ -12,8 +12,6 @@
 namespace quillon {
 namespace {
 
-using test::floatsToBuffer;
-
 struct Recording {
   test::TempDir dir;
   std::string wavPath = dir.str() + "/rec.wav";
@@ -31,6 +29,14 @@ struct Recording {
   }
   size_t opusFileSize() const { return std::filesystem::file_size(opusPath); }
 };
+
+// The data length the WAV header declares, as a reader would see it now.
+uint32_t wavDeclaredBytes(const std::string& path) {
+  const std::string bytes = test::readFile(path);
+  uint32_t length = 0;
+  if (bytes.size() >= 44) std::memcpy(&length, bytes.data() + 40, sizeof length);
+  return length;
+}
 
 std::vector<std::string> opusRecords(const std::string& file) {
   std::vector<std::string> records;
@@ -55,8 +61,8 @@ TEST(AudioFactory, FloatTo16BitClampsScalesAndTruncates) {
 TEST(AudioFactory, WithTheMicrophoneEachChunkIsOne1280BytePcmBlockAndOnePacket) {
   Recording r(true);
   r.listen();
-  r.mic.deliver(floatsToBuffer(std::vector<float>(6400, 0.5f)));
-  r.speaker.deliver(floatsToBuffer(std::vector<float>(9600, 1.0f)));
+  r.mic.deliver(std::vector<float>(6400, 0.5f));
+  r.speaker.deliver(std::vector<float>(9600, 1.0f));
   ASSERT_EQ(r.pcm.size(), 10u);
   for (const auto& block : r.pcm) ASSERT_EQ(block.size(), 1280u);
   EXPECT_EQ(test::bytesToInt16(std::string(r.pcm[3].bytes().begin(), r.pcm[3].bytes().end()))[17],
@@ -74,37 +80,41 @@ TEST(AudioFactory, PassThroughBlocksAreGatheredIntoWholeOpusFrames) {
   const size_t expectedPending[] = {882, 484, 86, 968};  // 1764 and 1366 before a frame leaves
   const size_t expectedPackets[] = {0, 1, 2, 2};
   for (int i = 0; i < 4; ++i) {
-    r.speaker.deliver(floatsToBuffer(block));
+    r.speaker.deliver(block);
     EXPECT_EQ(r.factory->pendingOpusBytes(), expectedPending[i]) << i;
     EXPECT_EQ(r.opus.size(), expectedPackets[i]) << i;
     EXPECT_EQ(r.pcm.back().size(), 882u);
   }
 }
 
-TEST(AudioFactory, EachPacketReachesTheCallbackBeforeTheFile) {
+TEST(AudioFactory, TheFilesReachTheSystemEverySecondAndHoldWhatTheCallbacksGot) {
   Recording r(true);
-  std::vector<std::pair<size_t, size_t>> seen;  // (file size, packets before) at each call
-  size_t bytesBefore = 0;
-  r.factory->setOpusCallback([&](const ByteBuffer& b) {
-    seen.emplace_back(r.opusFileSize(), bytesBefore);
-    bytesBefore += b.size();
-  });
-  r.mic.deliver(floatsToBuffer(std::vector<float>(3200, 0.1f)));
-  r.speaker.deliver(floatsToBuffer(std::vector<float>(6400, 0.1f)));
-  ASSERT_EQ(seen.size(), 5u);
-  for (const auto& [fileSize, before] : seen) EXPECT_EQ(fileSize, before);
-  EXPECT_EQ(r.opusFileSize(), bytesBefore);
+  r.listen();
+  // 1.2 s: one second's worth of records and header refresh must be on disk
+  // before anything closes, as a killed process would leave them.
+  r.mic.deliver(std::vector<float>(19200, 0.1f));
+  r.speaker.deliver(std::vector<float>(19200, 0.1f));
+  ASSERT_EQ(r.opus.size(), 30u);
+  std::string streamed;
+  for (const auto& packet : r.opus) streamed.append(packet.bytes().begin(), packet.bytes().end());
+  const std::string onDisk = test::readFile(r.opusPath);
+  ASSERT_GE(opusRecords(onDisk).size(), 25u);
+  EXPECT_EQ(onDisk, streamed.substr(0, onDisk.size()));
+  EXPECT_GE(wavDeclaredBytes(r.wavPath), 32000u);
+
+  r.factory->close();
+  EXPECT_EQ(test::readFile(r.opusPath), streamed);
 }
 
 TEST(AudioFactory, CloseDropsLessThanOneFrameAndLaterBlocksGoNowhere) {
   test::LogCapture log;
   Recording r(false);
   r.listen();
-  r.speaker.deliver(floatsToBuffer(std::vector<float>(500, 0.2f)));
+  r.speaker.deliver(std::vector<float>(500, 0.2f));
   const CloseSummary summary = r.factory->close();
   EXPECT_EQ(summary, (CloseSummary{0, 0, 44 + 1000}));
   EXPECT_EQ(r.opusFileSize(), 0u);
-  r.speaker.deliver(floatsToBuffer(std::vector<float>(5000, 0.2f)));
+  r.speaker.deliver(std::vector<float>(5000, 0.2f));
   EXPECT_EQ(r.pcm.size(), 1u);
   EXPECT_EQ(std::filesystem::file_size(r.wavPath), 1044u);
   EXPECT_EQ(log.count("[audio_factory] [INFO] Initializing AudioFactory with wavPath=" + r.wavPath +
@@ -125,7 +135,7 @@ TEST(AudioFactory, TwoFeedingThreadsAndCallbackChanges) {
   auto feed = [&](int self, test::FakeRecordingCapture& capture, float value, size_t step) {
     for (size_t at = 0; at < samples; at += step) {
       while (at > fed[1 - self].load() + 8000 && fed[1 - self].load() < samples) std::this_thread::yield();
-      capture.deliver(floatsToBuffer(std::vector<float>(std::min(step, samples - at), value)));
+      capture.deliver(std::vector<float>(std::min(step, samples - at), value));
       fed[self] = std::min(at + step, samples);
     }
   };

@@ -15,10 +15,6 @@
 
 namespace quillon::test {
 
-inline ByteBuffer floatsToBuffer(const std::vector<float>& samples) {
-  return ByteBuffer::copyOf(samples.data(), samples.size() * sizeof(float));
-}
-
 inline std::vector<uint8_t> floatBytes(const std::vector<float>& samples) {
   std::vector<uint8_t> out(samples.size() * sizeof(float));
   if (!out.empty()) std::memcpy(out.data(), samples.data(), out.size());

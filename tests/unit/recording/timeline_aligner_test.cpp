@@ -48,10 +48,11 @@ TEST(TimelineAligner, PausesAreTakenOutOfTheTimeline) {
   EXPECT_EQ(clock->sampleAt(t0 + milliseconds(3500)), 24000);
 
   TimelineAligner aligner(clock);
-  std::vector<uint8_t> block(320 * sizeof(float), 1);
+  std::vector<float> block(320, 0.5f);
   aligner.align(block, t0 + milliseconds(3100));
-  EXPECT_EQ(block.size(), (17600 + 320) * sizeof(float));  // 1.1 s of recording, not 3.1 s
-  EXPECT_EQ(block[0], 0);
+  ASSERT_EQ(block.size(), 17600u + 320u);  // 1.1 s of recording, not 3.1 s
+  EXPECT_EQ(block[17599], 0.0f);
+  EXPECT_EQ(block[17600], 0.5f);
 
   // A resumed stream drains what it held back and its reports run ahead of
   // its audio: the position follows them without silence until a second of
