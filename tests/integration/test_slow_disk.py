@@ -26,18 +26,58 @@ SLOW_WRITES = os.path.join(BUILD_DIR, "tests", "libquillon_slow_writes.so")
 QUIET_TONE = 300
 
 
-def silences(samples, rate=16000, window=0.005, threshold=0.01):
-    step = int(rate * window)
-    out, run = [], 0
-    for start in range(0, len(samples) - step + 1, step):
-        quiet = sum(v * v for v in samples[start:start + step]) / step < threshold * threshold
-        if quiet:
-            run += 1
-        elif run:
-            if run >= 10:
-                out.append((round(start / rate - run * window, 3), run * window))
-            run = 0
-    return out
+class StalledRecording:
+    """A recording of `seconds` with the microphone, bursts every second and
+    a steady tone playing, the host's writes to the recording folder
+    stalling as `stalls` ("MS:EVERY_MS", empty: never) says. Holds what the
+    user heard while it ran, the wall time, the WAV samples, the day log,
+    the burst onsets heard and how many stalls the preload made."""
+
+    def __init__(self, server, stalls, seconds):
+        self.folder = os.path.join(server.dir, "rec")
+        os.makedirs(self.folder)
+        tap = MonitorTap(server, "Speakers")
+        tone = TonePlayer(server, frequency=QUIET_TONE, amplitude=0.2)
+        first = last = 0
+        try:
+            wait_for(lambda: len(tap.samples()) > 16000, 15)
+            env = dict(server.env(), HOME=os.path.join(server.dir, "home"), LD_PRELOAD=SLOW_WRITES,
+                       QUILLON_SLOW_WRITES=stalls, QUILLON_SLOW_WRITES_UNDER=self.folder)
+            with Host(env=env) as host:
+                host.call("native_application_factory", "init", init_args(host.log_dir))
+                session = EngineSession(host.socket)
+                try:
+                    session.call("init", {"blackHolePath": "/nonexistent", "reserveStageAudio": False})
+                    began = time.monotonic()
+                    self.started = session.call("startRecorder", start_args(self.folder))
+                    first = len(tap.samples())
+                    bursts = BurstPlayer(server, seconds=seconds, period=1.0).start()
+                    time.sleep(seconds)
+                    self.wall = time.monotonic() - began
+                    last = len(tap.samples())
+                    self.summary = session.call("stopRecorder", timeout=120)
+                    bursts.stop()
+                finally:
+                    session.close()
+                self.log = day_log(host.log_dir)
+                self.stalls = host.stderr().count("slow_writes: stalling")
+        finally:
+            tone.stop()
+            self.heard = tap.stop()[first:last]
+        _, _, self.samples = wav_samples(os.path.join(self.folder, "recording.wav"))
+        self.onsets = onsets(self.heard, SYSTEM_TONE, 0.05)
+
+    def longest_gap_heard(self):
+        """Longest silence (s) the user heard, the switch at the start left out."""
+        return longest_silence(self.heard[8000:])
+
+    def pass_through_drift(self):
+        """How much later (s) the bursts are heard at the end than at the start."""
+        phases = [t % 1.0 for t in self.onsets]
+        return statistics.median(phases[-3:]) - statistics.median(phases[1:3])
+
+    def duration_error(self):
+        return len(self.samples) / 16000 - self.wall
 
 
 @unittest.skipIf(os.environ.get("QUILLON_SANITIZE"), "timing and preloading need the normal build")
@@ -45,76 +85,44 @@ class SlowDiskTest(unittest.TestCase):
     SERVER = PulseServer
 
     def record(self, stalls, seconds):
-        """A recording of `seconds` with the microphone, bursts and a steady
-        tone playing, writes stalling as `stalls` ("MS:EVERY_MS") says.
-        Answers (heard samples and where the recording ran in them, wall
-        seconds, WAV samples, day log, burst onsets heard)."""
         server = self.SERVER()
         self.addCleanup(server.stop)
         server.start()
-        folder = os.path.join(server.dir, "rec")
-        os.makedirs(folder)
-        self.folder = folder
-        tap = MonitorTap(server, "Speakers")
-        self.addCleanup(tap.stop)
-        tone = TonePlayer(server, frequency=QUIET_TONE, amplitude=0.2)
-        self.addCleanup(tone.stop)
-        wait_for(lambda: len(tap.samples()) > 16000, 15)
-        env = dict(server.env(), HOME=os.path.join(server.dir, "home"), LD_PRELOAD=SLOW_WRITES,
-                   QUILLON_SLOW_WRITES=stalls, QUILLON_SLOW_WRITES_UNDER=folder)
-        with Host(env=env) as host:
-            code, _, err = host.call("native_application_factory", "init", init_args(host.log_dir))
-            self.assertEqual(code, 0, err)
-            session = EngineSession(host.socket)
-            self.addCleanup(session.close)
-            self.assertIs(session.call("init", {"blackHolePath": "/nonexistent", "reserveStageAudio": False}), True)
-            began = time.monotonic()
-            self.assertIs(session.call("startRecorder", start_args(folder)), True)
-            started = len(tap.samples())
-            bursts = BurstPlayer(server, seconds=seconds, period=1.0).start()
-            self.addCleanup(bursts.stop)
-            time.sleep(seconds)
-            ended = time.monotonic()
-            stopped = len(tap.samples())
-            self.assertEqual(session.call("stopRecorder", timeout=120)["success"], 0)
-            log = day_log(host.log_dir)
-            self.stalls = host.stderr().count("slow_writes: stalling")
-        heard = tap.stop()
-        _, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
-        return heard[started:stopped], ended - began, samples, log, onsets(heard[started:stopped], SYSTEM_TONE, 0.05)
+        run = StalledRecording(server, stalls, seconds)
+        self.assertIs(run.started, True)
+        self.assertEqual(run.summary["success"], 0)
+        return run
 
-    def assert_whole_files(self, samples, wall_seconds):
-        self.assertLess(abs(len(samples) / 16000 - wall_seconds), 0.2, (len(samples), wall_seconds))
+    def assert_whole_files(self, run):
+        """Duration within 0.2 s of the wall clock, no stretch missing, an Opus record per 40 ms."""
+        self.assertLess(abs(run.duration_error()), 0.2)
         # The steady tone runs through the whole file: no stretch went missing.
-        recorded = [v / 32768.0 for v in samples[16000:]]
-        self.assertLess(longest_silence(recorded), 0.05)
-        records = opus_records(os.path.join(self.folder, "recording.opus"))
-        self.assertLessEqual(abs(len(records) - len(samples) // 640), 1)
+        self.assertLess(longest_silence([v / 32768.0 for v in run.samples[16000:]]), 0.05)
+        records = opus_records(os.path.join(run.folder, "recording.opus"))
+        self.assertLessEqual(abs(len(records) - len(run.samples) // 640), 1)
 
     def test_stalled_writes_cost_the_listener_nothing_and_the_files_no_audio(self):
-        heard, wall, samples, log, found = self.record("400:3000", 13.0)
-        self.assertGreaterEqual(self.stalls, 3)
-        self.assertNotIn("fell behind", log)
+        run = self.record("400:3000", 13.0)
+        self.assertGreaterEqual(run.stalls, 3)
+        self.assertNotIn("fell behind", run.log)
         # Stalls came at about 3, 6.4, 9.8 s: the pass-through played on through
         # each of them and is as close behind the applications after them as before.
-        self.assertLess(longest_silence(heard[8000:]), 0.15)
-        phases = [t % 1.0 for t in found]
-        self.assertGreaterEqual(len(phases), 10, found)
-        early, late = statistics.median(phases[1:3]), statistics.median(phases[-3:])
-        self.assertLess(abs(late - early), 0.08, (early, late))
-        self.assert_whole_files(samples, wall)
+        self.assertLess(run.longest_gap_heard(), 0.15)
+        self.assertGreaterEqual(len(run.onsets), 10, run.onsets)
+        self.assertLess(abs(run.pass_through_drift()), 0.08)
+        self.assert_whole_files(run)
 
     def test_a_stall_beyond_the_queue_drops_whole_periods_counted_as_silence(self):
-        heard, wall, samples, log, _ = self.record("15000:2000", 18.5)
-        self.assertEqual(self.stalls, 1)
-        self.assertLess(longest_silence(heard[8000:]), 0.15, silences(heard[8000:]))
+        run = self.record("15000:2000", 18.5)
+        self.assertEqual(run.stalls, 1)
+        self.assertLess(run.longest_gap_heard(), 0.15)
         for source in ("microphone", "system"):
-            lines = re.findall(r"Recording fell behind: (\d+) ms of %s audio dropped" % source, log)
-            self.assertEqual(len(lines), 1, [l for l in log.splitlines() if "behind" in l or "silence" in l])
+            lines = re.findall(r"Recording fell behind: (\d+) ms of %s audio dropped" % source, run.log)
+            self.assertEqual(len(lines), 1, [line for line in run.log.splitlines() if "behind" in line])
             self.assertTrue(1000 <= int(lines[0]) <= 5000, lines)
-        self.assertLess(abs(len(samples) / 16000 - wall), 0.2, (len(samples), wall))
+        self.assertLess(abs(run.duration_error()), 0.2)
         # The recording carried on by itself once the disk came back.
-        self.assertGreater(max(abs(v) for v in samples[-16000:]) / 32768.0, 0.05)
+        self.assertGreater(max(abs(v) for v in run.samples[-16000:]) / 32768.0, 0.05)
 
 
 class PipeWireSlowDiskTest(SlowDiskTest):

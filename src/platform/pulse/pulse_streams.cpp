@@ -106,10 +106,11 @@ class PulseStream : public AudioStream {
     }
     // Said once the loop runs free again: a log write never holds it up.
     if (times.count() > 0) {
-      Logger::shared().info(kTag, "Stream on %s: %llu callbacks, median %.3f ms, longest %.3f ms", device_.c_str(),
-                            static_cast<unsigned long long>(times.count()),
-                            std::chrono::duration<double, std::milli>(times.median()).count(),
-                            std::chrono::duration<double, std::milli>(times.longest()).count());
+      using Ms = std::chrono::duration<double, std::milli>;
+      Logger::shared().info(kTag, "Stream on %s: %llu callbacks, median %.3f ms, longest %.3f ms (%.3f ms on the CPU)",
+                            device_.c_str(), static_cast<unsigned long long>(times.count()),
+                            Ms(times.median()).count(), Ms(times.longest()).count(),
+                            Ms(times.longestOnCpu()).count());
     }
   }
 
@@ -131,8 +132,9 @@ class PulseStream : public AudioStream {
   static void onReadable(pa_stream* stream, size_t, void* data) {
     auto* self = static_cast<PulseStream*>(data);
     const auto began = std::chrono::steady_clock::now();
+    const auto cpuBefore = CallbackTimes::threadCpuNow();
     self->drainReadable(stream);
-    self->times_.record(std::chrono::steady_clock::now() - began);
+    self->times_.record(std::chrono::steady_clock::now() - began, CallbackTimes::threadCpuNow() - cpuBefore);
   }
 
   void drainReadable(pa_stream* stream) {
@@ -166,8 +168,9 @@ class PulseStream : public AudioStream {
   static void onWritable(pa_stream* stream, size_t requested, void* data) {
     auto* self = static_cast<PulseStream*>(data);
     const auto began = std::chrono::steady_clock::now();
+    const auto cpuBefore = CallbackTimes::threadCpuNow();
     self->fill(stream, requested);
-    self->times_.record(std::chrono::steady_clock::now() - began);
+    self->times_.record(std::chrono::steady_clock::now() - began, CallbackTimes::threadCpuNow() - cpuBefore);
   }
 
   void fill(pa_stream* stream, size_t requested) {
