@@ -14,7 +14,7 @@ void BM_PlayerRenderFull(benchmark::State& state) {
   std::vector<uint8_t> chunk(bytes, 1);
   quillon::PassThroughFifo fifo;
   quillon::PlayerUtil player(1, quillon::makeLinearPcmFormat(44100, 2, 16, false),
-                             [&](uint8_t* out, uint32_t n) { return fifo.take(out, n); });
+                             [&](uint8_t* out, uint32_t n) { return fifo.take(out, n); }, nullptr);
   std::vector<uint8_t> out(bytes);
   size_t held = 0;
   for (auto _ : state) {
@@ -28,7 +28,7 @@ BENCHMARK(BM_PlayerRenderFull)->Arg(1024)->Arg(4096)->Arg(8192);
 
 void BM_PlayerRenderUnderrun(benchmark::State& state) {
   quillon::PlayerUtil player(1, quillon::makeLinearPcmFormat(44100, 2, 16, false),
-                             [](uint8_t*, uint32_t) { return false; });
+                             [](uint8_t*, uint32_t) { return false; }, nullptr);
   std::vector<uint8_t> out(4096);
   for (auto _ : state) {
     player.render(out.data(), out.size());

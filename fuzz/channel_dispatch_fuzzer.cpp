@@ -25,13 +25,13 @@
 #include "app/main_flutter_window.h"
 #include "app/plugin_registry.h"
 #include "engine/standard_codec.h"
-#include "fakes/fake_audio_hardware.h"
+#include "fakes/fake_audio_server.h"
 #include "fakes/fake_messenger.h"
 #include "fakes/fake_recording_capture.h"
 #include "fakes/fake_serial_tree.h"
 #include "fuzz_check.h"
 #include "platform/linux/glib_main_thread.h"
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
 #include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
@@ -97,9 +97,6 @@ struct Sandbox {
     fs::create_directories(root / "folder");
     tree = std::make_unique<test::FakeSerialTree>(root / "tree");
     tree->addAcmPort("ttyACM0", "2fe3", "0001");
-    // Recordings are made by stand-in captures, and any question about the
-    // sound server goes to devices held in memory.
-    AudioHardwareProvider::install(std::make_shared<test::FakeAudioHardware>());
     paths = {(root / "port0").string(), (root / "port1").string(), (root / "missing").string(),
              (root / "take.wav").string(), (root / "take.opus").string(),
              (root / "folder").string(), (root / "logs").string(), (root / "missing" / "deeper").string(),
@@ -278,7 +275,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         NativeAudioFactory::Dependencies{captures.makers(), [driverInstalled] { return driverInstalled; },
                                          [installStatus](const std::string&) { return installStatus; }});
   };
-  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry, makeFacade});
+  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry, makeFacade,
+                                          // Any question about the sound server goes to devices held in memory.
+                                          std::make_shared<test::FakeAudioServer>()});
   window->awakeFromNib(plugins);
 
   for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {

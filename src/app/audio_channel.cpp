@@ -51,6 +51,7 @@ void handleInit(MainFlutterWindow& window, const std::shared_ptr<MethodChannel>&
                 *blackHolePath, *reserveStageAudio,
                 // The window's environment outlives the window and so every capture.
                 NativeAudioFactory::productionDependencies(
+                    environment.audioServer,
                     std::shared_ptr<MainThread>(std::shared_ptr<void>(), &environment.mainThread)));
   window.nativeAudioFactory->setPcmCallback(forwardToEngine(environment.mainThread, channel, "onPcmData"));
   window.nativeAudioFactory->setOpusCallback(forwardToEngine(environment.mainThread, channel, "onOpusData"));
@@ -105,7 +106,8 @@ void handleAudioCall(MainFlutterWindow& window, const std::shared_ptr<MethodChan
   } else if (method == "getWavDuration") {
     handleGetWavDuration(args, result);
   } else if (method == "checkMicActive") {
-    result.success(DeviceUtil::microphoneIsActive());
+    const auto& server = window.environment().audioServer;
+    result.success(server ? DeviceUtil::microphoneIsActive(*server) : false);
   } else {
     result.notImplemented();
   }

@@ -21,7 +21,7 @@
 #include "platform/linux/glib_main_thread.h"
 #include "platform/linux/logind_inhibitor.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
-#include "platform/pulse/pulse_audio_hardware.h"
+#include "platform/pulse/pulse_audio_server.h"
 #include "platform/pulse/pulse_context.h"
 
 namespace quillon {
@@ -47,14 +47,15 @@ std::shared_ptr<SerialPortRegistry> serialPorts(const HostOptions& options) {
 // device and capture code, made once before any channel can record. A host
 // that died mid-recording left the system output on the loopback device, so
 // nothing would be heard; that is mended before anything else runs.
-void prepareRecordingAudio() {
-  AudioHardwareProvider::install(std::make_shared<PulseAudioHardware>(PulseContext::create()));
-  if (SpeakerCapture::restoreOutputLeftOnLoopback()) {
+std::shared_ptr<AudioServer> prepareRecordingAudio() {
+  auto server = std::make_shared<PulseAudioServer>(PulseContext::create());
+  if (SpeakerCapture::restoreOutputLeftOnLoopback(*server)) {
     std::fprintf(stderr, "quillon-host: system output put back from the loopback device\n");
   }
+  return server;
 }
 
-int runHeadless(const HostOptions& options) {
+int runHeadless(const HostOptions& options, std::shared_ptr<AudioServer> audioServer) {
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   GlibMainThread mainThread;
   HeadlessApplication application(loop);
@@ -69,7 +70,8 @@ int runHeadless(const HostOptions& options) {
   }
 
   EmptyPluginRegistry plugins;
-  auto window = MainFlutterWindow::create({*link, mainThread, inhibitor, application, serialPorts(options)});
+  auto window = MainFlutterWindow::create(
+      {*link, mainThread, inhibitor, application, serialPorts(options), nullptr, std::move(audioServer)});
   window->awakeFromNib(plugins);
 
   // SIGINT and SIGTERM end the main loop like "eventByExit" does, so the day
@@ -118,11 +120,11 @@ int hostMain(int argc, char** argv) {
     return app.exit(e);
   }
   if (!options.loopbackRoot.empty()) LoopbackInstallLayout::setCurrentRoot(options.loopbackRoot);
-  prepareRecordingAudio();
-  OutputRepairRetry outputRepair;
+  auto audioServer = prepareRecordingAudio();
+  OutputRepairRetry outputRepair(audioServer);
 
-  if (!options.headless) return runWindowed({options.engineSocket, serialPorts(options)}, argv[0]);
-  return runHeadless(options);
+  if (!options.headless) return runWindowed({options.engineSocket, serialPorts(options), audioServer}, argv[0]);
+  return runHeadless(options, audioServer);
 }
 
 }  // namespace quillon

@@ -8,6 +8,7 @@
 #include "engine/method_channel.h"
 #include "platform/activity_inhibitor.h"
 #include "platform/application_control.h"
+#include "platform/audio_server.h"
 #include "platform/main_thread.h"
 
 namespace quillon {
@@ -34,6 +35,9 @@ class MainFlutterWindow : public std::enable_shared_from_this<MainFlutterWindow>
     // Makes the recording facade of each audio "init"; null means the real one.
     std::function<std::shared_ptr<NativeAudioFactory>(const std::string& blackHolePath, bool reserveStageAudio)>
         makeNativeAudioFactory = nullptr;
+    // The sound server the real recording facade and "checkMicActive" use;
+    // null: no microphone is reported and no real facade can record.
+    std::shared_ptr<AudioServer> audioServer = nullptr;
   };
 
   static std::shared_ptr<MainFlutterWindow> create(Environment environment);

@@ -9,21 +9,22 @@ namespace quillon {
 
 namespace {
 
-gboolean retryRepair(gpointer) {
+gboolean retryRepair(gpointer server) {
   std::error_code ec;
   const OutputDeviceStateFile stateFile;
   // Without a state file nothing is pending: no server round trip at all. A
   // recording that holds the output (here or in another host) is skipped
   // quietly, not logged every two seconds.
   if (std::filesystem::exists(stateFile.path(), ec) && !stateFile.outputHeld()) {
-    SpeakerCapture::restoreOutputLeftOnLoopback();
+    SpeakerCapture::restoreOutputLeftOnLoopback(*static_cast<AudioServer*>(server));
   }
   return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
 
-OutputRepairRetry::OutputRepairRetry() : source_(g_timeout_add_seconds(2, retryRepair, nullptr)) {}
+OutputRepairRetry::OutputRepairRetry(std::shared_ptr<AudioServer> server)
+    : server_(std::move(server)), source_(g_timeout_add_seconds(2, retryRepair, server_.get())) {}
 
 OutputRepairRetry::~OutputRepairRetry() {
   if (source_ != 0) g_source_remove(source_);

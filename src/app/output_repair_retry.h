@@ -2,6 +2,10 @@
 
 #include <glib.h>
 
+#include <memory>
+
+#include "platform/audio_server.h"
+
 namespace quillon {
 
 // An output left on the loopback device is mended at start-up, but the sound
@@ -12,12 +16,13 @@ namespace quillon {
 // The repair itself leaves a recording of this or another process alone.
 class OutputRepairRetry {
  public:
-  OutputRepairRetry();
+  explicit OutputRepairRetry(std::shared_ptr<AudioServer> server);
   ~OutputRepairRetry();
   OutputRepairRetry(const OutputRepairRetry&) = delete;
   OutputRepairRetry& operator=(const OutputRepairRetry&) = delete;
 
  private:
+  std::shared_ptr<AudioServer> server_;
   guint source_ = 0;
 };
 

@@ -74,7 +74,8 @@ int runWindowed(const WindowedOptions& options, const char* programName) {
       return;
     }
     inhibitor = std::make_unique<GtkActivityInhibitor>(application.application(), application.shell().mainWindow());
-    window = MainFlutterWindow::create({*link, mainThread, *inhibitor, application, options.serialPorts});
+    window = MainFlutterWindow::create(
+        {*link, mainThread, *inhibitor, application, options.serialPorts, nullptr, options.audioServer});
     window->awakeFromNib(plugins);
     application.shell().setEngineMessenger(link.get());
     monitor = std::make_unique<StatusMonitor>(statusSources(*link, *window, options.serialPorts), mainThread);

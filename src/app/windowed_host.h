@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/audio_server.h"
 #include "platform/serial_port_registry.h"
 
 namespace quillon {
@@ -13,6 +14,7 @@ namespace quillon {
 struct WindowedOptions {
   std::string engineSocket;  // empty: the default path
   std::shared_ptr<SerialPortRegistry> serialPorts;
+  std::shared_ptr<AudioServer> audioServer;
 };
 int runWindowed(const WindowedOptions& options, const char* programName);
 

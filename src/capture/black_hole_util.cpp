@@ -1,11 +1,9 @@
 #include "capture/black_hole_util.h"
 
-#include <vector>
-
 #include "capture/audio_device_util.h"
+#include "capture/audio_devices.h"
 #include "capture/loopback_driver_installer.h"
 #include "logging/logger.h"
-#include "platform/audio_hardware.h"
 
 namespace quillon {
 namespace {
@@ -14,67 +12,57 @@ constexpr const char* kTag = "blackHoleUtil";
 
 // The first device named like the loopback device, in the server's order;
 // kNoAudioDevice when there is none or the list could not be read.
-AudioDeviceId findLoopbackDevice(AudioHardware& hardware) {
-  std::vector<AudioDeviceId> devices;
-  AudioStatus status = hardware.devices(devices);
-  if (status != AudioStatus::ok) {
-    Logger::shared().errorWithTag(kTag, status == AudioStatus::serverUnavailable
-                                            ? "Failed to get devices property size"
-                                            : "Failed to get devices");
-    return kNoAudioDevice;
-  }
-  for (AudioDeviceId device : devices) {
-    std::string name;
-    if (hardware.deviceName(device, name) != AudioStatus::ok) continue;
-    if (name == AudioDeviceUtil::kLoopbackDeviceName) return device;
+AudioDeviceId findLoopbackDevice(AudioServer& server) {
+  AudioStatus status = AudioStatus::ok;
+  auto loopback = findAudioDeviceNamed(server, AudioDeviceUtil::kLoopbackDeviceName, &status);
+  if (loopback) return loopback->id;
+  if (status != AudioStatus::noSuchDevice) {
+    Logger::shared().errorWithTag(kTag, status == AudioStatus::serverUnavailable ? "Failed to get devices property size"
+                                                                                 : "Failed to get devices");
   }
   return kNoAudioDevice;
 }
 
 }  // namespace
 
-int BlackHoleUtil::checkAndInstallDriver(const std::string& sourcePath) {
+int BlackHoleUtil::checkAndInstallDriver(std::shared_ptr<AudioServer> server, const std::string& sourcePath) {
   LoopbackDriverInstaller installer(LoopbackInstallLayout::current(), std::make_shared<PkexecRunner>(),
-                                    AudioHardwareProvider::current());
+                                    std::move(server));
   return installer.checkAndInstallDriver(sourcePath);
 }
 
-bool BlackHoleUtil::loadInstalledDriver() {
+bool BlackHoleUtil::loadInstalledDriver(std::shared_ptr<AudioServer> server) {
   LoopbackDriverInstaller installer(LoopbackInstallLayout::current(), std::make_shared<PkexecRunner>(),
-                                    AudioHardwareProvider::current());
+                                    std::move(server));
   return installer.loadInstalledDriver();
 }
 
-bool BlackHoleUtil::isBlackHoleInstalled() {
-  return findLoopbackDevice(*AudioHardwareProvider::current()) != kNoAudioDevice;
-}
+bool BlackHoleUtil::isBlackHoleInstalled(AudioServer& server) { return findLoopbackDevice(server) != kNoAudioDevice; }
 
-bool BlackHoleUtil::isCurrentOutputDeviceBlackHole() {
-  auto hardware = AudioHardwareProvider::current();
-  AudioDeviceId device = kNoAudioDevice;
-  if (hardware->defaultOutputDevice(device) != AudioStatus::ok) {
+bool BlackHoleUtil::isCurrentOutputDeviceBlackHole(AudioServer& server) {
+  AudioDeviceId sink = kNoAudioDevice, source = kNoAudioDevice;
+  if (server.defaults(sink, source) != AudioStatus::ok || sink == kNoAudioDevice) {
     Logger::shared().errorWithTag(kTag, "Failed to get default output device");
     return false;
   }
-  std::string name;
-  if (hardware->deviceName(device, name) != AudioStatus::ok) {
+  auto output = findAudioDevice(server, sink);
+  if (!output) {
     Logger::shared().errorWithTag(kTag, "Failed to get output device name");
     return false;
   }
-  const bool isLoopback = name == AudioDeviceUtil::kLoopbackDeviceName;
-  Logger::shared().info(kTag, "Current output device: %s, isBlackHole: %s", name.c_str(),
+  const bool isLoopback = output->name == AudioDeviceUtil::kLoopbackDeviceName;
+  Logger::shared().info(kTag, "Current output device: %s, isBlackHole: %s", output->name.c_str(),
                         isLoopback ? "YES" : "NO");
   return isLoopback;
 }
 
-bool BlackHoleUtil::setOutputDeviceToBlackHole() {
-  auto hardware = AudioHardwareProvider::current();
-  AudioDeviceId device = findLoopbackDevice(*hardware);
+bool BlackHoleUtil::setOutputDeviceToBlackHole(AudioServer& server) {
+  AudioDeviceId device = findLoopbackDevice(server);
   if (device == kNoAudioDevice) {
     Logger::shared().errorWithTag(kTag, "BlackHole device not found");
     return false;
   }
-  if (hardware->setDefaultOutputDevice(device) != AudioStatus::ok) {
+  if (server.setDefaultSink(device) != AudioStatus::ok) {
     Logger::shared().errorWithTag(kTag, "Failed to set default output device to BlackHole");
     return false;
   }

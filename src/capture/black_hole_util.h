@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "platform/audio_server.h"
 
 namespace quillon {
 
@@ -11,14 +14,14 @@ class BlackHoleUtil {
   // Makes the device exist: installs from `sourcePath` (a file named
   // VerdalisRecorder.pa) where the answering server reads drop-ins and loads
   // it at once; see LoopbackDriverInstaller for the statuses.
-  static int checkAndInstallDriver(const std::string& sourcePath);
+  static int checkAndInstallDriver(std::shared_ptr<AudioServer> server, const std::string& sourcePath);
   // Loads an installed drop-in's device through the host's connection when
   // the server does not list it (it restarted); no prompt.
-  static bool loadInstalledDriver();
+  static bool loadInstalledDriver(std::shared_ptr<AudioServer> server);
   // A device named "VerdalisRecorder" exists (the file on disk is not looked at).
-  static bool isBlackHoleInstalled();
-  static bool isCurrentOutputDeviceBlackHole();
-  static bool setOutputDeviceToBlackHole();
+  static bool isBlackHoleInstalled(AudioServer& server);
+  static bool isCurrentOutputDeviceBlackHole(AudioServer& server);
+  static bool setOutputDeviceToBlackHole(AudioServer& server);
 };
 
 }  // namespace quillon

@@ -5,11 +5,11 @@
 
 namespace quillon {
 
-CaptureMakers realCaptureMakers(std::shared_ptr<MainThread> mainThread) {
+CaptureMakers realCaptureMakers(std::shared_ptr<AudioServer> server, std::shared_ptr<MainThread> mainThread) {
   CaptureMakers makers;
-  makers.makeMicCapture = [] { return std::make_shared<MicCapture>(); };
-  makers.makeSpeakerCapture = [mainThread](const std::string& blackHoleDriverPath) {
-    return SpeakerCapture::create(blackHoleDriverPath, {.mainThread = mainThread, .stateFolder = {}});
+  makers.makeMicCapture = [server] { return std::make_shared<MicCapture>(server); };
+  makers.makeSpeakerCapture = [server, mainThread](const std::string& blackHoleDriverPath) {
+    return SpeakerCapture::create(blackHoleDriverPath, {.server = server, .mainThread = mainThread, .stateFolder = {}});
   };
   return makers;
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/audio_server.h"
 #include "platform/main_thread.h"
 #include "recording/recording_capture.h"
 
@@ -9,7 +10,7 @@ namespace quillon {
 
 // The real microphone and system-audio captures, for the recording facade.
 // Output-device changes during a capture are reported on `mainThread` (null:
-// not reported). Both use the installed audio hardware.
-CaptureMakers realCaptureMakers(std::shared_ptr<MainThread> mainThread);
+// not reported). Both record through `server`.
+CaptureMakers realCaptureMakers(std::shared_ptr<AudioServer> server, std::shared_ptr<MainThread> mainThread);
 
 }  // namespace quillon

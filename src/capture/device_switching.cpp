@@ -6,10 +6,8 @@ namespace quillon {
 
 DeviceSwitching::DeviceSwitching(std::weak_ptr<SpeakerCapture> capture,
                                  std::shared_ptr<MainThread> mainThread,
-                                 std::shared_ptr<AudioHardware> hardware)
-    : _capture(std::move(capture)),
-      mainThread_(std::move(mainThread)),
-      hardware_(hardware ? std::move(hardware) : AudioHardwareProvider::current()) {}
+                                 std::shared_ptr<AudioServer> server)
+    : _capture(std::move(capture)), mainThread_(std::move(mainThread)), server_(std::move(server)) {}
 
 DeviceSwitching::~DeviceSwitching() { stopObservingOutputDeviceChange(); }
 
@@ -19,7 +17,7 @@ void DeviceSwitching::startObservingOutputDeviceChange() {
   std::shared_ptr<MainThread> mainThread = mainThread_;
   AudioStatus status = AudioStatus::ok;
   // Runs on the audio thread: only queue the work, never wait there.
-  listener_ = hardware_->addDefaultOutputListener(
+  listener_ = server_->watchDefaultSink(
       [weakSelf, mainThread] {
         auto self = weakSelf.lock();
         if (!self || !mainThread) return;

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 #include "platform/main_thread.h"
 
 namespace quillon {
@@ -17,9 +17,8 @@ class SpeakerCapture;
 // Must be owned by a std::shared_ptr: a queued notification keeps it alive.
 class DeviceSwitching : public std::enable_shared_from_this<DeviceSwitching> {
  public:
-  // `hardware` null: the installed one (AudioHardwareProvider).
   DeviceSwitching(std::weak_ptr<SpeakerCapture> capture, std::shared_ptr<MainThread> mainThread,
-                  std::shared_ptr<AudioHardware> hardware = nullptr);
+                  std::shared_ptr<AudioServer> server);
   virtual ~DeviceSwitching();
   DeviceSwitching(const DeviceSwitching&) = delete;
   DeviceSwitching& operator=(const DeviceSwitching&) = delete;
@@ -33,8 +32,8 @@ class DeviceSwitching : public std::enable_shared_from_this<DeviceSwitching> {
  private:
   std::weak_ptr<SpeakerCapture> _capture;
   std::shared_ptr<MainThread> mainThread_;
-  std::shared_ptr<AudioHardware> hardware_;
-  std::unique_ptr<AudioHardware::ListenerToken> listener_;
+  std::shared_ptr<AudioServer> server_;
+  std::unique_ptr<AudioServer::ListenerToken> listener_;
 };
 
 }  // namespace quillon

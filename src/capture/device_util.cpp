@@ -1,9 +1,8 @@
 #include "capture/device_util.h"
 
 #include <mutex>
-#include <vector>
 
-#include "platform/audio_hardware.h"
+#include "capture/audio_devices.h"
 
 namespace quillon {
 namespace {
@@ -31,7 +30,7 @@ std::shared_ptr<MicrophonePermission> DeviceUtil::permissionProvider() {
   return providerSlot();
 }
 
-bool DeviceUtil::microphoneIsActive() {
+bool DeviceUtil::microphoneIsActive(AudioServer& server) {
   auto permission = permissionProvider();
   switch (permission->state()) {
     case MicrophonePermissionState::restricted:
@@ -43,17 +42,10 @@ bool DeviceUtil::microphoneIsActive() {
     case MicrophonePermissionState::authorized:
       break;
   }
-  auto hardware = AudioHardwareProvider::current();
-  AudioDeviceId input = kNoAudioDevice;
-  if (hardware->defaultInputDevice(input) != AudioStatus::ok || input == kNoAudioDevice) {
-    return false;
-  }
-  std::vector<uint32_t> channels;
-  if (hardware->inputStreamConfiguration(input, channels) != AudioStatus::ok) return false;
-  for (uint32_t count : channels) {
-    if (count != 0) return true;
-  }
-  return false;
+  AudioDeviceId sink = kNoAudioDevice, source = kNoAudioDevice;
+  if (server.defaults(sink, source) != AudioStatus::ok || source == kNoAudioDevice) return false;
+  auto input = findAudioDevice(server, source);
+  return input && input->channels != 0;
 }
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/audio_server.h"
 #include "platform/microphone_permission.h"
 
 namespace quillon {
@@ -10,7 +11,7 @@ class DeviceUtil {
  public:
   // True when the user permits microphone use and a real input device with at
   // least one channel exists. Blocks while a first-time permission prompt is open.
-  static bool microphoneIsActive();
+  static bool microphoneIsActive(AudioServer& server);
 
   // The permission source; the default always answers authorized (Linux has
   // no per-application prompt). Null restores the default.

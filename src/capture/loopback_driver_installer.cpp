@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/audio_device_util.h"
+#include "capture/audio_devices.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -105,24 +106,16 @@ std::string LoopbackModule::pipeWireDropIn() const {
 }
 
 LoopbackDriverInstaller::LoopbackDriverInstaller(LoopbackInstallLayout layout, std::shared_ptr<PrivilegedRunner> runner,
-                                                 std::shared_ptr<AudioHardware> hardware)
-    : layout_(std::move(layout)), runner_(std::move(runner)), hardware_(std::move(hardware)) {}
+                                                 std::shared_ptr<AudioServer> server)
+    : layout_(std::move(layout)), runner_(std::move(runner)), server_(std::move(server)) {}
 
 bool LoopbackDriverInstaller::devicePresent() {
-  std::vector<AudioDeviceId> devices;
-  if (!hardware_ || hardware_->devices(devices) != AudioStatus::ok) return false;
-  for (AudioDeviceId device : devices) {
-    std::string name;
-    if (hardware_->deviceName(device, name) == AudioStatus::ok && name == AudioDeviceUtil::kLoopbackDeviceName) {
-      return true;
-    }
-  }
-  return false;
+  return server_ && findAudioDeviceNamed(*server_, AudioDeviceUtil::kLoopbackDeviceName).has_value();
 }
 
 bool LoopbackDriverInstaller::answeringServerIsPipeWire() {
   std::string name;
-  if (hardware_) hardware_->serverName(name);
+  if (server_) server_->serverName(name);
   return name.find("PipeWire") != std::string::npos;
 }
 
@@ -133,7 +126,7 @@ std::string LoopbackDriverInstaller::bundleForServer() {
 int LoopbackDriverInstaller::loadModule(const LoopbackModule& module) {
   uint32_t index = 0;
   const AudioStatus status =
-      hardware_ ? hardware_->loadModule(module.name, module.arguments, index) : AudioStatus::serverUnavailable;
+      server_ ? server_->loadModule(module.name, module.arguments, index) : AudioStatus::serverUnavailable;
   if (status != AudioStatus::ok || !devicePresent()) {
     Logger::shared().error(kTag, "The sound server refused to load %s (status: %d)", module.name.c_str(),
                            statusCode(status));

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "capture/privileged_runner.h"
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 
 namespace quillon {
 
@@ -46,7 +46,7 @@ class LoopbackDriverInstaller {
   static constexpr const char* kPromptText = "\"Quillon\" 想要安装声卡驱动";
 
   LoopbackDriverInstaller(LoopbackInstallLayout layout, std::shared_ptr<PrivilegedRunner> runner,
-                          std::shared_ptr<AudioHardware> hardware);
+                          std::shared_ptr<AudioServer> server);
   // 0 when the device is there afterwards; -1 source missing or unreadable;
   // otherwise the failing prompt or command status, or the server's refusal
   // of the module (100 + its status).
@@ -66,7 +66,7 @@ class LoopbackDriverInstaller {
 
   LoopbackInstallLayout layout_;
   std::shared_ptr<PrivilegedRunner> runner_;
-  std::shared_ptr<AudioHardware> hardware_;
+  std::shared_ptr<AudioServer> server_;
 };
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "capture/audio_devices.h"
 #include "capture/device_util.h"
 #include "capture/stage_audio.h"
 #include "logging/logger.h"
@@ -27,9 +28,8 @@ bool isInt16(const AudioStreamBasicDescription& f) {
 
 }  // namespace
 
-MicCapture::MicCapture(std::shared_ptr<AudioHardware> hardware,
-                       std::shared_ptr<MicrophonePermission> permission)
-    : hardware_(hardware ? std::move(hardware) : AudioHardwareProvider::current()),
+MicCapture::MicCapture(std::shared_ptr<AudioServer> server, std::shared_ptr<MicrophonePermission> permission)
+    : server_(std::move(server)),
       permission_(permission ? std::move(permission) : DeviceUtil::permissionProvider()) {}
 
 MicCapture::~MicCapture() {
@@ -76,11 +76,13 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
     Logger::shared().warningWithTag(kTag, "Failed to get default input device");
     return false;
   }
-  AudioStreamBasicDescription device{};
-  if (hardware_->streamFormat(_inputDevice, AudioScope::input, device) != AudioStatus::ok) {
+  // A sink records through its monitor, in the sink's own format.
+  const auto input = findAudioDevice(*server_, _inputDevice);
+  if (!input || input->format.mFormatID != kAudioFormatLinearPCM) {
     Logger::shared().warningWithTag(kTag, "Failed to get input device format");
     return false;
   }
+  const AudioStreamBasicDescription device = input->format;
   Logger::shared().info(kTag, "Device format: sampleRate=%.1f, bits=%d, channels=%d, flags=0x%x",
                         device.mSampleRate, static_cast<int>(device.mBitsPerChannel),
                         static_cast<int>(device.mChannelsPerFrame), device.mFormatFlags);
@@ -115,7 +117,7 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
                              [this](PeriodQueue::Period& period) { processPeriod(period); });
   }
   AudioStatus status = AudioStatus::ok;
-  _audioQueue = hardware_->openInputStream(
+  _audioQueue = server_->openRecordStream(
       _inputDevice, _audioFormat, kPeriodBytes,
       [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
         handleInputBuffer(data, bytes, capturedAt);
@@ -252,39 +254,29 @@ void MicCapture::stopCapture() {
 
 std::vector<std::string> MicCapture::getInputDevices() {
   std::vector<std::string> names;
-  std::vector<AudioDeviceId> devices;
-  if (hardware_->devices(devices) != AudioStatus::ok) return names;
-  for (AudioDeviceId device : devices) {
-    std::vector<uint32_t> channels;
-    if (hardware_->inputStreamConfiguration(device, channels) != AudioStatus::ok) continue;
-    bool hasInput = false;
-    for (uint32_t count : channels) hasInput = hasInput || count != 0;
-    std::string name;
-    if (hasInput && hardware_->deviceName(device, name) == AudioStatus::ok) names.push_back(name);
+  std::vector<AudioDevice> devices;
+  if (listAudioDevices(*server_, devices) != AudioStatus::ok) return names;
+  // Every device has an input side: a sink records through its monitor.
+  for (const auto& device : devices) {
+    if (device.channels != 0) names.push_back(device.name);
   }
   return names;
 }
 
 bool MicCapture::setInputDevice(const std::string& name) {
   if (name.empty()) {
-    AudioDeviceId device = kNoAudioDevice;
+    AudioDeviceId sink = kNoAudioDevice, source = kNoAudioDevice;
     // No device (the server offers only a monitor) is no microphone either.
-    if (hardware_->defaultInputDevice(device) != AudioStatus::ok || device == kNoAudioDevice) return false;
-    _inputDevice = device;
+    if (server_->defaults(sink, source) != AudioStatus::ok || source == kNoAudioDevice) return false;
+    _inputDevice = source;
     _inputIsDefault = true;
     return true;
   }
-  std::vector<AudioDeviceId> devices;
-  if (hardware_->devices(devices) != AudioStatus::ok) return false;
-  for (AudioDeviceId device : devices) {
-    std::string deviceName;
-    if (hardware_->deviceName(device, deviceName) == AudioStatus::ok && deviceName == name) {
-      _inputDevice = device;
-      _inputIsDefault = false;
-      return true;
-    }
-  }
-  return false;
+  auto device = findAudioDeviceNamed(*server_, name);
+  if (!device) return false;
+  _inputDevice = device->id;
+  _inputIsDefault = false;
+  return true;
 }
 
 }  // namespace quillon

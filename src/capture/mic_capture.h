@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 #include "platform/microphone_permission.h"
 #include "recording/mono16k_converter.h"
 #include "recording/period_queue.h"
@@ -27,9 +27,8 @@ namespace quillon {
 // Logs under the tag "MicCapture".
 class MicCapture final : public RecordingCapture {
  public:
-  // Null arguments: the installed hardware and DeviceUtil's permission source.
-  explicit MicCapture(std::shared_ptr<AudioHardware> hardware = nullptr,
-                      std::shared_ptr<MicrophonePermission> permission = nullptr);
+  // `permission` null: DeviceUtil's permission source.
+  explicit MicCapture(std::shared_ptr<AudioServer> server, std::shared_ptr<MicrophonePermission> permission = nullptr);
   ~MicCapture() override;
   MicCapture(const MicCapture&) = delete;
   MicCapture& operator=(const MicCapture&) = delete;
@@ -68,7 +67,7 @@ class MicCapture final : public RecordingCapture {
   // Closes and deletes the stage files of a start that failed.
   void discardStageFiles();
 
-  std::shared_ptr<AudioHardware> hardware_;
+  std::shared_ptr<AudioServer> server_;
   std::shared_ptr<MicrophonePermission> permission_;
 
   std::unique_ptr<AudioStream> _audioQueue;

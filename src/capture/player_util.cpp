@@ -6,22 +6,19 @@
 namespace quillon {
 
 PlayerUtil::PlayerUtil(AudioDeviceId outputDevice, const AudioStreamBasicDescription& streamFormat,
-                       FetchBlock fetchData, std::shared_ptr<AudioHardware> hardware)
+                       FetchBlock fetchData, std::shared_ptr<AudioServer> server)
     : _deviceId(outputDevice),
       _sourceFormat(streamFormat),
       _fetchCallback(std::move(fetchData)),
       _tempBuffer(std::make_unique<uint8_t[]>(kStagingBytes)),
-      hardware_(hardware ? std::move(hardware) : AudioHardwareProvider::current()) {}
+      server_(std::move(server)) {}
 
 PlayerUtil::~PlayerUtil() { stop(); }
 
 bool PlayerUtil::start() {
-  if (!_tempBuffer || stream_) return false;
-  if (hardware_->streamFormat(_deviceId, AudioScope::output, _deviceFormat) != AudioStatus::ok) {
-    return false;
-  }
+  if (!_tempBuffer || stream_ || !server_) return false;
   AudioStatus status = AudioStatus::ok;
-  stream_ = hardware_->openOutputStream(
+  stream_ = server_->openPlaybackStream(
       _deviceId, _sourceFormat, kStagingBytes,
       [this](uint8_t* out, size_t bytes) { render(out, bytes); }, status);
   return stream_ != nullptr && status == AudioStatus::ok;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 
 namespace quillon {
 
@@ -21,7 +21,7 @@ class PlayerUtil {
   static constexpr size_t kStagingBytes = 4096;
 
   PlayerUtil(AudioDeviceId outputDevice, const AudioStreamBasicDescription& streamFormat,
-             FetchBlock fetchData, std::shared_ptr<AudioHardware> hardware = nullptr);
+             FetchBlock fetchData, std::shared_ptr<AudioServer> server);
   ~PlayerUtil();
   PlayerUtil(const PlayerUtil&) = delete;
   PlayerUtil& operator=(const PlayerUtil&) = delete;
@@ -39,10 +39,9 @@ class PlayerUtil {
  private:
   AudioDeviceId _deviceId;
   AudioStreamBasicDescription _sourceFormat;
-  AudioStreamBasicDescription _deviceFormat{};
   FetchBlock _fetchCallback;
   std::unique_ptr<uint8_t[]> _tempBuffer;
-  std::shared_ptr<AudioHardware> hardware_;
+  std::shared_ptr<AudioServer> server_;
   std::unique_ptr<AudioStream> stream_;
 };
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "capture/audio_device_util.h"
+#include "capture/audio_devices.h"
 #include "capture/black_hole_util.h"
 #include "capture/device_switching.h"
 #include "capture/stage_audio.h"
@@ -37,37 +38,15 @@ constexpr size_t kQueueBytes = 12 * kBytesPerSecond;
 // device; the start-up repair leaves the output alone while any does.
 std::atomic<int> outputHolders{0};
 
-// The first output device other than `excluded`, in the server's order.
-AudioDeviceId firstOtherOutputDevice(AudioHardware& hardware, AudioDeviceId excluded) {
-  std::vector<AudioDeviceId> devices;
-  if (hardware.devices(devices) != AudioStatus::ok) return kNoAudioDevice;
-  for (AudioDeviceId device : devices) {
-    AudioStreamBasicDescription format;
-    if (device != excluded && hardware.streamFormat(device, AudioScope::output, format) == AudioStatus::ok) {
-      return device;
-    }
-  }
-  return kNoAudioDevice;
+// The first sink other than `excluded` (named `name` unless that is empty).
+AudioDeviceId otherSink(AudioServer& server, AudioDeviceId excluded, const std::string& name = {}) {
+  auto sink = findOtherSink(server, excluded, name);
+  return sink ? sink->id : kNoAudioDevice;
 }
 
-AudioDeviceId outputDeviceNamed(AudioHardware& hardware, const std::string& name, AudioDeviceId excluded) {
-  std::vector<AudioDeviceId> devices;
-  if (hardware.devices(devices) != AudioStatus::ok) return kNoAudioDevice;
-  for (AudioDeviceId device : devices) {
-    std::string deviceName;
-    AudioStreamBasicDescription format;
-    if (device != excluded && hardware.deviceName(device, deviceName) == AudioStatus::ok &&
-        deviceName == name && hardware.streamFormat(device, AudioScope::output, format) == AudioStatus::ok) {
-      return device;
-    }
-  }
-  return kNoAudioDevice;
-}
-
-std::string nameOf(AudioHardware& hardware, AudioDeviceId device) {
-  std::string name;
-  hardware.deviceName(device, name);
-  return name;
+std::string nameOf(AudioServer& server, AudioDeviceId device) {
+  auto found = findAudioDevice(server, device);
+  return found ? found->name : std::string();
 }
 
 }  // namespace
@@ -78,12 +57,12 @@ AudioStreamBasicDescription SpeakerCapture::captureFormat() {
 
 std::shared_ptr<SpeakerCapture> SpeakerCapture::create(const std::string& blackHoleDriverPath, Options options) {
   std::shared_ptr<SpeakerCapture> capture(new SpeakerCapture(blackHoleDriverPath, std::move(options)));
-  capture->_deviceSwitcher = std::make_shared<DeviceSwitching>(capture, capture->mainThread_, capture->hardware_);
+  capture->_deviceSwitcher = std::make_shared<DeviceSwitching>(capture, capture->mainThread_, capture->server_);
   return capture;
 }
 
 SpeakerCapture::SpeakerCapture(const std::string& blackHoleDriverPath, Options options)
-    : hardware_(AudioHardwareProvider::current()),
+    : server_(std::move(options.server)),
       mainThread_(std::move(options.mainThread)),
       stateFile_(std::move(options.stateFolder)),
       _audioFormat(captureFormat()),
@@ -106,13 +85,13 @@ void SpeakerCapture::setRecordingClock(std::shared_ptr<const RecordingClock> clo
 AudioDeviceId SpeakerCapture::deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved) {
   saved = stateFile_.read();
   AudioDeviceId device = kNoAudioDevice;
-  if (saved) device = outputDeviceNamed(*hardware_, saved->deviceName, _blackHoleDeviceId);
+  if (saved) device = otherSink(*server_, _blackHoleDeviceId, saved->deviceName);
   if (device == kNoAudioDevice) {
     saved.reset();
-    device = firstOtherOutputDevice(*hardware_, _blackHoleDeviceId);
+    device = otherSink(*server_, _blackHoleDeviceId);
   }
   Logger::shared().info(kTag, "System output was left on the loopback device; playing on %s",
-                        device ? nameOf(*hardware_, device).c_str() : "(none)");
+                        device ? nameOf(*server_, device).c_str() : "(none)");
   return device;
 }
 
@@ -123,10 +102,10 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
 
   // An installed drop-in whose device the server does not list (the server
   // restarted since) is loaded here; nothing is installed, no prompt shown.
-  if (!BlackHoleUtil::isBlackHoleInstalled()) BlackHoleUtil::loadInstalledDriver();
-  _blackHoleDeviceId = AudioDeviceUtil::getBlackHoleDeviceID();
+  if (!BlackHoleUtil::isBlackHoleInstalled(*server_)) BlackHoleUtil::loadInstalledDriver(server_);
+  _blackHoleDeviceId = AudioDeviceUtil::getBlackHoleDeviceID(*server_);
   if (_blackHoleDeviceId == kNoAudioDevice) return false;
-  const AudioDeviceId current = AudioDeviceUtil::getCurrentOutputDeviceID();
+  const AudioDeviceId current = AudioDeviceUtil::getCurrentOutputDeviceID(*server_);
   if (current == kNoAudioDevice) {
     Logger::shared().errorWithTag(kTag, "Failed to get original output device ID!");
     return false;
@@ -139,20 +118,16 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
     Logger::shared().errorWithTag(kTag, "Failed to get original output device ID!");
     return false;
   }
-  _originalDeviceVolume = AudioDeviceUtil::getDeviceVolume(_originalOutputDeviceId, _audioFormat);
+  _originalDeviceVolume = AudioDeviceUtil::getDeviceVolume(*server_, _originalOutputDeviceId, _audioFormat);
   Logger::shared().info(kTag, "Original device volume (ch1): %.3f", _originalDeviceVolume);
-  _originalLoopbackVolumes.clear();
-  for (uint32_t channel = 1; channel <= _audioFormat.mChannelsPerFrame; ++channel) {
-    float volume = -1.0f;
-    if (hardware_->outputVolume(_blackHoleDeviceId, channel, volume) != AudioStatus::ok) volume = -1.0f;
-    _originalLoopbackVolumes.push_back(volume);
-  }
+  const auto loopback = findAudioDevice(*server_, _blackHoleDeviceId);
+  _originalLoopbackVolumes = loopback ? loopback->volumes : std::vector<float>{};
 
   // Remember the user's device before touching the output, so a crash from
   // here on can be mended, and hold the output so that no other process
   // mends it while this recording runs.
   outputHold_ = stateFile_.holdOutput();
-  stateFile_.write({nameOf(*hardware_, _originalOutputDeviceId), _originalDeviceVolume});
+  stateFile_.write({nameOf(*server_, _originalOutputDeviceId), _originalDeviceVolume});
   _holdsOutput = true;
   ++outputHolders;
   _reserveStageAudio = reserveStageAudio;
@@ -165,7 +140,7 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
   }
   // Both streams run already: from the switch on, whatever the applications
   // play is recorded and passed on without a gap.
-  if (current != _blackHoleDeviceId && !BlackHoleUtil::setOutputDeviceToBlackHole()) {
+  if (current != _blackHoleDeviceId && !BlackHoleUtil::setOutputDeviceToBlackHole(*server_)) {
     restoreDevices(false);
     return false;
   }
@@ -183,17 +158,17 @@ bool SpeakerCapture::setupCapture() {
   // turned all the way down still lets the meeting be recorded: the loopback
   // keeps its own volume then (the user hears nothing either way).
   if (_originalDeviceVolume > 0.0f) {
-    AudioDeviceUtil::setDeviceVolume(_blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
+    AudioDeviceUtil::setDeviceVolume(*server_, _blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
   }
-  const float loopbackVolume = AudioDeviceUtil::getDeviceVolume(_blackHoleDeviceId, _audioFormat);
+  const float loopbackVolume = AudioDeviceUtil::getDeviceVolume(*server_, _blackHoleDeviceId, _audioFormat);
   Logger::shared().info(kTag, "BlackHole device volume (ch1): %.3f", loopbackVolume);
 
   _buffer = std::make_shared<PassThroughFifo>();
   std::shared_ptr<PassThroughFifo> fifo = _buffer;
   _playerUtil = std::make_unique<PlayerUtil>(
-      _originalOutputDeviceId, _audioFormat, [fifo](uint8_t* out, uint32_t bytes) { return fifo->take(out, bytes); }, hardware_);
+      _originalOutputDeviceId, _audioFormat, [fifo](uint8_t* out, uint32_t bytes) { return fifo->take(out, bytes); }, server_);
 
-  Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(_blackHoleDeviceId));
+  Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(*server_, _blackHoleDeviceId));
   auto converter = Mono16kConverter::create(static_cast<int32_t>(_audioFormat.mSampleRate),
                                             static_cast<int32_t>(_audioFormat.mChannelsPerFrame));
   if (!converter) return false;
@@ -227,7 +202,7 @@ bool SpeakerCapture::setupCapture() {
                              [this](PeriodQueue::Period& period) { processPeriod(period); });
   }
   AudioStatus status = AudioStatus::ok;
-  _audioUnit = hardware_->openInputStream(
+  _audioUnit = server_->openRecordStream(
       _blackHoleDeviceId, _audioFormat, kPeriodBytes,
       [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
         handleInputData(data, bytes, capturedAt);
@@ -359,15 +334,15 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   // then stay for the repair once it is back.
   const bool switched = _holdsOutput;
   _deviceSwitcher->stopObservingOutputDeviceChange();
-  bool restored = !switched || AudioDeviceUtil::setOutputDevice(_originalOutputDeviceId);
+  bool restored = !switched || AudioDeviceUtil::setOutputDevice(*server_, _originalOutputDeviceId);
   if (switched && !restored) {
     // The user's device went away during the capture (a headset unplugged):
     // any real output beats leaving the system playing into the loopback.
-    const AudioDeviceId fallback = firstOtherOutputDevice(*hardware_, _blackHoleDeviceId);
-    restored = fallback != kNoAudioDevice && AudioDeviceUtil::setOutputDevice(fallback);
+    const AudioDeviceId fallback = otherSink(*server_, _blackHoleDeviceId);
+    restored = fallback != kNoAudioDevice && AudioDeviceUtil::setOutputDevice(*server_, fallback);
     if (restored) {
       Logger::shared().info(kTag, "Original output device is gone; system output set to %s",
-                            nameOf(*hardware_, fallback).c_str());
+                            nameOf(*server_, fallback).c_str());
     }
   }
 
@@ -393,10 +368,7 @@ void SpeakerCapture::restoreDevices(bool stopping) {
 
   // The loopback sink's volume goes back channel by channel, exactly; the
   // user's device was never changed.
-  for (size_t i = 0; i < _originalLoopbackVolumes.size(); ++i) {
-    if (_originalLoopbackVolumes[i] < 0.0f) continue;
-    hardware_->setOutputVolume(_blackHoleDeviceId, static_cast<uint32_t>(i + 1), _originalLoopbackVolumes[i]);
-  }
+  if (!_originalLoopbackVolumes.empty()) server_->setSinkVolume(_blackHoleDeviceId, _originalLoopbackVolumes);
   _originalLoopbackVolumes.clear();
   _running = false;
   _paused = false;
@@ -411,34 +383,33 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   outputHold_.reset();
 }
 
-bool SpeakerCapture::restoreOutputLeftOnLoopback(const std::string& stateFolder) {
+bool SpeakerCapture::restoreOutputLeftOnLoopback(AudioServer& server, const std::string& stateFolder) {
   if (outputHolders > 0) return false;
-  auto hardware = AudioHardwareProvider::current();
   OutputDeviceStateFile stateFile(stateFolder);
   if (stateFile.outputHeld()) {
     // Another host process is recording: the loopback output is its, not a leftover.
     Logger::shared().infoWithTag(kTag, "System output is held by a recording of another process; left as it is");
     return false;
   }
-  AudioDeviceId current = kNoAudioDevice;
-  if (hardware->defaultOutputDevice(current) != AudioStatus::ok || current == kNoAudioDevice) return false;
-  if (nameOf(*hardware, current) != AudioDeviceUtil::kLoopbackDeviceName) {
+  AudioDeviceId current = kNoAudioDevice, source = kNoAudioDevice;
+  if (server.defaults(current, source) != AudioStatus::ok || current == kNoAudioDevice) return false;
+  if (nameOf(server, current) != AudioDeviceUtil::kLoopbackDeviceName) {
     stateFile.remove();  // the output is the user's; nothing is left to mend
     return false;
   }
   const auto saved = stateFile.read();
-  AudioDeviceId target = saved ? outputDeviceNamed(*hardware, saved->deviceName, current) : kNoAudioDevice;
-  if (target == kNoAudioDevice) target = firstOtherOutputDevice(*hardware, current);
+  AudioDeviceId target = saved ? otherSink(server, current, saved->deviceName) : kNoAudioDevice;
+  if (target == kNoAudioDevice) target = otherSink(server, current);
   if (target == kNoAudioDevice) {
     Logger::shared().warningWithTag(kTag, "System output is left on the loopback device and no other output exists");
     return false;
   }
-  if (hardware->setDefaultOutputDevice(target) != AudioStatus::ok) {
+  if (server.setDefaultSink(target) != AudioStatus::ok) {
     Logger::shared().warningWithTag(kTag, "Could not put the system output back from the loopback device");
     return false;
   }
   Logger::shared().info(kTag, "System output was left on the loopback device; restored to %s",
-                        nameOf(*hardware, target).c_str());
+                        nameOf(server, target).c_str());
   stateFile.remove();
   return true;
 }

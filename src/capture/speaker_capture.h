@@ -12,7 +12,7 @@
 #include "capture/output_device_state_file.h"
 #include "capture/pass_through_fifo.h"
 #include "capture/player_util.h"
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 #include "platform/main_thread.h"
 #include "recording/mono16k_converter.h"
 #include "recording/period_queue.h"
@@ -53,13 +53,15 @@ class DeviceSwitching;
 class SpeakerCapture final : public RecordingCapture, public std::enable_shared_from_this<SpeakerCapture> {
  public:
   struct Options {
+    // The sound server the capture switches, records and plays through.
+    std::shared_ptr<AudioServer> server;
     // Where output-device changes during a capture are reported; null: not at all.
     std::shared_ptr<MainThread> mainThread;
     // Folder of the state file; empty: OutputDeviceStateFile's default.
     std::string stateFolder;
   };
 
-  static std::shared_ptr<SpeakerCapture> create(const std::string& blackHoleDriverPath, Options options = {});
+  static std::shared_ptr<SpeakerCapture> create(const std::string& blackHoleDriverPath, Options options);
   ~SpeakerCapture() override;
   SpeakerCapture(const SpeakerCapture&) = delete;
   SpeakerCapture& operator=(const SpeakerCapture&) = delete;
@@ -68,7 +70,7 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   // capture of this or another process holds it, the output goes back to the device the
   // state file names (or else the first other output device). True when it
   // put the output back.
-  static bool restoreOutputLeftOnLoopback(const std::string& stateFolder = {});
+  static bool restoreOutputLeftOnLoopback(AudioServer& server, const std::string& stateFolder = {});
 
   // 44100 Hz, signed 16-bit packed, interleaved stereo.
   static AudioStreamBasicDescription captureFormat();
@@ -106,7 +108,7 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   // Undoes everything a start did, in stop order; `stopping` adds the stop's lines.
   void restoreDevices(bool stopping);
 
-  std::shared_ptr<AudioHardware> hardware_;
+  std::shared_ptr<AudioServer> server_;
   std::shared_ptr<MainThread> mainThread_;
   OutputDeviceStateFile stateFile_;
   std::mutex controlMutex_;  // start, stop, pause and resume one at a time
@@ -124,7 +126,7 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   AudioDeviceId _blackHoleDeviceId = kNoAudioDevice;
   AudioDeviceId _originalOutputDeviceId = kNoAudioDevice;
   float _originalDeviceVolume = 0.0f;
-  // The loopback sink's channels as they were, put back one by one.
+  // The loopback sink's channels as they were, put back exactly.
   std::vector<float> _originalLoopbackVolumes;
   bool _holdsOutput = false;  // the system output is switched by this capture
   std::unique_ptr<OutputDeviceStateFile::OutputHold> outputHold_;

@@ -22,13 +22,12 @@ std::optional<std::string> folderOrNone(const std::string& folder) {
 
 }  // namespace
 
-NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies(std::shared_ptr<MainThread> mainThread) {
-  return {realCaptureMakers(std::move(mainThread)), [] { return BlackHoleUtil::isBlackHoleInstalled(); },
-          [](const std::string& path) { return BlackHoleUtil::checkAndInstallDriver(path); }};
+NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies(std::shared_ptr<AudioServer> server,
+                                                                         std::shared_ptr<MainThread> mainThread) {
+  return {realCaptureMakers(server, std::move(mainThread)),
+          [server] { return server && BlackHoleUtil::isBlackHoleInstalled(*server); },
+          [server](const std::string& path) { return BlackHoleUtil::checkAndInstallDriver(server, path); }};
 }
-
-NativeAudioFactory::NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio)
-    : NativeAudioFactory(std::move(blackHolePath), reserveStageAudio, productionDependencies()) {}
 
 NativeAudioFactory::NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio, Dependencies dependencies)
     : blackHolePath(std::move(blackHolePath)),

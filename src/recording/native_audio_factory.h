@@ -9,6 +9,7 @@
 #include "recording/audio_factory.h"
 #include "recording/byte_buffer.h"
 #include "recording/close_summary.h"
+#include "platform/audio_server.h"
 #include "platform/main_thread.h"
 #include "recording/recording_capture.h"
 
@@ -27,11 +28,11 @@ class NativeAudioFactory {
     std::function<bool()> isBlackHoleInstalled;
     std::function<int(const std::string& blackHolePath)> checkAndInstallDriver;
   };
-  // The real captures and the real driver installer; output-device changes
-  // during a recording are handled on `mainThread` (null: not followed).
-  static Dependencies productionDependencies(std::shared_ptr<MainThread> mainThread = nullptr);
+  // The real captures and the real driver installer on `server`; output-device
+  // changes during a recording are handled on `mainThread` (null: not followed).
+  static Dependencies productionDependencies(std::shared_ptr<AudioServer> server,
+                                             std::shared_ptr<MainThread> mainThread = nullptr);
 
-  NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio);
   NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio, Dependencies dependencies);
   // A recording still running is finished first, so the system output is put
   // back and the files are complete.

@@ -211,6 +211,7 @@ class RecordingTest(RecordingCase):
 
         with self.host() as host:
             session = self.session(host)
+            self.assertIs(session.call("checkMicActive"), True)
             self.assertIs(session.call("startRecorder", start_args(self.folder, mic=False)), True)
             self.sounds.play_tone_b()
             # The tone reaches the stream once the application's sound flows
@@ -247,6 +248,11 @@ class RecordingTest(RecordingCase):
             assert_finished(second)
             self.assertEqual(session.call("stopRecorder"), {"success": -1, "duration": 0, "size": 0})
             self.assertEqual(sink_volume_percent(self.pulse, "Speakers"), 60)
+            if self.SERVER is PulseServer:
+                # A default source that is a sink's monitor is the computer's
+                # own sound, not a microphone.
+                self.pulse.pactl("set-default-source", "Speakers.monitor")
+                self.assertIs(session.call("checkMicActive"), False)
 
     def test_record_command_stops_on_ctrl_c_and_prints_summary_and_files(self):
         folder = os.path.join(self.pulse.dir, "cli")

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 
 namespace quillon {
 
-// One threaded main loop and one server connection, shared by the hardware
+// One threaded main loop and one server connection, shared by the server object
 // object and every stream it opens. It reconnects on the next call after the
 // server went away (for instance after a restart that loads a new drop-in).
 //

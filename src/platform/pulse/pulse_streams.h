@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/audio_hardware.h"
+#include "platform/audio_server.h"
 #include "platform/pulse/pulse_context.h"
 
 namespace quillon {

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "capture/loopback_driver_installer.h"
-#include "fakes/fake_audio_hardware.h"
+#include "fakes/fake_audio_server.h"
 #include "fakes/fake_privileged_runner.h"
 #include "support/log_capture.h"
 
@@ -24,10 +24,10 @@ class Installer : public ::testing::Test {
     layout = LoopbackInstallLayout::underRoot(root.str());
     source = (root.path() / "VerdalisRecorder.pa").string();
     std::ofstream(source) << "# comment\n.nofail\nload-module " << kModuleLine << "\n.fail\n";
-    hardware->add(1, "Speakers");
+    server->addSink(1, "Speakers");
   }
   int install(const std::string& from) {
-    return LoopbackDriverInstaller(layout, runner, hardware).checkAndInstallDriver(from);
+    return LoopbackDriverInstaller(layout, runner, server).checkAndInstallDriver(from);
   }
   std::string installCall(const std::string& from, const std::string& to) const {
     return "run: /usr/bin/install -D -m 0644 " + from + " " + to;
@@ -38,22 +38,22 @@ class Installer : public ::testing::Test {
   LoopbackInstallLayout layout;
   std::string source;
   std::shared_ptr<FakePrivilegedRunner> runner = std::make_shared<FakePrivilegedRunner>();
-  std::shared_ptr<test::FakeAudioHardware> hardware = std::make_shared<test::FakeAudioHardware>();
+  std::shared_ptr<test::FakeAudioServer> server = std::make_shared<test::FakeAudioServer>();
 };
 
 // The server's sink list decides, never a file: a listed device needs
 // nothing; an installed drop-in without the device is loaded, no prompt.
 TEST_F(Installer, ListedDeviceOrInstalledDropInNeedsNoPrompt) {
-  hardware->add(7, "VerdalisRecorder");
+  server->addSink(7, "VerdalisRecorder");
   EXPECT_EQ(install(source + ".missing"), 0);
   EXPECT_TRUE(log.has("[blackHoleUtil] [INFO] BlackHole is installed, skipping installation..."));
 
-  hardware = std::make_shared<test::FakeAudioHardware>();
+  server = std::make_shared<test::FakeAudioServer>();
   fs::create_directories(fs::path(layout.pulseAudioBundle).parent_path());
   std::ofstream(layout.pulseAudioBundle) << "load-module " << kModuleLine << "\n";
   EXPECT_EQ(install(source), 0);
   EXPECT_TRUE(runner->calls.empty());
-  EXPECT_EQ(hardware->loadedModules, std::vector<std::string>{kModuleLine});
+  EXPECT_EQ(server->loadedModules, std::vector<std::string>{kModuleLine});
 }
 
 TEST_F(Installer, OnePromptCopiesTheFormOfTheAnsweringServerThenLoadsIt) {
@@ -61,7 +61,7 @@ TEST_F(Installer, OnePromptCopiesTheFormOfTheAnsweringServerThenLoadsIt) {
   EXPECT_EQ(runner->calls, (std::vector<std::string>{"create", std::string("rights: ") +
                                                                    LoopbackDriverInstaller::kPromptText,
                                                      installCall(source, layout.pulseAudioBundle), "free"}));
-  EXPECT_EQ(hardware->loadedModules, std::vector<std::string>{kModuleLine});
+  EXPECT_EQ(server->loadedModules, std::vector<std::string>{kModuleLine});
   EXPECT_TRUE(log.has("[INFO] install -D -m 0644 " + source + " " + layout.pulseAudioBundle + " result: 0"));
 
   // PipeWire's pulse server reads its own format: the shipped one beside the
@@ -69,8 +69,8 @@ TEST_F(Installer, OnePromptCopiesTheFormOfTheAnsweringServerThenLoadsIt) {
   for (bool shipped : {true, false}) {
     SCOPED_TRACE(shipped);
     runner = std::make_shared<FakePrivilegedRunner>();
-    hardware = std::make_shared<test::FakeAudioHardware>();
-    hardware->server = "PulseAudio (on PipeWire 0.3.65)";
+    server = std::make_shared<test::FakeAudioServer>();
+    server->server = "PulseAudio (on PipeWire 0.3.65)";
     const std::string sibling = (root.path() / "VerdalisRecorder.conf").string();
     if (shipped) std::ofstream(sibling) << LoopbackModule{"module-null-sink", "sink_name=VerdalisRecorder"}.pipeWireDropIn();
     else fs::remove(sibling);
@@ -83,7 +83,7 @@ TEST_F(Installer, OnePromptCopiesTheFormOfTheAnsweringServerThenLoadsIt) {
     LoopbackModule module;
     ASSERT_TRUE(LoopbackModule::readFrom(from, module));
     EXPECT_EQ(module.name, "module-null-sink");
-    EXPECT_EQ(hardware->loadedModules, std::vector<std::string>{kModuleLine});
+    EXPECT_EQ(server->loadedModules, std::vector<std::string>{kModuleLine});
   }
 }
 
@@ -98,7 +98,7 @@ TEST_F(Installer, FailuresAreReportedWithTheirCause) {
   runner->runStatus["/usr/bin/install"] = 126;
   EXPECT_EQ(install(source), 126);
   EXPECT_TRUE(log.has("[ERROR] Administrator prompt was cancelled or refused (status: 126); nothing was installed"));
-  EXPECT_TRUE(hardware->loadedModules.empty());
+  EXPECT_TRUE(server->loadedModules.empty());
 
   runner->runStatus["/usr/bin/install"] = 1;
   EXPECT_EQ(install(source), 1);
@@ -110,7 +110,7 @@ TEST_F(Installer, FailuresAreReportedWithTheirCause) {
   EXPECT_TRUE(log.has("[ERROR] AuthorizationCreate failed with status: 127"));
 
   runner->createStatus = 0;
-  hardware->loadStatus = AudioStatus::notSettable;
+  server->loadStatus = AudioStatus::notSettable;
   EXPECT_EQ(install(source), LoopbackDriverInstaller::kModuleRefusedBase + 3);
   EXPECT_TRUE(log.has("[ERROR] The sound server refused to load module-null-sink (status: 3)"));
 }

@@ -4,23 +4,23 @@
 #include <optional>
 
 #include "capture/player_util.h"
-#include "fakes/fake_audio_hardware.h"
+#include "fakes/fake_audio_server.h"
 
 namespace quillon {
 namespace {
 
-using test::FakeAudioHardware;
+using test::FakeAudioServer;
 
 class Player : public ::testing::Test {
  protected:
-  void SetUp() override { hardware->add(2, "Speakers").outputFormat = format; }
+  void SetUp() override { server->addSink(2, "Speakers"); }
 
   std::unique_ptr<PlayerUtil> makePlayer(PlayerUtil::FetchBlock fetch) {
-    return std::make_unique<PlayerUtil>(2, format, std::move(fetch), hardware);
+    return std::make_unique<PlayerUtil>(2, format, std::move(fetch), server);
   }
 
   const AudioStreamBasicDescription format = makeLinearPcmFormat(44100, 2, 16, false);
-  std::shared_ptr<FakeAudioHardware> hardware = std::make_shared<FakeAudioHardware>();
+  std::shared_ptr<FakeAudioServer> server = std::make_shared<FakeAudioServer>();
 };
 
 TEST_F(Player, CopiesOnlyWhatWasAskedNeverMoreThanTheStagingBufferAndSilenceForShortFetches) {
@@ -33,10 +33,10 @@ TEST_F(Player, CopiesOnlyWhatWasAskedNeverMoreThanTheStagingBufferAndSilenceForS
     return true;
   });
   ASSERT_TRUE(player->start());
-  EXPECT_EQ(hardware->lastMaxPullBytes, PlayerUtil::kStagingBytes);
+  EXPECT_EQ(server->lastMaxPullBytes, PlayerUtil::kStagingBytes);
 
   std::vector<uint8_t> out(8192, 0xEE);
-  ASSERT_TRUE(hardware->pullOutput(out.data(), 400));
+  ASSERT_TRUE(server->pullOutput(out.data(), 400));
   EXPECT_EQ(asked.back(), 400u);
   EXPECT_EQ(out[0], 1);
   EXPECT_EQ(out[399], static_cast<uint8_t>(400));
@@ -44,7 +44,7 @@ TEST_F(Player, CopiesOnlyWhatWasAskedNeverMoreThanTheStagingBufferAndSilenceForS
 
   // A request larger than the staging buffer: at most 4096 bytes are fetched,
   // the rest is silence rather than an overrun.
-  ASSERT_TRUE(hardware->pullOutput(out.data(), 8192));
+  ASSERT_TRUE(server->pullOutput(out.data(), 8192));
   EXPECT_EQ(asked.back(), PlayerUtil::kStagingBytes);
   EXPECT_EQ(out[4095], static_cast<uint8_t>(4096));
   EXPECT_EQ(out[4096], 0);
@@ -53,12 +53,12 @@ TEST_F(Player, CopiesOnlyWhatWasAskedNeverMoreThanTheStagingBufferAndSilenceForS
   // A fetch short of the request is a whole cycle of silence, not a partial one.
   has = false;
   std::fill(out.begin(), out.end(), 0xEE);
-  ASSERT_TRUE(hardware->pullOutput(out.data(), 1024));
+  ASSERT_TRUE(server->pullOutput(out.data(), 1024));
   EXPECT_EQ(std::count(out.begin(), out.begin() + 1024, 0), 1024);
 }
 
 TEST_F(Player, FailedStartAndRepeatedStopAreHarmless) {
-  hardware->outputStreamStatus = AudioStatus::serverUnavailable;
+  server->playbackStatus = AudioStatus::serverUnavailable;
   int fetches = 0;
   auto player = makePlayer([&](uint8_t*, uint32_t) {
     ++fetches;
@@ -67,11 +67,11 @@ TEST_F(Player, FailedStartAndRepeatedStopAreHarmless) {
   EXPECT_FALSE(player->start());
   player->stop();
   player->stop();
-  EXPECT_EQ(hardware->openOutputStreams, 0);
+  EXPECT_EQ(server->openPlaybackStreams, 0);
 
-  hardware->outputStreamStatus = AudioStatus::ok;
+  server->playbackStatus = AudioStatus::ok;
   auto unknown = std::make_unique<PlayerUtil>(77, format, [](uint8_t*, uint32_t) { return false; },
-                                              hardware);
+                                              server);
   EXPECT_FALSE(unknown->start());
 
   auto running = makePlayer([&](uint8_t*, uint32_t) {
@@ -81,9 +81,9 @@ TEST_F(Player, FailedStartAndRepeatedStopAreHarmless) {
   ASSERT_TRUE(running->start());
   running->stop();
   running->stop();
-  EXPECT_EQ(hardware->stoppedOutputStreams, 1);
+  EXPECT_EQ(server->stoppedPlaybackStreams, 1);
   uint8_t out[64];
-  EXPECT_FALSE(hardware->pullOutput(out, sizeof out));  // nothing pulls after stop
+  EXPECT_FALSE(server->pullOutput(out, sizeof out));  // nothing pulls after stop
   EXPECT_FALSE(running->start());                       // a stopped player stays stopped
   EXPECT_EQ(fetches, 0);
 }
