@@ -3,8 +3,6 @@
 #include <chrono>
 
 #include "capture/audio_device_util.h"
-#include "capture/audio_devices.h"
-#include "capture/black_hole_util.h"
 #include "capture/device_switching.h"
 #include "capture/stage_audio.h"
 #include "logging/logger.h"
@@ -34,21 +32,6 @@ constexpr size_t kShortestConvertiblePeriod = 64;
 constexpr size_t kBytesPerSecond = 176400;
 constexpr size_t kQueueBytes = 12 * kBytesPerSecond;
 
-// How many captures of this process hold the system output on the loopback
-// device; the start-up repair leaves the output alone while any does.
-std::atomic<int> outputHolders{0};
-
-// The first sink other than `excluded` (named `name` unless that is empty).
-AudioDeviceId otherSink(AudioServer& server, AudioDeviceId excluded, const std::string& name = {}) {
-  auto sink = findOtherSink(server, excluded, name);
-  return sink ? sink->id : kNoAudioDevice;
-}
-
-std::string nameOf(AudioServer& server, AudioDeviceId device) {
-  auto found = findAudioDevice(server, device);
-  return found ? found->name : std::string();
-}
-
 }  // namespace
 
 AudioStreamBasicDescription SpeakerCapture::captureFormat() {
@@ -62,9 +45,9 @@ std::shared_ptr<SpeakerCapture> SpeakerCapture::create(const std::string& blackH
 }
 
 SpeakerCapture::SpeakerCapture(const std::string& blackHoleDriverPath, Options options)
-    : server_(std::move(options.server)),
+    : server_(options.server),
       mainThread_(std::move(options.mainThread)),
-      stateFile_(std::move(options.stateFolder)),
+      output_(std::move(options.server), std::move(options.stateFolder)),
       _audioFormat(captureFormat()),
       _blackHoleDriverPath(blackHoleDriverPath) {
   Logger::shared().infoWithTag(kTag, "Initializing SpeakerCapture...");
@@ -82,54 +65,12 @@ void SpeakerCapture::setRecordingClock(std::shared_ptr<const RecordingClock> clo
   clock_ = std::move(clock);
 }
 
-AudioDeviceId SpeakerCapture::deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved) {
-  saved = stateFile_.read();
-  AudioDeviceId device = kNoAudioDevice;
-  if (saved) device = otherSink(*server_, _blackHoleDeviceId, saved->deviceName);
-  if (device == kNoAudioDevice) {
-    saved.reset();
-    device = otherSink(*server_, _blackHoleDeviceId);
-  }
-  Logger::shared().info(kTag, "System output was left on the loopback device; playing on %s",
-                        device ? nameOf(*server_, device).c_str() : "(none)");
-  return device;
-}
-
 bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) {
   std::lock_guard control(controlMutex_);
   Logger::shared().infoWithTag(kTag, "Starting capture...");
   if (_running) return true;
 
-  // An installed drop-in whose device the server does not list (the server
-  // restarted since) is loaded here; nothing is installed, no prompt shown.
-  if (!BlackHoleUtil::isBlackHoleInstalled(*server_)) BlackHoleUtil::loadInstalledDriver(server_);
-  _blackHoleDeviceId = AudioDeviceUtil::getBlackHoleDeviceID(*server_);
-  if (_blackHoleDeviceId == kNoAudioDevice) return false;
-  const AudioDeviceId current = AudioDeviceUtil::getCurrentOutputDeviceID(*server_);
-  if (current == kNoAudioDevice) {
-    Logger::shared().errorWithTag(kTag, "Failed to get original output device ID!");
-    return false;
-  }
-  // An output left on the loopback device (a crash mid-recording) is no
-  // device the user can hear: play on the one they had before.
-  std::optional<OutputDeviceStateFile::Entry> saved;
-  _originalOutputDeviceId = current == _blackHoleDeviceId ? deviceLeftOnLoopback(saved) : current;
-  if (_originalOutputDeviceId == kNoAudioDevice) {
-    Logger::shared().errorWithTag(kTag, "Failed to get original output device ID!");
-    return false;
-  }
-  _originalDeviceVolume = AudioDeviceUtil::getDeviceVolume(*server_, _originalOutputDeviceId, _audioFormat);
-  Logger::shared().info(kTag, "Original device volume (ch1): %.3f", _originalDeviceVolume);
-  const auto loopback = findAudioDevice(*server_, _blackHoleDeviceId);
-  _originalLoopbackVolumes = loopback ? loopback->volumes : std::vector<float>{};
-
-  // Remember the user's device before touching the output, so a crash from
-  // here on can be mended, and hold the output so that no other process
-  // mends it while this recording runs.
-  outputHold_ = stateFile_.holdOutput();
-  stateFile_.write({nameOf(*server_, _originalOutputDeviceId), _originalDeviceVolume});
-  _holdsOutput = true;
-  ++outputHolders;
+  if (!output_.take(_audioFormat)) return false;
   _reserveStageAudio = reserveStageAudio;
   _recorderPath = recorderPath;
 
@@ -140,7 +81,7 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
   }
   // Both streams run already: from the switch on, whatever the applications
   // play is recorded and passed on without a gap.
-  if (current != _blackHoleDeviceId && !BlackHoleUtil::setOutputDeviceToBlackHole(*server_)) {
+  if (!output_.switchToLoopback()) {
     restoreDevices(false);
     return false;
   }
@@ -153,22 +94,15 @@ bool SpeakerCapture::startCapture(bool reserveStageAudio, const std::optional<st
 }
 
 bool SpeakerCapture::setupCapture() {
-  // The recording is made at the level the user listens at: the loopback
-  // sink takes the user's volume, and its monitor comes after it. A device
-  // turned all the way down still lets the meeting be recorded: the loopback
-  // keeps its own volume then (the user hears nothing either way).
-  if (_originalDeviceVolume > 0.0f) {
-    AudioDeviceUtil::setDeviceVolume(*server_, _blackHoleDeviceId, _audioFormat, _originalDeviceVolume);
-  }
-  const float loopbackVolume = AudioDeviceUtil::getDeviceVolume(*server_, _blackHoleDeviceId, _audioFormat);
+  const float loopbackVolume = output_.matchLoopbackToUser(_audioFormat);
   Logger::shared().info(kTag, "BlackHole device volume (ch1): %.3f", loopbackVolume);
 
   _buffer = std::make_shared<PassThroughFifo>();
   std::shared_ptr<PassThroughFifo> fifo = _buffer;
   _playerUtil = std::make_unique<PlayerUtil>(
-      _originalOutputDeviceId, _audioFormat, [fifo](uint8_t* out, uint32_t bytes) { return fifo->take(out, bytes); }, server_);
+      output_.userDevice(), _audioFormat, [fifo](uint8_t* out, uint32_t bytes) { return fifo->take(out, bytes); }, server_);
 
-  Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(*server_, _blackHoleDeviceId));
+  Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(*server_, output_.loopbackDevice()));
   auto converter = Mono16kConverter::create(static_cast<int32_t>(_audioFormat.mSampleRate),
                                             static_cast<int32_t>(_audioFormat.mChannelsPerFrame));
   if (!converter) return false;
@@ -203,7 +137,7 @@ bool SpeakerCapture::setupCapture() {
   }
   AudioStatus status = AudioStatus::ok;
   _audioUnit = server_->openRecordStream(
-      _blackHoleDeviceId, _audioFormat, kPeriodBytes,
+      output_.loopbackDevice(), _audioFormat, kPeriodBytes,
       [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
         handleInputData(data, bytes, capturedAt);
       },
@@ -329,22 +263,9 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   // The output goes back while the pass-through still plays, so the user
   // hears no gap: the applications' streams move back to the user's device
   // and the pass-through only plays out what it still holds.
-  // Asked of the server even when the start failed before the switch: a
-  // server that died cannot say where the output is, and the state file must
-  // then stay for the repair once it is back.
-  const bool switched = _holdsOutput;
+  const bool switched = output_.held();
   _deviceSwitcher->stopObservingOutputDeviceChange();
-  bool restored = !switched || AudioDeviceUtil::setOutputDevice(*server_, _originalOutputDeviceId);
-  if (switched && !restored) {
-    // The user's device went away during the capture (a headset unplugged):
-    // any real output beats leaving the system playing into the loopback.
-    const AudioDeviceId fallback = otherSink(*server_, _blackHoleDeviceId);
-    restored = fallback != kNoAudioDevice && AudioDeviceUtil::setOutputDevice(*server_, fallback);
-    if (restored) {
-      Logger::shared().info(kTag, "Original output device is gone; system output set to %s",
-                            nameOf(*server_, fallback).c_str());
-    }
-  }
+  const bool restored = output_.putOutputBack();
 
   // Then the stream and the player stop, so no period or pull runs while the
   // files close and the volume changes.
@@ -366,52 +287,15 @@ void SpeakerCapture::restoreDevices(bool stopping) {
   if (_buffer) _buffer->clear();
   _buffer.reset();
 
-  // The loopback sink's volume goes back channel by channel, exactly; the
-  // user's device was never changed.
-  if (!_originalLoopbackVolumes.empty()) server_->setSinkVolume(_blackHoleDeviceId, _originalLoopbackVolumes);
-  _originalLoopbackVolumes.clear();
   _running = false;
   _paused = false;
   if (stopping) Logger::shared().infoWithTag(kTag, "Capture stopped");
   if (switched) Logger::shared().infoWithTag(kTag, "Restored original output device.");
-  // Kept when the switch back failed: the start-up repair tries again.
-  if (restored) stateFile_.remove();
-  if (_holdsOutput) {
-    _holdsOutput = false;
-    --outputHolders;
-  }
-  outputHold_.reset();
+  output_.release(restored);
 }
 
 bool SpeakerCapture::restoreOutputLeftOnLoopback(AudioServer& server, const std::string& stateFolder) {
-  if (outputHolders > 0) return false;
-  OutputDeviceStateFile stateFile(stateFolder);
-  if (stateFile.outputHeld()) {
-    // Another host process is recording: the loopback output is its, not a leftover.
-    Logger::shared().infoWithTag(kTag, "System output is held by a recording of another process; left as it is");
-    return false;
-  }
-  AudioDeviceId current = kNoAudioDevice, source = kNoAudioDevice;
-  if (server.defaults(current, source) != AudioStatus::ok || current == kNoAudioDevice) return false;
-  if (nameOf(server, current) != AudioDeviceUtil::kLoopbackDeviceName) {
-    stateFile.remove();  // the output is the user's; nothing is left to mend
-    return false;
-  }
-  const auto saved = stateFile.read();
-  AudioDeviceId target = saved ? otherSink(server, current, saved->deviceName) : kNoAudioDevice;
-  if (target == kNoAudioDevice) target = otherSink(server, current);
-  if (target == kNoAudioDevice) {
-    Logger::shared().warningWithTag(kTag, "System output is left on the loopback device and no other output exists");
-    return false;
-  }
-  if (server.setDefaultSink(target) != AudioStatus::ok) {
-    Logger::shared().warningWithTag(kTag, "Could not put the system output back from the loopback device");
-    return false;
-  }
-  Logger::shared().info(kTag, "System output was left on the loopback device; restored to %s",
-                        nameOf(server, target).c_str());
-  stateFile.remove();
-  return true;
+  return OutputSwitch::restoreOutputLeftOnLoopback(server, stateFolder);
 }
 
 }  // namespace quillon

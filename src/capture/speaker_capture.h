@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/output_device_state_file.h"
+#include "capture/output_switch.h"
 #include "capture/pass_through_fifo.h"
 #include "capture/player_util.h"
 #include "platform/audio_server.h"
@@ -96,8 +96,6 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
 
  private:
   SpeakerCapture(const std::string& blackHoleDriverPath, Options options);
-  // The user's device when the output already is the loopback device.
-  AudioDeviceId deviceLeftOnLoopback(std::optional<OutputDeviceStateFile::Entry>& saved);
   bool setupCapture();
   // The worker's part: gathers periods into batches for deliverBatchLocked.
   void processPeriod(const PeriodQueue::Period& period);
@@ -110,7 +108,7 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
 
   std::shared_ptr<AudioServer> server_;
   std::shared_ptr<MainThread> mainThread_;
-  OutputDeviceStateFile stateFile_;
+  OutputSwitch output_;
   std::mutex controlMutex_;  // start, stop, pause and resume one at a time
 
   std::unique_ptr<AudioStream> _audioUnit;
@@ -123,13 +121,6 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   std::unique_ptr<WavUtil> _wavOriginalUtil;
   std::unique_ptr<WavUtil> _wavUtil;
   std::string _blackHoleDriverPath;
-  AudioDeviceId _blackHoleDeviceId = kNoAudioDevice;
-  AudioDeviceId _originalOutputDeviceId = kNoAudioDevice;
-  float _originalDeviceVolume = 0.0f;
-  // The loopback sink's channels as they were, put back exactly.
-  std::vector<float> _originalLoopbackVolumes;
-  bool _holdsOutput = false;  // the system output is switched by this capture
-  std::unique_ptr<OutputDeviceStateFile::OutputHold> outputHold_;
   std::unique_ptr<PlayerUtil> _playerUtil;
   std::shared_ptr<DeviceSwitching> _deviceSwitcher;
 
