@@ -16,16 +16,8 @@ constexpr double kCaptureRate = 44100.0;
 // applications as the periods it receives are short, and each period is a
 // wake-up of the audio thread.
 constexpr size_t kPeriodBytes = 3528;
-// The pass-through queue is held between these (40 to 100 ms of audio): deep
-// enough for the player's pulls, shallow enough that a burst from a server
-// that woke late never leaves the user listening seconds behind.
-constexpr size_t kPassThroughMaxBytes = 17640;
-constexpr size_t kPassThroughKeepBytes = 7056;
 // 40 ms of the capture format, what the recording side takes at a time.
 constexpr size_t kRecordingBatchBytes = 7056;
-// A pass-through gain above this would only amplify the noise of a sink set
-// almost silent; the user's device volume is that low then anyway.
-constexpr float kMaxPassThroughGain = 10.0f;
 // A period this long always yields converted samples; shorter ones may not.
 constexpr size_t kShortestConvertiblePeriod = 64;
 // What the worker may fall behind before periods are dropped (counted as silence).
@@ -97,10 +89,7 @@ bool SpeakerCapture::setupCapture() {
   const float loopbackVolume = output_.matchLoopbackToUser(_audioFormat);
   Logger::shared().info(kTag, "BlackHole device volume (ch1): %.3f", loopbackVolume);
 
-  _buffer = std::make_shared<PassThroughFifo>();
-  std::shared_ptr<PassThroughFifo> fifo = _buffer;
-  _playerUtil = std::make_unique<PlayerUtil>(
-      output_.userDevice(), _audioFormat, [fifo](uint8_t* out, uint32_t bytes) { return fifo->take(out, bytes); }, server_);
+  passThrough_ = std::make_unique<PassThrough>(server_, output_.userDevice(), _audioFormat);
 
   Logger::shared().info(kTag, "BlackHole actual sample rate: %.0f", AudioDeviceUtil::getSampleRate(*server_, output_.loopbackDevice()));
   auto converter = Mono16kConverter::create(static_cast<int32_t>(_audioFormat.mSampleRate),
@@ -120,16 +109,7 @@ bool SpeakerCapture::setupCapture() {
     }
   }
 
-  if (!_playerUtil->start()) {
-    Logger::shared().errorWithTag(kTag, "PlayerUtil failed to start!");
-    return false;
-  }
-  // The loopback's volume is already in what the monitor delivers: the
-  // pass-through undoes it, and the user's own device volume applies once.
-  const float gain = loopbackVolume > 1.0f / kMaxPassThroughGain ? 1.0f / loopbackVolume : kMaxPassThroughGain;
-  const bool gainSet = _playerUtil->setVolume(gain);
-  Logger::shared().info(kTag, "Set Player volume (ch1) to %.3f: %s", gain, gainSet ? "success" : "fail");
-  Logger::shared().infoWithTag(kTag, "PlayerUtil started successfully");
+  if (!passThrough_->start(loopbackVolume)) return false;
 
   if (worker_) {
     lane_ = worker_->addLane(kQueueBytes, kBytesPerSecond, _audioFormat.mBytesPerFrame,
@@ -153,19 +133,7 @@ void SpeakerCapture::handleInputData(const uint8_t* data, size_t bytes,
                                      std::chrono::steady_clock::time_point capturedAt) {
   if (_paused || bytes == 0) return;
   // The user hears the period straight from here, never after the recording's work.
-  if (data && _buffer) {
-    size_t held = 0;
-    if (_buffer->append(data, bytes, held)) {
-      _buffer->trim(kPassThroughMaxBytes, kPassThroughKeepBytes);
-    } else {
-      // The player is not keeping up: the pass-through skips the period, but
-      // the recording keeps it. Said by the worker, not here.
-      if (passThroughSkips_.load(std::memory_order_relaxed) == 0) {
-        firstSkip_.store(static_cast<uint64_t>(held) << 32 | (bytes & 0xFFFFFFFFu), std::memory_order_relaxed);
-      }
-      passThroughSkips_.fetch_add(1, std::memory_order_release);
-    }
-  }
+  if (data && passThrough_) passThrough_->push(data, bytes);
   if (lane_) {
     lane_->push(data, bytes, capturedAt);
   } else {
@@ -188,13 +156,7 @@ void SpeakerCapture::processPeriod(const PeriodQueue::Period& period) {
     Logger::shared().warning(kTag, "Recording fell behind: %.0f ms of system audio dropped, counted as silence",
                              1000.0 * static_cast<double>(period.stretchBytes) / kBytesPerSecond);
   }
-  const uint64_t skips = passThroughSkips_.exchange(0, std::memory_order_acquire);
-  if (skips > 0 && !overflowing_) {
-    const uint64_t first = firstSkip_.load(std::memory_order_relaxed);
-    Logger::shared().warning(kTag, "Speaker buffer too large (%lu), dropping %lu bytes",
-                             static_cast<unsigned long>(first >> 32), static_cast<unsigned long>(first & 0xFFFFFFFFu));
-  }
-  overflowing_ = skips > 0;
+  if (passThrough_) passThrough_->reportSkips();
 
   // The pass-through takes every period at once; the recording takes them
   // 40 ms at a time, which costs a quarter of the per-block work.
@@ -282,10 +244,8 @@ void SpeakerCapture::restoreDevices(bool stopping) {
     converter_.reset();
     aligner_.reset();
   }
-  if (_playerUtil) _playerUtil->stop();
-  _playerUtil.reset();
-  if (_buffer) _buffer->clear();
-  _buffer.reset();
+  if (passThrough_) passThrough_->stop();
+  passThrough_.reset();
 
   _running = false;
   _paused = false;

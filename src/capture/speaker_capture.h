@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "capture/output_switch.h"
-#include "capture/pass_through_fifo.h"
-#include "capture/player_util.h"
+#include "capture/pass_through.h"
 #include "platform/audio_server.h"
 #include "platform/main_thread.h"
 #include "recording/mono16k_converter.h"
@@ -115,29 +114,22 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   const AudioStreamBasicDescription _audioFormat;
   std::atomic<bool> _running{false};
   std::atomic<bool> _paused{false};
-  std::shared_ptr<PassThroughFifo> _buffer;
+  std::unique_ptr<PassThrough> passThrough_;
   std::optional<std::string> _recorderPath;
   bool _reserveStageAudio = false;
   std::unique_ptr<WavUtil> _wavOriginalUtil;
   std::unique_ptr<WavUtil> _wavUtil;
   std::string _blackHoleDriverPath;
-  std::unique_ptr<PlayerUtil> _playerUtil;
   std::shared_ptr<DeviceSwitching> _deviceSwitcher;
 
   std::shared_ptr<RecordingWorker> worker_;
   RecordingWorker::Lane* lane_ = nullptr;  // while the stream runs with a worker
-  // Periods the pass-through had no room for since the worker last said so,
-  // and the first of them: what the queue held (high 32 bits) and the
-  // period's length (low 32 bits), one word so the store stays lock-free.
-  std::atomic<uint64_t> passThroughSkips_{0};
-  std::atomic<uint64_t> firstSkip_{0};
 
   std::mutex periodMutex_;  // the writers, the converter and the callback
   SampleCallback _audioCallback;
   std::shared_ptr<const RecordingClock> clock_;
   std::unique_ptr<TimelineAligner> aligner_;
   std::unique_ptr<Mono16kConverter> converter_;
-  bool overflowing_ = false;  // the worker only
   std::vector<float> floats_;
   std::vector<float> converted_;
   std::vector<int16_t> pcm_;
