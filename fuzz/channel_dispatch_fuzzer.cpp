@@ -290,7 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int repeats = input.ConsumeIntegralInRange(1, 8);
       std::vector<float> block(samples, input.ConsumeFloatingPointInRange<float>(-2.0f, 2.0f));
       for (int i = 0; capture && i < repeats; ++i) {
-        capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
+        capture->deliver(block);
       }
     } else if (mode == 0) {
       // Raw bytes: whatever the handler answers must still be an envelope.
