@@ -57,6 +57,7 @@ class StalledRecording:
                     last = len(tap.samples())
                     self.summary = session.call("stopRecorder", timeout=120)
                     bursts.stop()
+                    self.injection = bursts.timed_output_delays
                 finally:
                     session.close()
                 self.log = day_log(host.log_dir)
@@ -72,9 +73,18 @@ class StalledRecording:
         return longest_silence(self.heard[8000:])
 
     def pass_through_drift(self):
-        """How much later (s) the bursts are heard at the end than at the start."""
-        phases = [t % 1.0 for t in self.onsets]
-        return statistics.median(phases[-3:]) - statistics.median(phases[1:3])
+        """How much later (s) the bursts are heard at the end than at the start,
+        less what the player's own path changed."""
+        # Phases within the 1 s burst period, taken around the second burst's
+        # so that none wraps across the period's end.
+        ref = self.onsets[1] % 1.0
+        phases = [(t - ref + 0.5) % 1.0 - 0.5 for t in self.onsets]
+        moved = statistics.median(phases[-3:]) - statistics.median(phases[1:3])
+        early = [d for t, d in self.injection if t < 3.0]
+        late = [d for t, d in self.injection if t > self.wall - 3.0]
+        if early and late:
+            moved -= statistics.median(late) - statistics.median(early)
+        return moved
 
     def duration_error(self):
         return len(self.samples) / 16000 - self.wall
