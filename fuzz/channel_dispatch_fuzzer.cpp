@@ -1,7 +1,8 @@
 // Random method calls on the window's four channels, on an in-memory
 // messenger. Every call made with a decodable message must be answered before
-// its handler returns, with a reply the engine can decode; at most one
-// background activity may be held at a time.
+// its handler returns, with a reply the engine can decode, and every other
+// message reported undecodable, unanswered; at most one background activity
+// may be held at a time.
 //
 // Nothing here may touch the machine: every argument whose key names a path
 // is redirected into a private temporary folder of plain files (no device
@@ -294,9 +295,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
       }
     } else if (mode == 0) {
-      // Raw bytes: whatever the handler answers must still be an envelope.
+      // Raw bytes: answered with an envelope, or reported undecodable (the
+      // engine link answers those), never both and never neither.
       const std::string channel = input.PickValueInArray(kChannels);
-      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)));
+      std::string undecodable;
+      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)),
+                                      &undecodable);
+      FUZZ_CHECK(raw.has_value() == undecodable.empty());
       if (raw && !raw->empty()) FUZZ_CHECK(StandardCodec::decodeEnvelope(*raw).has_value());
     } else {
       std::string channel;

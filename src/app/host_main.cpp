@@ -62,6 +62,9 @@ int runHeadless(const HostOptions& options) {
 
   const std::string socketPath = options.engineSocket.empty() ? EngineLink::defaultSocketPath() : options.engineSocket;
   auto link = std::make_unique<EngineLink>(socketPath);
+  // Calls on channels the host does not serve are read all the same, so one
+  // that does not decode is answered as bad input.
+  link->setUnservedChannelHandler(MethodChannel::unservedChannelHandler());
   if (!link->start()) {
     std::fprintf(stderr, "quillon-host: cannot listen on %s\n", socketPath.c_str());
     g_main_loop_unref(loop);

@@ -66,6 +66,7 @@ int runWindowed(const WindowedOptions& options, const char* programName) {
   // start-up and must not touch the first one's socket.
   hooks.started = [&](GtkHostApplication& application) {
     link = std::make_unique<EngineLink>(socketPath);
+    link->setUnservedChannelHandler(MethodChannel::unservedChannelHandler());
     if (!link->start()) {
       std::fprintf(stderr, "quillon-host: cannot listen on %s\n", socketPath.c_str());
       link.reset();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,7 +11,8 @@ typedef struct _GMainContext GMainContext;
 namespace quillon {
 
 // The host's end of the engine link: platform messages carried over a Unix
-// stream socket, one engine at a time. Reading and dispatching run on the
+// stream socket, one engine at a time. It carries bytes: the handlers read
+// the messages, and a message they cannot read is answered as bad input. Reading and dispatching run on the
 // given GLib main context (the default one unless given), whose thread is the
 // main thread for the handlers.
 class EngineLink : public BinaryMessenger {
@@ -33,9 +33,9 @@ class EngineLink : public BinaryMessenger {
   bool start();
   const std::string& socketPath() const;
 
-  // Told on the main thread whenever an engine connects (true) or goes (false).
-  // Set it before start().
-  void setConnectionHandler(std::function<void(bool connected)> handler);
+  // Reads the messages on channels that have no handler. Without one they
+  // are answered "not implemented" unread.
+  void setUnservedChannelHandler(BinaryMessageHandler handler);
 
   // Messages too large for one frame are dropped (logged). The callback of
   // sendWithReply is forgotten, never called, when the engine goes before it answers.
