@@ -274,12 +274,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool driverInstalled = input.ConsumeBool();
   const int installStatus = input.ConsumeIntegralInRange(-1, 1);
   auto makeFacade = [&](const std::string& blackHolePath, bool reserveStageAudio) {
-    return std::make_shared<NativeAudioFactory>(
+    return std::make_unique<NativeAudioFactory>(
         blackHolePath, reserveStageAudio,
         NativeAudioFactory::Dependencies{captures.makers(), [driverInstalled] { return driverInstalled; },
                                          [installStatus](const std::string&) { return installStatus; }});
   };
-  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry, makeFacade});
+  auto window = std::make_unique<MainFlutterWindow>(
+      MainFlutterWindow::Environment{messenger, mainThread, inhibitor, application, registry, makeFacade});
   window->awakeFromNib(plugins);
 
   for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {
