@@ -11,10 +11,11 @@ typedef struct _GMainContext GMainContext;
 namespace quillon {
 
 // The host's end of the engine link: platform messages carried over a Unix
-// stream socket, one engine at a time. It carries bytes: the handlers read
-// the messages, and a message they cannot read is answered as bad input. Reading and dispatching run on the
-// given GLib main context (the default one unless given), whose thread is the
-// main thread for the handlers.
+// stream socket, one engine at a time. It carries bytes: the channels'
+// handlers read the messages, and one they report unreadable the link answers
+// as bad input. Reading and dispatching run on the given GLib main context
+// (the default one unless given), whose thread is the main thread for the
+// handlers.
 class EngineLink : public BinaryMessenger {
  public:
   // Bytes waiting for a slow engine beyond which further messages are dropped.
