@@ -34,7 +34,6 @@
 #include "platform/linux/glib_main_thread.h"
 #include "platform/audio_hardware.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
-#include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
 
 namespace fs = std::filesystem;
@@ -293,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int repeats = input.ConsumeIntegralInRange(1, 8);
       std::vector<float> block(samples, input.ConsumeFloatingPointInRange<float>(-2.0f, 2.0f));
       for (int i = 0; capture && i < repeats; ++i) {
-        capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
+        capture->deliver(block);
       }
     } else if (mode == 0) {
       // Raw bytes: answered with an envelope, or reported undecodable (the
