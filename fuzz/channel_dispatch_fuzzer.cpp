@@ -1,7 +1,8 @@
 // Random method calls on the window's four channels, on an in-memory
 // messenger. Every call made with a decodable message must be answered before
-// its handler returns, with a reply the engine can decode; at most one
-// background activity may be held at a time.
+// its handler returns, with a reply the engine can decode, and every other
+// message reported undecodable, unanswered; at most one background activity
+// may be held at a time.
 //
 // Nothing here may touch the machine: every argument whose key names a path
 // is redirected into a private temporary folder of plain files (no device
@@ -33,7 +34,6 @@
 #include "platform/linux/glib_main_thread.h"
 #include "platform/audio_hardware.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
-#include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
 
 namespace fs = std::filesystem;
@@ -273,12 +273,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool driverInstalled = input.ConsumeBool();
   const int installStatus = input.ConsumeIntegralInRange(-1, 1);
   auto makeFacade = [&](const std::string& blackHolePath, bool reserveStageAudio) {
-    return std::make_shared<NativeAudioFactory>(
+    return std::make_unique<NativeAudioFactory>(
         blackHolePath, reserveStageAudio,
         NativeAudioFactory::Dependencies{captures.makers(), [driverInstalled] { return driverInstalled; },
                                          [installStatus](const std::string&) { return installStatus; }});
   };
-  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry, makeFacade});
+  auto window = std::make_unique<MainFlutterWindow>(
+      MainFlutterWindow::Environment{messenger, mainThread, inhibitor, application, registry, makeFacade});
   window->awakeFromNib(plugins);
 
   for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {
@@ -291,12 +292,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int repeats = input.ConsumeIntegralInRange(1, 8);
       std::vector<float> block(samples, input.ConsumeFloatingPointInRange<float>(-2.0f, 2.0f));
       for (int i = 0; capture && i < repeats; ++i) {
-        capture->deliver(ByteBuffer::copyOf(block.data(), block.size() * sizeof(float)));
+        capture->deliver(block);
       }
     } else if (mode == 0) {
-      // Raw bytes: whatever the handler answers must still be an envelope.
+      // Raw bytes: answered with an envelope, or reported undecodable (the
+      // engine link answers those), never both and never neither.
       const std::string channel = input.PickValueInArray(kChannels);
-      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)));
+      std::string undecodable;
+      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)),
+                                      &undecodable);
+      FUZZ_CHECK(raw.has_value() == undecodable.empty());
       if (raw && !raw->empty()) FUZZ_CHECK(StandardCodec::decodeEnvelope(*raw).has_value());
     } else {
       std::string channel;

@@ -67,10 +67,11 @@ run_asan() {
 # mixer fed from two threads, the port
 # watcher starting and stopping, engine link sends from several threads, the
 # PulseAudio tests (streams, player, output observer), recordings against a
-# real PulseAudio daemon (both captures, and the host recording end to end)
-# and the facade starting both captures in parallel.
-TSAN_TESTS='^(logging\.|recording\.(RecordingWorker|PeriodQueue)\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|pulse\.|captures\.|facade\.|integration\.test_recording$)'
-TSAN_TARGETS=(test_logging test_recording test_usb test_engine test_pulse test_captures test_facade
+# real PulseAudio daemon (both captures, and the host recording end to end),
+# the facade starting both captures in parallel and the audio channel taking
+# their buffers to the main thread.
+TSAN_TESTS='^(logging\.|recording\.(RecordingWorker|PeriodQueue)\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|pulse\.|captures\.|facade\.|app\.AudioChannel\.|integration\.test_recording$)'
+TSAN_TARGETS=(test_logging test_recording test_usb test_engine test_pulse test_captures test_facade test_app
               quillon-host quillon-engine)
 
 run_tsan() {

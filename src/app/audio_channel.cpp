@@ -1,15 +1,17 @@
+#include "app/audio_channel.h"
+
 #include <limits>
 
 #include "app/call_arguments.h"
-#include "app/main_flutter_window.h"
 #include "capture/device_util.h"
 #include "logging/logger.h"
 #include "recording/audio_util.h"
-#include "recording/native_audio_factory.h"
 
 namespace quillon {
 
 namespace {
+
+constexpr const char* kChannel = "native_audio_factory";
 
 EncodableValue summaryValue(const CloseSummary& summary) {
   return EncodableMap{{EncodableValue("success"), EncodableValue(summary.success)},
@@ -30,31 +32,6 @@ AudioCallback forwardToEngine(MainThread& mainThread, std::shared_ptr<MethodChan
   return [&mainThread, channel = std::move(channel), method = std::move(method)](const ByteBuffer& buffer) {
     mainThread.post([channel, method, buffer] { channel->invokeMethod(method, EncodableValue(buffer.bytes())); });
   };
-}
-
-void handleInit(MainFlutterWindow& window, const std::shared_ptr<MethodChannel>& channel, const CallArguments& args,
-                MethodResult& result) {
-  const auto blackHolePath = args.string("blackHolePath");
-  const auto reserveStageAudio = args.boolean("reserveStageAudio");
-  if (!blackHolePath || !reserveStageAudio) {
-    result.error("INVALID_ARGS", "Missing paths");
-    return;
-  }
-  // The replaced facade finishes a recording it still runs (output device put
-  // back, files completed) before the new one may install the driver.
-  window.nativeAudioFactory.reset();
-  const auto& environment = window.environment();
-  window.nativeAudioFactory =
-      environment.makeNativeAudioFactory
-          ? environment.makeNativeAudioFactory(*blackHolePath, *reserveStageAudio)
-          : std::make_shared<NativeAudioFactory>(
-                *blackHolePath, *reserveStageAudio,
-                // The window's environment outlives the window and so every capture.
-                NativeAudioFactory::productionDependencies(
-                    std::shared_ptr<MainThread>(std::shared_ptr<void>(), &environment.mainThread)));
-  window.nativeAudioFactory->setPcmCallback(forwardToEngine(environment.mainThread, channel, "onPcmData"));
-  window.nativeAudioFactory->setOpusCallback(forwardToEngine(environment.mainThread, channel, "onOpusData"));
-  result.success(true);
 }
 
 void handleStart(NativeAudioFactory* facade, const CallArguments& args, MethodResult& result) {
@@ -83,13 +60,40 @@ void handleGetWavDuration(const CallArguments& args, MethodResult& result) {
   result.success(integerValue(duration));
 }
 
-void handleAudioCall(MainFlutterWindow& window, const std::shared_ptr<MethodChannel>& channel, const MethodCall& call,
-                     MethodResult& result) {
+}  // namespace
+
+AudioChannel::AudioChannel(BinaryMessenger& messenger, MainThread& mainThread, FacadeMaker makeFacade)
+    : messenger_(messenger),
+      mainThread_(mainThread),
+      makeFacade_(std::move(makeFacade)),
+      registration_(messenger, kChannel,
+                    [this](const MethodCall& call, MethodResult& result) { handle(call, result); }) {}
+
+void AudioChannel::init(const std::string& blackHolePath, bool reserveStageAudio) {
+  // The replaced facade finishes a recording it still runs (output device put
+  // back, files completed) before the new one may install the driver.
+  nativeAudioFactory_.reset();
+  nativeAudioFactory_ = makeFacade_(blackHolePath, reserveStageAudio);
+  // Both callbacks hold one channel object of their own: buffers still posted
+  // when this channel goes reach the engine all the same.
+  auto toEngine = std::make_shared<MethodChannel>(messenger_, kChannel);
+  nativeAudioFactory_->setPcmCallback(forwardToEngine(mainThread_, toEngine, "onPcmData"));
+  nativeAudioFactory_->setOpusCallback(forwardToEngine(mainThread_, toEngine, "onOpusData"));
+}
+
+void AudioChannel::handle(const MethodCall& call, MethodResult& result) {
   const CallArguments args(call.arguments);
-  NativeAudioFactory* facade = window.nativeAudioFactory.get();
+  NativeAudioFactory* facade = nativeAudioFactory_.get();
   const std::string& method = call.method;
   if (method == "init") {
-    handleInit(window, channel, args, result);
+    const auto blackHolePath = args.string("blackHolePath");
+    const auto reserveStageAudio = args.boolean("reserveStageAudio");
+    if (!blackHolePath || !reserveStageAudio) {
+      result.error("INVALID_ARGS", "Missing paths");
+      return;
+    }
+    init(*blackHolePath, *reserveStageAudio);
+    result.success(true);
   } else if (method == "startRecorder") {
     handleStart(facade, args, result);
   } else if (method == "switchMicRecorder") {
@@ -109,21 +113,6 @@ void handleAudioCall(MainFlutterWindow& window, const std::shared_ptr<MethodChan
   } else {
     result.notImplemented();
   }
-}
-
-}  // namespace
-
-void MainFlutterWindow::registerAudioMethodChannel() {
-  auto channel = std::make_shared<MethodChannel>(environment_.messenger, "native_audio_factory");
-  std::weak_ptr<MainFlutterWindow> weakWindow = weak_from_this();
-  channel->setMethodCallHandler([weakWindow, channel](const MethodCall& call, std::unique_ptr<MethodResult> result) {
-    auto window = weakWindow.lock();
-    if (!window) {
-      replyInstanceNotAvailable(*result);
-      return;
-    }
-    handleAudioCall(*window, channel, call, *result);
-  });
 }
 
 }  // namespace quillon

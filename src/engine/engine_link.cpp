@@ -62,7 +62,6 @@ struct EngineLink::Impl {
   GSource* retryWatch = nullptr;  // pending re-arm of listenWatch after a failed accept
   GSource* readWatch = nullptr;
   link::FrameReader reader;
-  std::function<void(bool)> connectionHandler;
 
   // Shared with sending threads.
   mutable std::mutex connectionMutex;
@@ -73,6 +72,7 @@ struct EngineLink::Impl {
 
   std::mutex handlersMutex;
   std::map<std::string, BinaryMessageHandler> handlers;
+  BinaryMessageHandler unservedHandler;
 
   bool start();
   void stop();
@@ -174,7 +174,6 @@ void EngineLink::Impl::accept() {
   reader = link::FrameReader();
   readWatch = watchFd(fd, context, &onReadable, this);
   Logger::shared().info(kTag, "engine connected");
-  if (connectionHandler) connectionHandler(true);
 }
 
 void EngineLink::Impl::closeConnection(const char* why) {
@@ -191,7 +190,6 @@ void EngineLink::Impl::closeConnection(const char* why) {
   closing->close();
   reader = link::FrameReader();
   if (why) Logger::shared().info(kTag, "engine disconnected: %s", why);
-  if (connectionHandler) connectionHandler(false);
 }
 
 gboolean EngineLink::Impl::onReadable(gint, GIOCondition, gpointer data) {
@@ -254,18 +252,13 @@ void EngineLink::Impl::handleFrame(const std::vector<uint8_t>& body,
 }
 
 void EngineLink::Impl::handleMessage(const link::Frame& frame, const std::shared_ptr<link::Connection>& from) {
-  std::string reason;
-  if (!StandardCodec::decodeMethodCall(frame.payload, &reason)) {
-    Logger::shared().error(kTag, "undecodable message on %s (%zu bytes): %s", frame.channel.c_str(),
-                           frame.payload.size(), reason.c_str());
-    answerWithError(from, frame.replyId, "undecodable method call: " + reason);
-    return;
-  }
   BinaryMessageHandler handler;
+  bool served = false;
   {
     std::lock_guard lock(handlersMutex);
     auto it = handlers.find(frame.channel);
-    if (it != handlers.end()) handler = it->second;
+    served = it != handlers.end();
+    handler = served ? it->second : unservedHandler;
   }
 
   BinaryReply reply;
@@ -286,12 +279,19 @@ void EngineLink::Impl::handleMessage(const link::Frame& frame, const std::shared
     reply = [](BinaryMessage) {};
   }
 
-  if (!handler) {
-    Logger::shared().debug(kTag, "no handler on %s; answering not implemented", frame.channel.c_str());
-    reply({});
+  const auto undecodable =
+      handler ? handler(BinaryMessage(frame.payload.begin(), frame.payload.end()), reply) : std::nullopt;
+  if (undecodable) {
+    Logger::shared().error(kTag, "undecodable message on %s (%zu bytes): %s", frame.channel.c_str(),
+                           frame.payload.size(), undecodable->reason.c_str());
+    reply(StandardCodec::encodeErrorEnvelope("BAD_MESSAGE", "undecodable method call: " + undecodable->reason,
+                                             EncodableValue()));
     return;
   }
-  handler(BinaryMessage(frame.payload.begin(), frame.payload.end()), std::move(reply));
+  if (!served) {
+    Logger::shared().debug(kTag, "no handler on %s; answering not implemented", frame.channel.c_str());
+    if (!handler) reply({});
+  }
 }
 
 void EngineLink::Impl::handleReply(const link::Frame& frame) {
@@ -363,8 +363,9 @@ bool EngineLink::start() { return impl_->start(); }
 
 const std::string& EngineLink::socketPath() const { return impl_->socketPath; }
 
-void EngineLink::setConnectionHandler(std::function<void(bool)> handler) {
-  impl_->connectionHandler = std::move(handler);
+void EngineLink::setUnservedChannelHandler(BinaryMessageHandler handler) {
+  std::lock_guard lock(impl_->handlersMutex);
+  impl_->unservedHandler = std::move(handler);
 }
 
 void EngineLink::send(const std::string& channel, BinaryMessage message) {

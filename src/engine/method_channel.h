@@ -22,12 +22,13 @@ class MethodChannel {
   MethodChannel(const MethodChannel&) = delete;
   MethodChannel& operator=(const MethodChannel&) = delete;
 
-  const std::string& name() const { return name_; }
-
   // One handler per channel; installing another replaces it, an empty one removes it.
-  // A message that does not decode as a method call is logged and answered
-  // with an error envelope.
+  // A message that does not decode as a method call is reported to the
+  // messenger, which answers it as bad input.
   void setMethodCallHandler(Handler handler);
+  // For a messenger's channels that no method channel serves: every method
+  // call is answered "not implemented", anything else reported as above.
+  static BinaryMessageHandler unservedChannelHandler();
 
   // Messages into the engine; safe from any thread; fire and forget.
   void invokeMethod(const std::string& method, EncodableValue arguments = EncodableValue());

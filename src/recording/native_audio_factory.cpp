@@ -2,8 +2,6 @@
 
 #include <thread>
 
-#include "capture/black_hole_util.h"
-#include "capture/capture_makers.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -21,14 +19,6 @@ std::optional<std::string> folderOrNone(const std::string& folder) {
 }
 
 }  // namespace
-
-NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies(std::shared_ptr<MainThread> mainThread) {
-  return {realCaptureMakers(std::move(mainThread)), [] { return BlackHoleUtil::isBlackHoleInstalled(); },
-          [](const std::string& path) { return BlackHoleUtil::checkAndInstallDriver(path); }};
-}
-
-NativeAudioFactory::NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio)
-    : NativeAudioFactory(std::move(blackHolePath), reserveStageAudio, productionDependencies()) {}
 
 NativeAudioFactory::NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio, Dependencies dependencies)
     : blackHolePath(std::move(blackHolePath)),

@@ -16,6 +16,7 @@
 
 #include "engine/engine_link.h"
 #include "engine/standard_codec.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 #include "value_printer.h"
 
@@ -31,6 +32,14 @@ inline bool eventually(const std::function<bool()>& condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+// A handler that answers every message itself.
+inline BinaryMessageHandler answering(std::function<void(BinaryMessage, BinaryReply)> answer) {
+  return [answer = std::move(answer)](BinaryMessage message, BinaryReply reply) -> std::optional<UndecodableMessage> {
+    answer(std::move(message), std::move(reply));
+    return std::nullopt;
+  };
 }
 
 // An engine written straight against the wire format, independent of the
