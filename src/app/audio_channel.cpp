@@ -26,14 +26,6 @@ EncodableValue integerValue(int64_t number) {
   return EncodableValue(number);
 }
 
-// A callback for the audio thread: it only queues the send on the main thread,
-// whose tasks run in posting order, so the engine gets the buffers in order.
-AudioCallback forwardToEngine(MainThread& mainThread, std::shared_ptr<MethodChannel> channel, std::string method) {
-  return [&mainThread, channel = std::move(channel), method = std::move(method)](const ByteBuffer& buffer) {
-    mainThread.post([channel, method, buffer] { channel->invokeMethod(method, EncodableValue(buffer.bytes())); });
-  };
-}
-
 void handleStart(NativeAudioFactory* facade, const CallArguments& args, MethodResult& result) {
   const auto recorderMic = args.boolean("recorderMic");
   const auto recorderPath = args.string("recorderPath");
@@ -74,11 +66,11 @@ void AudioChannel::init(const std::string& blackHolePath, bool reserveStageAudio
   // back, files completed) before the new one may install the driver.
   nativeAudioFactory_.reset();
   nativeAudioFactory_ = makeFacade_(blackHolePath, reserveStageAudio);
-  // Both callbacks hold one channel object of their own: buffers still posted
-  // when this channel goes reach the engine all the same.
-  auto toEngine = std::make_shared<MethodChannel>(messenger_, kChannel);
-  nativeAudioFactory_->setPcmCallback(forwardToEngine(mainThread_, toEngine, "onPcmData"));
-  nativeAudioFactory_->setOpusCallback(forwardToEngine(mainThread_, toEngine, "onOpusData"));
+  // The stream holds a channel object of its own: buffers still waiting when
+  // this channel goes reach the engine all the same.
+  toEngine_ = std::make_shared<EngineAudioStream>(std::make_shared<MethodChannel>(messenger_, kChannel), mainThread_);
+  nativeAudioFactory_->setPcmCallback(toEngine_->sender("onPcmData"));
+  nativeAudioFactory_->setOpusCallback(toEngine_->sender("onOpusData"));
 }
 
 void AudioChannel::handle(const MethodCall& call, MethodResult& result) {
@@ -105,7 +97,10 @@ void AudioChannel::handle(const MethodCall& call, MethodResult& result) {
     result.success(facade ? facade->resumeRecorder() : false);
   } else if (method == "stopRecorder") {
     Logger::shared().infoWithTag("native_factory", "stopRecorder...");
-    result.success(summaryValue(facade ? facade->stopRecorder() : CloseSummary{}));
+    const CloseSummary summary = facade ? facade->stopRecorder() : CloseSummary{};
+    // The blocks the stop itself produced go out before its reply.
+    if (toEngine_) toEngine_->flush();
+    result.success(summaryValue(summary));
   } else if (method == "getWavDuration") {
     handleGetWavDuration(args, result);
   } else if (method == "checkMicActive") {

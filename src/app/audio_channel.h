@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/engine_audio_stream.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +36,7 @@ class AudioChannel {
   MainThread& mainThread_;
   FacadeMaker makeFacade_;
   std::unique_ptr<NativeAudioFactory> nativeAudioFactory_;
+  std::shared_ptr<EngineAudioStream> toEngine_;
   ChannelRegistration registration_;
 };
 
