@@ -80,7 +80,7 @@ struct EngineLink::Impl {
     std::lock_guard lock(connectionMutex);
     return connection;
   }
-  bool write(const std::string& channel, const BinaryMessage& message, BinaryReply onReply);
+  bool write(const std::string& channel, BinaryMessage message, BinaryReply onReply);
 
   static gboolean onAcceptable(gint fd, GIOCondition condition, gpointer data);
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer data);
@@ -318,7 +318,7 @@ void EngineLink::Impl::answerWithError(const std::shared_ptr<link::Connection>& 
       replyId, StandardCodec::encodeErrorEnvelope("BAD_MESSAGE", message, EncodableValue())));
 }
 
-bool EngineLink::Impl::write(const std::string& channel, const BinaryMessage& message, BinaryReply onReply) {
+bool EngineLink::Impl::write(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
   if (channel.size() > 0xFFFF) {
     Logger::shared().error(kTag, "channel name of %zu bytes cannot be framed; message dropped", channel.size());
     return false;
@@ -341,7 +341,9 @@ bool EngineLink::Impl::write(const std::string& channel, const BinaryMessage& me
       pendingReplies.emplace(replyId, std::move(onReply));
     }
   }
-  if (to->writeFrame(link::encodeMessageFrame(replyId, channel, message))) return true;
+  // The payload goes out as it is, after its header: never copied again.
+  const size_t length = message.size();
+  if (to->writeFrame(link::encodeMessageFrameHead(replyId, channel, length), std::move(message))) return true;
   if (replyId != 0) {
     std::lock_guard lock(connectionMutex);
     pendingReplies.erase(replyId);
@@ -369,11 +371,11 @@ void EngineLink::setUnservedChannelHandler(BinaryMessageHandler handler) {
 }
 
 void EngineLink::send(const std::string& channel, BinaryMessage message) {
-  impl_->write(channel, message, nullptr);
+  impl_->write(channel, std::move(message), nullptr);
 }
 
 void EngineLink::sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
-  impl_->write(channel, message, std::move(onReply));
+  impl_->write(channel, std::move(message), std::move(onReply));
 }
 
 void EngineLink::setMessageHandler(const std::string& channel, BinaryMessageHandler handler) {

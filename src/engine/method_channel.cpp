@@ -58,6 +58,10 @@ BinaryMessageHandler MethodChannel::unservedChannelHandler() {
   };
 }
 
+void MethodChannel::invokeMethodWithBytes(const std::string& method, std::span<const uint8_t> bytes) {
+  messenger_.send(name_, StandardCodec::encodeBytesCall(method, bytes));
+}
+
 void MethodChannel::invokeMethod(const std::string& method, EncodableValue arguments) {
   messenger_.send(name_, StandardCodec::encodeMethodCall(MethodCall{method, std::move(arguments)}));
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "engine/binary_messenger.h"
@@ -32,6 +33,8 @@ class MethodChannel {
 
   // Messages into the engine; safe from any thread; fire and forget.
   void invokeMethod(const std::string& method, EncodableValue arguments = EncodableValue());
+  // invokeMethod with a Uint8List of `bytes`, which are copied once, into the message.
+  void invokeMethodWithBytes(const std::string& method, std::span<const uint8_t> bytes);
   // The same, with the engine's answer (on the main thread). When no engine is
   // connected nothing is sent and onReply is never called.
   void invokeMethod(const std::string& method, EncodableValue arguments, ReplyHandler onReply);

@@ -218,7 +218,9 @@ TEST(EngineLink, SendsFromManyThreadsArriveAsWholeFrames) {
     EXPECT_EQ(message->channel, "native_audio_factory");
     ASSERT_EQ(message->call->method, "onPcmData");
     const int t = static_cast<int>(*message->call->arguments.find("t")->asInteger());
-    EXPECT_EQ(*message->call->arguments.find("i")->asInteger(), next[t]++);
+    const int i = next[t]++;
+    EXPECT_EQ(*message->call->arguments.find("i")->asInteger(), i);
+    ASSERT_EQ(*message->call->arguments.find("pad"), EncodableValue(Bytes(size_t(97 * i % 4000), uint8_t(t))));
   }
   for (auto& sender : senders) sender.join();
 }
