@@ -16,6 +16,8 @@ SOURCE_DIR = os.environ.get(
     os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD_DIR = os.environ.get("QUILLON_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 HOST = os.path.join(BUILD_DIR, "quillon-host")
+# The build's sanitizer ("OFF" or empty for the normal build).
+SANITIZER = "" if os.environ.get("QUILLON_SANITIZE", "OFF") == "OFF" else os.environ["QUILLON_SANITIZE"]
 ENGINE = os.path.join(BUILD_DIR, "quillon-engine")
 LIBRARY = os.path.join(BUILD_DIR, "libquillon_host.so")
 

@@ -14,7 +14,7 @@ import statistics
 import time
 import unittest
 
-from harness import BUILD_DIR, Host, day_log, init_args, wait_for
+from harness import BUILD_DIR, SANITIZER, Host, day_log, init_args, wait_for
 from pipewire_server import PipeWireServer
 from pulse_server import PulseServer
 from recording_analysis import opus_records, wav_samples
@@ -90,7 +90,7 @@ class StalledRecording:
         return len(self.samples) / 16000 - self.wall
 
 
-@unittest.skipIf(os.environ.get("QUILLON_SANITIZE"), "timing and preloading need the normal build")
+@unittest.skipIf(SANITIZER, "timing and preloading need the normal build")
 class SlowDiskTest(unittest.TestCase):
     SERVER = PulseServer
 
@@ -104,8 +104,9 @@ class SlowDiskTest(unittest.TestCase):
         return run
 
     def assert_whole_files(self, run):
-        """Duration within 0.2 s of the wall clock, no stretch missing, an Opus record per 40 ms."""
-        self.assertLess(abs(run.duration_error()), 0.2)
+        """Duration within 0.4 s of the wall clock (the stop request itself takes time on a busy
+        machine), no stretch missing, an Opus record per 40 ms."""
+        self.assertLess(abs(run.duration_error()), 0.4)
         # The steady tone runs through the whole file: no stretch went missing.
         self.assertLess(longest_silence([v / 32768.0 for v in run.samples[16000:]]), 0.05)
         records = opus_records(os.path.join(run.folder, "recording.opus"))
@@ -130,7 +131,7 @@ class SlowDiskTest(unittest.TestCase):
             lines = re.findall(r"Recording fell behind: (\d+) ms of %s audio dropped" % source, run.log)
             self.assertEqual(len(lines), 1, [line for line in run.log.splitlines() if "behind" in line])
             self.assertTrue(1000 <= int(lines[0]) <= 5000, lines)
-        self.assertLess(abs(run.duration_error()), 0.2)
+        self.assertLess(abs(run.duration_error()), 0.4)
         # The recording carried on by itself once the disk came back.
         self.assertGreater(max(abs(v) for v in run.samples[-16000:]) / 32768.0, 0.05)
 
