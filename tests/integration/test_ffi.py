@@ -3,6 +3,7 @@ a pseudo-terminal standing in for the recorder."""
 
 import ctypes
 import os
+import subprocess
 import threading
 import time
 import unittest
@@ -13,23 +14,26 @@ from pty_device import PtyDevice
 MONITOR_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_bool)
 
 
+c = ctypes
+chars, out, size = c.c_char_p, c.c_void_p, c.c_int  # strings out kept as addresses, to be freed
+FUNCTIONS = (
+    ("ffi_start_usb_monitor", [MONITOR_CALLBACK], None),
+    ("ffi_open_usb", [chars], c.c_bool),
+    ("ffi_close_usb", [chars], None),
+    ("ffi_send_usb_hex_data", [chars, chars], out),
+    ("ffi_send_usb_hex_data_and_close", [chars, chars, size, chars], out),
+    ("ffi_send_usb_bytes_data", [chars, chars, size], out),
+    ("ffi_read_usb_bytes_data", [chars, c.POINTER(size)], out),
+    ("ffi_read_usb_hex_data", [chars], out),
+    ("ffi_send_usb_bytes_and_read_usb_hex", [chars, chars, size], out),
+    ("ffi_get_vid_pid", [chars, c.POINTER(c.c_ushort), c.POINTER(c.c_ushort)], c.c_bool),
+    ("ffi_free_string", [out], None))
+
+
 def load():
     # Every function is looked up by name: a missing export fails here.
     lib = ctypes.CDLL(harness.LIBRARY)
-    c = ctypes
-    chars, out, size = c.c_char_p, c.c_void_p, c.c_int  # strings out kept as addresses, to be freed
-    for name, args, result in (
-            ("ffi_start_usb_monitor", [MONITOR_CALLBACK], None),
-            ("ffi_open_usb", [chars], c.c_bool),
-            ("ffi_close_usb", [chars], None),
-            ("ffi_send_usb_hex_data", [chars, chars], out),
-            ("ffi_send_usb_hex_data_and_close", [chars, chars, size, chars], out),
-            ("ffi_send_usb_bytes_data", [chars, chars, size], out),
-            ("ffi_read_usb_bytes_data", [chars, c.POINTER(size)], out),
-            ("ffi_read_usb_hex_data", [chars], out),
-            ("ffi_send_usb_bytes_and_read_usb_hex", [chars, chars, size], out),
-            ("ffi_get_vid_pid", [chars, c.POINTER(c.c_ushort), c.POINTER(c.c_ushort)], c.c_bool),
-            ("ffi_free_string", [out], None)):
+    for name, args, result in FUNCTIONS:
         getattr(lib, name).argtypes = args
         getattr(lib, name).restype = result
     return lib
@@ -165,6 +169,15 @@ class MonitorThroughC(unittest.TestCase):
             self.assertTrue(os.path.exists(path), path)
         self.assertNotIn(threading.get_ident(), threads)
         LIB.ffi_start_usb_monitor(ctypes.cast(None, MONITOR_CALLBACK))  # no receiver: no crash
+
+
+class Exports(unittest.TestCase):
+    def test_the_library_exports_the_c_functions_and_nothing_else(self):
+        listed = subprocess.run(["nm", "-D", "--defined-only", harness.LIBRARY],
+                                capture_output=True, text=True, check=True).stdout
+        self.assertEqual(sorted(line.split()[-1] for line in listed.splitlines()),
+                         sorted(name for name, _, _ in FUNCTIONS))
+
 
 
 if __name__ == "__main__":
