@@ -3,7 +3,11 @@ a pseudo-terminal standing in for the recorder."""
 
 import ctypes
 import os
+import re
+import shutil
 import subprocess
+import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -178,6 +182,58 @@ class Exports(unittest.TestCase):
         self.assertEqual(sorted(line.split()[-1] for line in listed.splitlines()),
                          sorted(name for name, _, _ in FUNCTIONS))
 
+
+MISSING_PORT = "/dev/quillon-no-such-port"
+# The engine's side: a process of its own loads the library, opens a port that
+# is not there, and stays until its input closes, since the day log is
+# written off the caller's thread.
+ENGINE_PROCESS = """
+import ctypes, sys
+lib = ctypes.CDLL(sys.argv[1])
+lib.ffi_open_usb.argtypes, lib.ffi_open_usb.restype = [ctypes.c_char_p], ctypes.c_bool
+print(lib.ffi_open_usb(sys.argv[2].encode()), flush=True)
+sys.stdin.read()
+"""
+
+
+class DayLogOfAnotherProcess(unittest.TestCase):
+    """A process the host never told at "init" logs to the day log of the
+    folder the host was last told, and nowhere when none is recorded."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="quillon-ffi-log-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.env = dict(os.environ, HOME=os.path.join(self.root, "home"),
+                        XDG_STATE_HOME=os.path.join(self.root, "state"))
+        self.env.pop("XDG_DOCUMENTS_DIR", None)
+
+    def open_missing_port(self):
+        """Starts the engine's process; returns it once its call has returned."""
+        child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, harness.LIBRARY, MISSING_PORT],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 env=self.env, text=True)
+        self.assertEqual(child.stdout.readline(), "False\n")
+        return child
+
+    def test_lines_go_to_the_day_log_of_the_folder_told_at_init(self):
+        logs = os.path.join(self.root, "logs")
+        with harness.Host(env=self.env, state_home=self.env["XDG_STATE_HOME"]) as host:
+            code, reply, err = host.call("native_application_factory", "init", harness.init_args(logs))
+            self.assertEqual(code, 0, reply + err)
+        child = self.open_missing_port()
+        line = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\] \[\] %s$" % re.escape(
+            harness.expected_log_line("kSerialOpenFailed") + MISSING_PORT), re.M)
+        logged = harness.wait_for(lambda: line.search(harness.day_log(logs)))
+        child.communicate(timeout=20)
+        self.assertTrue(logged, harness.day_log(logs))
+        self.assertEqual(os.listdir(logs), ["native_%s.log" % time.strftime("%Y-%m-%d")])
+        self.assertEqual(child.returncode, 0)
+
+    def test_silent_without_a_recorded_folder(self):
+        child = self.open_missing_port()
+        self.assertEqual(child.communicate(timeout=20), ("", ""))
+        self.assertEqual(child.returncode, 0)
+        self.assertEqual([files for _, _, files in os.walk(self.root) if files], [])
 
 
 if __name__ == "__main__":
