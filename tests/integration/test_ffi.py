@@ -203,11 +203,16 @@ class DayLogOfAnotherProcess(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="quillon-ffi-log-")
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        self.env = dict(os.environ, HOME=os.path.join(self.root, "home"),
-                        XDG_STATE_HOME=os.path.join(self.root, "state"))
+        self.logs, self.state = os.path.join(self.root, "logs"), os.path.join(self.root, "state")
+        self.env = dict(os.environ, HOME=os.path.join(self.root, "home"), XDG_STATE_HOME=self.state)
         self.env.pop("XDG_DOCUMENTS_DIR", None)
 
-    def open_missing_port(self):
+    def init(self, host, enable):
+        code, reply, err = host.call("native_application_factory", "init",
+                                     dict(harness.init_args(self.logs), logEnable=enable))
+        self.assertEqual(code, 0, reply + err)
+
+    def engine(self):
         """Starts the engine's process; returns it once its call has returned."""
         child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, harness.LIBRARY, MISSING_PORT],
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -216,24 +221,24 @@ class DayLogOfAnotherProcess(unittest.TestCase):
         return child
 
     def test_lines_go_to_the_day_log_of_the_folder_told_at_init(self):
-        logs = os.path.join(self.root, "logs")
-        with harness.Host(env=self.env, state_home=self.env["XDG_STATE_HOME"]) as host:
-            code, reply, err = host.call("native_application_factory", "init", harness.init_args(logs))
-            self.assertEqual(code, 0, reply + err)
-        child = self.open_missing_port()
+        with harness.Host(env=self.env, state_home=self.state) as host:
+            self.init(host, True)
+        child = self.engine()
         line = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\] \[\] %s$" % re.escape(
             harness.expected_log_line("kSerialOpenFailed") + MISSING_PORT), re.M)
-        logged = harness.wait_for(lambda: line.search(harness.day_log(logs)))
+        logged = harness.wait_for(lambda: line.search(harness.day_log(self.logs)))
         child.communicate(timeout=20)
-        self.assertTrue(logged, harness.day_log(logs))
-        self.assertEqual(os.listdir(logs), ["native_%s.log" % time.strftime("%Y-%m-%d")])
-        self.assertEqual(child.returncode, 0)
+        self.assertTrue(logged, harness.day_log(self.logs))
+        self.assertEqual(os.listdir(self.logs), ["native_%s.log" % time.strftime("%Y-%m-%d")])
 
-    def test_silent_without_a_recorded_folder(self):
-        child = self.open_missing_port()
-        self.assertEqual(child.communicate(timeout=20), ("", ""))
-        self.assertEqual(child.returncode, 0)
+    def test_silent_without_a_recorded_folder_which_init_removes_when_logging_is_off(self):
+        child = self.engine()
+        self.assertEqual((child.communicate(timeout=20), child.returncode), (("", ""), 0))
         self.assertEqual([files for _, _, files in os.walk(self.root) if files], [])
+        with harness.Host(env=self.env, state_home=self.state) as host:
+            for enable in (True, False):
+                self.init(host, enable)
+                self.assertEqual(os.path.exists(os.path.join(self.state, "quillon-host/log-folder")), enable)
 
 
 if __name__ == "__main__":

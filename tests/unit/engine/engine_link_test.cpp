@@ -34,8 +34,7 @@ EncodableValue successValue(const std::optional<RawEngine::Reply>& reply) {
   return std::get<MethodSuccess>(*decoded).value;
 }
 
-// "m0", "m1", ...: appended, not prepended, which GCC 12 at -O3 takes for an
-// overlapping copy (-Wrestrict).
+// Appended, not prepended, which GCC 12 at -O3 takes for an overlapping copy.
 std::string methodName(int i) { return std::string("m").append(std::to_string(i)); }
 
 struct HostMessage {

@@ -64,30 +64,23 @@ class RawEngine {
     }
   }
 
-  // Bytes are appended one at a time: GCC 12 at -O3 reports false overflows
-  // (-Warray-bounds, -Wstringop-overflow) for range inserts into short vectors.
-  static void append(Bytes& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
+  static Bytes le32(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
   }
-  template <typename Range>
-  static void append(Bytes& out, const Range& range) {
+  // Byte by byte: GCC 12 at -O3 reports false overflows for range inserts into short vectors.
+  static void append(Bytes& out, const auto& range) {
     for (auto byte : range) out.push_back(uint8_t(byte));
   }
-  static Bytes le32(uint32_t value) {
-    Bytes out;
-    append(out, value, 4);
-    return out;
-  }
   static Bytes frame(const Bytes& body) {
-    Bytes out;
-    append(out, body.size(), 4);
+    Bytes out = le32(static_cast<uint32_t>(body.size()));
     append(out, body);
     return out;
   }
   static Bytes message(uint32_t replyId, const std::string& channel, const Bytes& payload) {
     Bytes body{1};
-    append(body, replyId, 4);
-    append(body, channel.size(), 2);
+    append(body, le32(replyId));
+    body.push_back(uint8_t(channel.size()));
+    body.push_back(uint8_t(channel.size() >> 8));
     append(body, channel);
     append(body, payload);
     return frame(body);
