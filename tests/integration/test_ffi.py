@@ -184,9 +184,8 @@ class Exports(unittest.TestCase):
 
 
 MISSING_PORT = "/dev/quillon-no-such-port"
-# The engine's side: a process of its own loads the library, opens a port that
-# is not there, and stays until its input closes, since the day log is
-# written off the caller's thread.
+# The engine's process: loads the library, opens a port that is not there and stays until its
+# input closes, as the day log is written off the caller's thread.
 ENGINE_PROCESS = """
 import ctypes, sys
 lib = ctypes.CDLL(sys.argv[1])
@@ -197,8 +196,7 @@ sys.stdin.read()
 
 
 class DayLogOfAnotherProcess(unittest.TestCase):
-    """A process the host never told at "init" logs to the day log of the
-    folder the host was last told, and nowhere when none is recorded."""
+    """Another process logs where the host was last told at "init", and nowhere without a record."""
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="quillon-ffi-log-")
