@@ -17,7 +17,7 @@ FLAGS="-O1 -g1 -Wno-maybe-uninitialized"
 configure() {
   local dir="$1" sanitizer="$2" extra="$3"
   if [[ ! -f "$dir/build.ninja" ]]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE= -DQUILLON_SANITIZE="$sanitizer" \
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE= -DQUILLON_SANITIZE="$sanitizer" -DQUILLON_WERROR=ON \
       -DCMAKE_C_FLAGS="$FLAGS $extra" -DCMAKE_CXX_FLAGS="$FLAGS $extra" >/dev/null
   fi
 }

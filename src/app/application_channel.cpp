@@ -3,6 +3,7 @@
 #include "app/app_texts.h"
 #include "app/call_arguments.h"
 #include "app/proc_self_probe.h"
+#include "logging/log_folder_record.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -29,6 +30,7 @@ void handleInit(const CallArguments& args, MethodResult& result) {
     return;
   }
   Logger::shared().configure(*logPath, *logEnable);
+  recordLogFolder(*logPath, *logEnable);
   Logger::shared().info(kTag, "init. logPath: %s", logPath->c_str());
   AppTexts& texts = appTexts();
   texts.applicationName = *applicationName;
