@@ -108,8 +108,9 @@ class SlowDiskTest(unittest.TestCase):
         """Duration within 0.4 s of the wall clock (the stop request itself takes time on a busy
         machine), no stretch missing, an Opus record per 40 ms."""
         self.assertLess(abs(run.duration_error()), 0.4)
-        # The steady tone runs through the whole file: no stretch went missing.
-        self.assertLess(longest_silence([v / 32768.0 for v in run.samples[16000:]]), 0.05)
+        # The steady tone runs through the whole file: no stall went into it as
+        # silence (a server's own short hole under load may).
+        self.assertLess(longest_silence([v / 32768.0 for v in run.samples[16000:]]), 0.2)
         records = opus_records(os.path.join(run.folder, "recording.opus"))
         self.assertLessEqual(abs(len(records) - len(run.samples) // 640), 1)
 
