@@ -173,11 +173,21 @@ EncodableValue confined(const std::string& key, EncodableValue value) {
   return value;
 }
 
+// Text as the engine sends it: always UTF-8. Arbitrary bytes in a string are
+// the raw messages' business, which the link answers as undecodable.
+std::string text(FuzzedDataProvider& input, size_t maxLength) {
+  std::string raw = input.ConsumeRandomLengthString(maxLength);
+  gchar* valid = g_utf8_make_valid(raw.data(), static_cast<gssize>(raw.size()));
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
 EncodableValue randomMap(FuzzedDataProvider& input, int depth) {
   EncodableMap map;
   const int count = input.ConsumeIntegralInRange(0, 6);
   for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
-    std::string key = input.ConsumeBool() ? input.PickValueInArray(kKeys) : input.ConsumeRandomLengthString(12);
+    std::string key = input.ConsumeBool() ? input.PickValueInArray(kKeys) : text(input, 12);
     EncodableValue value = confined(key, randomValue(input, depth + 1));
     map.insert_or_assign(EncodableValue(std::move(key)), std::move(value));
   }
@@ -191,14 +201,14 @@ EncodableValue valueOfKind(FuzzedDataProvider& input, char kind) {
     case 'b': return input.ConsumeBool();
     case 'i': return input.ConsumeBool() ? EncodableValue(input.ConsumeIntegral<int32_t>())
                                          : EncodableValue(input.ConsumeIntegral<int64_t>());
-    case 'h': return input.ConsumeBool() ? std::string(input.PickValueInArray(kHex)) : input.ConsumeRandomLengthString(32);
+    case 'h': return input.ConsumeBool() ? std::string(input.PickValueInArray(kHex)) : text(input, 32);
     case 'l': {
       EncodableList list;
       const int count = input.ConsumeIntegralInRange(0, 16);
       for (int i = 0; i < count; ++i) list.emplace_back(input.ConsumeIntegralInRange<int32_t>(-2, 300));
       return list;
     }
-    default: return input.ConsumeRandomLengthString(24);
+    default: return text(input, 24);
   }
 }
 
@@ -227,7 +237,7 @@ EncodableValue randomValue(FuzzedDataProvider& input, int depth) {
     case 2: return input.ConsumeIntegral<int32_t>();
     case 3: return input.ConsumeIntegral<int64_t>();
     case 4: return input.ConsumeFloatingPoint<double>();
-    case 5: return input.ConsumeRandomLengthString(64);
+    case 5: return text(input, 64);
     case 6: return input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 32));
     case 7: {
       // Mostly byte-sized integers, as a byte list argument would carry.
@@ -310,7 +320,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (mode == 1) {
         // Any name on any channel (unknown channels included), any arguments.
         channel = input.ConsumeBool() ? input.PickValueInArray(kChannels) : input.ConsumeRandomLengthString(24);
-        method = input.ConsumeRandomLengthString(24);
+        method = text(input, 24);
         arguments = input.ConsumeBool() ? randomValue(input, 0) : randomMap(input, 0);
         if (!arguments.asMap()) arguments = EncodableValue();  // only maps carry paths, keep it that way
       } else {
