@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
 #include "app/application_monitor.h"
+#include "app/proc_self_probe.h"
 
 int main() {
   std::atomic<bool> stop{false};
@@ -18,7 +20,7 @@ int main() {
     });
   }
 
-  auto& monitor = quillon::ApplicationMonitor::shared();
+  quillon::ApplicationMonitor monitor(std::make_unique<quillon::ProcSelfProbe>());
   constexpr int kCalls = 2000;
   std::vector<double> micros(kCalls);
   std::string line;

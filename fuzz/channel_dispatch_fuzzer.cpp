@@ -1,7 +1,8 @@
 // Random method calls on the window's four channels, on an in-memory
 // messenger. Every call made with a decodable message must be answered before
-// its handler returns, with a reply the engine can decode; at most one
-// background activity may be held at a time.
+// its handler returns, with a reply the engine can decode, and every other
+// message reported undecodable, unanswered; at most one background activity
+// may be held at a time.
 //
 // Nothing here may touch the machine: every argument whose key names a path
 // is redirected into a private temporary folder of plain files (no device
@@ -31,9 +32,7 @@
 #include "fakes/fake_serial_tree.h"
 #include "fuzz_check.h"
 #include "platform/linux/glib_main_thread.h"
-#include "platform/audio_server.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
-#include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
 
 namespace fs = std::filesystem;
@@ -170,11 +169,21 @@ EncodableValue confined(const std::string& key, EncodableValue value) {
   return value;
 }
 
+// Text as the engine sends it: always UTF-8. Arbitrary bytes in a string are
+// the raw messages' business, which the link answers as undecodable.
+std::string text(FuzzedDataProvider& input, size_t maxLength) {
+  std::string raw = input.ConsumeRandomLengthString(maxLength);
+  gchar* valid = g_utf8_make_valid(raw.data(), static_cast<gssize>(raw.size()));
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
 EncodableValue randomMap(FuzzedDataProvider& input, int depth) {
   EncodableMap map;
   const int count = input.ConsumeIntegralInRange(0, 6);
   for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
-    std::string key = input.ConsumeBool() ? input.PickValueInArray(kKeys) : input.ConsumeRandomLengthString(12);
+    std::string key = input.ConsumeBool() ? input.PickValueInArray(kKeys) : text(input, 12);
     EncodableValue value = confined(key, randomValue(input, depth + 1));
     map.insert_or_assign(EncodableValue(std::move(key)), std::move(value));
   }
@@ -188,14 +197,14 @@ EncodableValue valueOfKind(FuzzedDataProvider& input, char kind) {
     case 'b': return input.ConsumeBool();
     case 'i': return input.ConsumeBool() ? EncodableValue(input.ConsumeIntegral<int32_t>())
                                          : EncodableValue(input.ConsumeIntegral<int64_t>());
-    case 'h': return input.ConsumeBool() ? std::string(input.PickValueInArray(kHex)) : input.ConsumeRandomLengthString(32);
+    case 'h': return input.ConsumeBool() ? std::string(input.PickValueInArray(kHex)) : text(input, 32);
     case 'l': {
       EncodableList list;
       const int count = input.ConsumeIntegralInRange(0, 16);
       for (int i = 0; i < count; ++i) list.emplace_back(input.ConsumeIntegralInRange<int32_t>(-2, 300));
       return list;
     }
-    default: return input.ConsumeRandomLengthString(24);
+    default: return text(input, 24);
   }
 }
 
@@ -224,7 +233,7 @@ EncodableValue randomValue(FuzzedDataProvider& input, int depth) {
     case 2: return input.ConsumeIntegral<int32_t>();
     case 3: return input.ConsumeIntegral<int64_t>();
     case 4: return input.ConsumeFloatingPoint<double>();
-    case 5: return input.ConsumeRandomLengthString(64);
+    case 5: return text(input, 64);
     case 6: return input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 32));
     case 7: {
       // Mostly byte-sized integers, as a byte list argument would carry.
@@ -270,14 +279,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool driverInstalled = input.ConsumeBool();
   const int installStatus = input.ConsumeIntegralInRange(-1, 1);
   auto makeFacade = [&](const std::string& blackHolePath, bool reserveStageAudio) {
-    return std::make_shared<NativeAudioFactory>(
+    return std::make_unique<NativeAudioFactory>(
         blackHolePath, reserveStageAudio,
         NativeAudioFactory::Dependencies{captures.makers(), [driverInstalled] { return driverInstalled; },
                                          [installStatus](const std::string&) { return installStatus; }});
   };
-  auto window = MainFlutterWindow::create({messenger, mainThread, inhibitor, application, registry, makeFacade,
-                                          // Any question about the sound server goes to devices held in memory.
-                                          std::make_shared<test::FakeAudioServer>()});
+  auto window = std::make_unique<MainFlutterWindow>(
+      MainFlutterWindow::Environment{messenger, mainThread, inhibitor, application, registry, makeFacade,
+                                     // Any question about the sound server goes to devices held in memory.
+                                     std::make_shared<test::FakeAudioServer>()});
   window->awakeFromNib(plugins);
 
   for (int calls = 0; calls < 12 && input.remaining_bytes() > 0; ++calls) {
@@ -293,9 +303,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         capture->deliver(block);
       }
     } else if (mode == 0) {
-      // Raw bytes: whatever the handler answers must still be an envelope.
+      // Raw bytes: answered with an envelope, or reported undecodable (the
+      // engine link answers those), never both and never neither.
       const std::string channel = input.PickValueInArray(kChannels);
-      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)));
+      std::string undecodable;
+      auto raw = messenger.deliverRaw(channel, input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 64)),
+                                      &undecodable);
+      FUZZ_CHECK(raw.has_value() == undecodable.empty());
       if (raw && !raw->empty()) FUZZ_CHECK(StandardCodec::decodeEnvelope(*raw).has_value());
     } else {
       std::string channel;
@@ -304,7 +318,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (mode == 1) {
         // Any name on any channel (unknown channels included), any arguments.
         channel = input.ConsumeBool() ? input.PickValueInArray(kChannels) : input.ConsumeRandomLengthString(24);
-        method = input.ConsumeRandomLengthString(24);
+        method = text(input, 24);
         arguments = input.ConsumeBool() ? randomValue(input, 0) : randomMap(input, 0);
         if (!arguments.asMap()) arguments = EncodableValue();  // only maps carry paths, keep it that way
       } else {

@@ -15,7 +15,7 @@ read -r -a TARGETS <<<"${QUILLON_FUZZ_TARGETS:-codec link_frame hex_text channel
 
 if [[ ! -f "$BUILD_DIR/build.ninja" ]]; then
   CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE= \
-    -DQUILLON_FUZZ=ON -DQUILLON_SANITIZE=address,undefined \
+    -DQUILLON_FUZZ=ON -DQUILLON_SANITIZE=address,undefined -DQUILLON_WERROR=ON \
     -DCMAKE_C_FLAGS="-O1 -g1 -fno-sanitize-recover=undefined" \
     -DCMAKE_CXX_FLAGS="-O1 -g1 -fno-sanitize-recover=undefined" >/dev/null
 fi

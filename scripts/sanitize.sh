@@ -17,7 +17,7 @@ FLAGS="-O1 -g1 -Wno-maybe-uninitialized"
 configure() {
   local dir="$1" sanitizer="$2" extra="$3"
   if [[ ! -f "$dir/build.ninja" ]]; then
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE= -DQUILLON_SANITIZE="$sanitizer" \
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE= -DQUILLON_SANITIZE="$sanitizer" -DQUILLON_WERROR=ON \
       -DCMAKE_C_FLAGS="$FLAGS $extra" -DCMAKE_CXX_FLAGS="$FLAGS $extra" >/dev/null
   fi
 }
@@ -67,9 +67,10 @@ run_asan() {
 # mixer fed from two threads, the port
 # watcher starting and stopping, engine link sends from several threads, the
 # captures and their output observer, the host recording end to end against a
-# real PulseAudio daemon, and the facade starting both captures in parallel.
-TSAN_TESTS='^(logging\.|recording\.(RecordingWorker|PeriodQueue)\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|capture\.|facade\.|integration\.test_recording$)'
-TSAN_TARGETS=(test_logging test_recording test_usb test_engine test_capture test_facade
+# real PulseAudio daemon, the facade starting both captures in parallel and the
+# audio channel taking their buffers to the main thread.
+TSAN_TESTS='^(logging\.|recording\.(RecordingWorker|PeriodQueue)\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|capture\.|facade\.|app\.AudioChannel\.|integration\.test_recording$)'
+TSAN_TARGETS=(test_logging test_recording test_usb test_engine test_capture test_facade test_app
               quillon-host quillon-engine)
 
 run_tsan() {

@@ -1,9 +1,9 @@
-#include <optional>
+#include "app/application_channel.h"
 
 #include "app/app_texts.h"
-#include "app/application_monitor.h"
 #include "app/call_arguments.h"
-#include "app/main_flutter_window.h"
+#include "app/proc_self_probe.h"
+#include "logging/log_folder_record.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -30,6 +30,7 @@ void handleInit(const CallArguments& args, MethodResult& result) {
     return;
   }
   Logger::shared().configure(*logPath, *logEnable);
+  recordLogFolder(*logPath, *logEnable);
   Logger::shared().info(kTag, "init. logPath: %s", logPath->c_str());
   AppTexts& texts = appTexts();
   texts.applicationName = *applicationName;
@@ -44,27 +45,23 @@ void handleInit(const CallArguments& args, MethodResult& result) {
 
 }  // namespace
 
-void MainFlutterWindow::registerApplicationMethodChannel() {
-  applicationChannel = std::make_shared<MethodChannel>(environment_.messenger, "native_application_factory");
-  std::weak_ptr<MainFlutterWindow> weakWindow = weak_from_this();
-  applicationChannel->setMethodCallHandler(
-      [weakWindow](const MethodCall& call, std::unique_ptr<MethodResult> result) {
-        auto window = weakWindow.lock();
-        if (!window) {
-          replyInstanceNotAvailable(*result);
-          return;
-        }
-        if (call.method == "init") {
-          handleInit(CallArguments(call.arguments), *result);
-        } else if (call.method == "eventByExit") {
-          window->environment().application.terminate();
-          result->success();
-        } else if (call.method == "getResourceUsage") {
-          result->success(ApplicationMonitor::shared().getResourceUsage());
-        } else {
-          result->notImplemented();
-        }
-      });
+ApplicationChannel::ApplicationChannel(BinaryMessenger& messenger, ApplicationControl& application)
+    : application_(application),
+      monitor_(std::make_unique<ProcSelfProbe>()),
+      registration_(messenger, "native_application_factory",
+                    [this](const MethodCall& call, MethodResult& result) { handle(call, result); }) {}
+
+void ApplicationChannel::handle(const MethodCall& call, MethodResult& result) {
+  if (call.method == "init") {
+    handleInit(CallArguments(call.arguments), result);
+  } else if (call.method == "eventByExit") {
+    application_.terminate();
+    result.success();
+  } else if (call.method == "getResourceUsage") {
+    result.success(monitor_.getResourceUsage());
+  } else {
+    result.notImplemented();
+  }
 }
 
 }  // namespace quillon

@@ -3,16 +3,10 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "app/proc_self_probe.h"
 
 namespace quillon {
 
 ApplicationMonitor::ApplicationMonitor(std::unique_ptr<ProcessProbe> probe) : probe_(std::move(probe)) {}
-
-ApplicationMonitor& ApplicationMonitor::shared() {
-  static ApplicationMonitor monitor(std::make_unique<ProcSelfProbe>());
-  return monitor;
-}
 
 std::string formatResourceLine(double memoryMegabytes, double cpuPercent) {
   char line[128];

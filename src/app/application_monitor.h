@@ -24,9 +24,6 @@ class ApplicationMonitor {
 
   explicit ApplicationMonitor(std::unique_ptr<ProcessProbe> probe);
 
-  // The process-wide monitor on /proc/self.
-  static ApplicationMonitor& shared();
-
   // "Memory: %.2f MB | CPU: %.2f%%"; a failed memory read shows 0.00.
   std::string getResourceUsage();
   // Percent of one core summed over the threads that ran; 0.0 when the

@@ -1,15 +1,17 @@
+#include "app/audio_channel.h"
+
 #include <limits>
 
 #include "app/call_arguments.h"
-#include "app/main_flutter_window.h"
 #include "capture/device_util.h"
 #include "logging/logger.h"
 #include "recording/audio_util.h"
-#include "recording/native_audio_factory.h"
 
 namespace quillon {
 
 namespace {
+
+constexpr const char* kChannel = "native_audio_factory";
 
 EncodableValue summaryValue(const CloseSummary& summary) {
   return EncodableMap{{EncodableValue("success"), EncodableValue(summary.success)},
@@ -22,40 +24,6 @@ EncodableValue integerValue(int64_t number) {
     return EncodableValue(static_cast<int32_t>(number));
   }
   return EncodableValue(number);
-}
-
-// A callback for the audio thread: it only queues the send on the main thread,
-// whose tasks run in posting order, so the engine gets the buffers in order.
-AudioCallback forwardToEngine(MainThread& mainThread, std::shared_ptr<MethodChannel> channel, std::string method) {
-  return [&mainThread, channel = std::move(channel), method = std::move(method)](const ByteBuffer& buffer) {
-    mainThread.post([channel, method, buffer] { channel->invokeMethod(method, EncodableValue(buffer.bytes())); });
-  };
-}
-
-void handleInit(MainFlutterWindow& window, const std::shared_ptr<MethodChannel>& channel, const CallArguments& args,
-                MethodResult& result) {
-  const auto blackHolePath = args.string("blackHolePath");
-  const auto reserveStageAudio = args.boolean("reserveStageAudio");
-  if (!blackHolePath || !reserveStageAudio) {
-    result.error("INVALID_ARGS", "Missing paths");
-    return;
-  }
-  // The replaced facade finishes a recording it still runs (output device put
-  // back, files completed) before the new one may install the driver.
-  window.nativeAudioFactory.reset();
-  const auto& environment = window.environment();
-  window.nativeAudioFactory =
-      environment.makeNativeAudioFactory
-          ? environment.makeNativeAudioFactory(*blackHolePath, *reserveStageAudio)
-          : std::make_shared<NativeAudioFactory>(
-                *blackHolePath, *reserveStageAudio,
-                // The window's environment outlives the window and so every capture.
-                NativeAudioFactory::productionDependencies(
-                    environment.audioServer,
-                    std::shared_ptr<MainThread>(std::shared_ptr<void>(), &environment.mainThread)));
-  window.nativeAudioFactory->setPcmCallback(forwardToEngine(environment.mainThread, channel, "onPcmData"));
-  window.nativeAudioFactory->setOpusCallback(forwardToEngine(environment.mainThread, channel, "onOpusData"));
-  result.success(true);
 }
 
 void handleStart(NativeAudioFactory* facade, const CallArguments& args, MethodResult& result) {
@@ -84,13 +52,42 @@ void handleGetWavDuration(const CallArguments& args, MethodResult& result) {
   result.success(integerValue(duration));
 }
 
-void handleAudioCall(MainFlutterWindow& window, const std::shared_ptr<MethodChannel>& channel, const MethodCall& call,
-                     MethodResult& result) {
+}  // namespace
+
+AudioChannel::AudioChannel(BinaryMessenger& messenger, MainThread& mainThread, FacadeMaker makeFacade,
+                           std::shared_ptr<AudioServer> audioServer)
+    : messenger_(messenger),
+      mainThread_(mainThread),
+      makeFacade_(std::move(makeFacade)),
+      audioServer_(std::move(audioServer)),
+      registration_(messenger, kChannel,
+                    [this](const MethodCall& call, MethodResult& result) { handle(call, result); }) {}
+
+void AudioChannel::init(const std::string& blackHolePath, bool reserveStageAudio) {
+  // The replaced facade finishes a recording it still runs (output device put
+  // back, files completed) before the new one may install the driver.
+  nativeAudioFactory_.reset();
+  nativeAudioFactory_ = makeFacade_(blackHolePath, reserveStageAudio);
+  // The stream holds a channel object of its own: buffers still waiting when
+  // this channel goes reach the engine all the same.
+  toEngine_ = std::make_shared<EngineAudioStream>(std::make_shared<MethodChannel>(messenger_, kChannel), mainThread_);
+  nativeAudioFactory_->setPcmCallback(toEngine_->sender("onPcmData"));
+  nativeAudioFactory_->setOpusCallback(toEngine_->sender("onOpusData"));
+}
+
+void AudioChannel::handle(const MethodCall& call, MethodResult& result) {
   const CallArguments args(call.arguments);
-  NativeAudioFactory* facade = window.nativeAudioFactory.get();
+  NativeAudioFactory* facade = nativeAudioFactory_.get();
   const std::string& method = call.method;
   if (method == "init") {
-    handleInit(window, channel, args, result);
+    const auto blackHolePath = args.string("blackHolePath");
+    const auto reserveStageAudio = args.boolean("reserveStageAudio");
+    if (!blackHolePath || !reserveStageAudio) {
+      result.error("INVALID_ARGS", "Missing paths");
+      return;
+    }
+    init(*blackHolePath, *reserveStageAudio);
+    result.success(true);
   } else if (method == "startRecorder") {
     handleStart(facade, args, result);
   } else if (method == "switchMicRecorder") {
@@ -102,30 +99,17 @@ void handleAudioCall(MainFlutterWindow& window, const std::shared_ptr<MethodChan
     result.success(facade ? facade->resumeRecorder() : false);
   } else if (method == "stopRecorder") {
     Logger::shared().infoWithTag("native_factory", "stopRecorder...");
-    result.success(summaryValue(facade ? facade->stopRecorder() : CloseSummary{}));
+    const CloseSummary summary = facade ? facade->stopRecorder() : CloseSummary{};
+    // The blocks the stop itself produced go out before its reply.
+    if (toEngine_) toEngine_->flush();
+    result.success(summaryValue(summary));
   } else if (method == "getWavDuration") {
     handleGetWavDuration(args, result);
   } else if (method == "checkMicActive") {
-    const auto& server = window.environment().audioServer;
-    result.success(server ? DeviceUtil::microphoneIsActive(*server) : false);
+    result.success(audioServer_ ? DeviceUtil::microphoneIsActive(*audioServer_) : false);
   } else {
     result.notImplemented();
   }
-}
-
-}  // namespace
-
-void MainFlutterWindow::registerAudioMethodChannel() {
-  auto channel = std::make_shared<MethodChannel>(environment_.messenger, "native_audio_factory");
-  std::weak_ptr<MainFlutterWindow> weakWindow = weak_from_this();
-  channel->setMethodCallHandler([weakWindow, channel](const MethodCall& call, std::unique_ptr<MethodResult> result) {
-    auto window = weakWindow.lock();
-    if (!window) {
-      replyInstanceNotAvailable(*result);
-      return;
-    }
-    handleAudioCall(*window, channel, call, *result);
-  });
 }
 
 }  // namespace quillon

@@ -1,15 +1,13 @@
 #include "app/main_flutter_window.h"
 
+#include "app/application_channel.h"
+#include "app/background_activity_channel.h"
 #include "app/plugin_registry.h"
-#include "usb/usb_factory.h"
+#include "app/usb_channel.h"
 
 namespace quillon {
 
-std::shared_ptr<MainFlutterWindow> MainFlutterWindow::create(Environment environment) {
-  return std::shared_ptr<MainFlutterWindow>(new MainFlutterWindow(environment));
-}
-
-MainFlutterWindow::MainFlutterWindow(Environment environment) : environment_(environment) {}
+MainFlutterWindow::MainFlutterWindow(Environment environment) : environment_(std::move(environment)) {}
 
 MainFlutterWindow::~MainFlutterWindow() = default;
 
@@ -21,8 +19,28 @@ void MainFlutterWindow::awakeFromNib(PluginRegistry& registry) {
   RegisterGeneratedPlugins(registry);
 }
 
-void replyInstanceNotAvailable(MethodResult& result) {
-  result.error("UNAVAILABLE", "Instance not available");
+void MainFlutterWindow::registerApplicationMethodChannel() {
+  applicationChannel_ = std::make_unique<ApplicationChannel>(environment_.messenger, environment_.application);
 }
+
+void MainFlutterWindow::registerAudioMethodChannel() {
+  audioChannel_ = std::make_unique<AudioChannel>(environment_.messenger, environment_.mainThread,
+                                                 environment_.makeNativeAudioFactory, environment_.audioServer);
+}
+
+void MainFlutterWindow::registerUsbMethodChannel() {
+  usbChannel_ = std::make_unique<UsbChannel>(environment_.messenger, environment_.serialPorts);
+}
+
+void MainFlutterWindow::registerBackgroundActivityChannel() {
+  backgroundActivityChannel_ =
+      std::make_unique<BackgroundActivityChannel>(environment_.messenger, environment_.activityInhibitor);
+}
+
+const NativeAudioFactory* MainFlutterWindow::nativeAudioFactory() const {
+  return audioChannel_ ? audioChannel_->nativeAudioFactory() : nullptr;
+}
+
+const UsbFactory* MainFlutterWindow::usbFactory() const { return usbChannel_ ? &usbChannel_->usbFactory() : nullptr; }
 
 }  // namespace quillon

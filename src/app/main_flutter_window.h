@@ -1,71 +1,67 @@
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <string>
 
+#include "app/audio_channel.h"
 #include "engine/binary_messenger.h"
-#include "engine/method_channel.h"
 #include "platform/activity_inhibitor.h"
 #include "platform/application_control.h"
 #include "platform/audio_server.h"
 #include "platform/main_thread.h"
+#include "platform/serial_port_registry.h"
 
 namespace quillon {
 
-class NativeAudioFactory;
-class UsbFactory;
+class ApplicationChannel;
+class BackgroundActivityChannel;
 class PluginRegistry;
-class SerialPortRegistry;
+class UsbChannel;
+class UsbFactory;
 
-// The engine's window: it opens the four method channels, registers the
-// engine's plug-ins and owns the services behind the channels for its life.
-// Channel handlers hold it weakly: once it is gone they answer
-// "UNAVAILABLE" instead of reaching a dead object.
-class MainFlutterWindow : public std::enable_shared_from_this<MainFlutterWindow> {
+// The engine's window: it opens the four method channels, each owning the
+// service behind it, and registers the engine's plug-ins. Once the window is
+// gone its channels answer "UNAVAILABLE". Main thread only.
+class MainFlutterWindow {
  public:
-  // What the window needs from the process around it; all must outlive it.
+  // What the channels need from the process around them; all must outlive the window.
   struct Environment {
     BinaryMessenger& messenger;
     MainThread& mainThread;
     ActivityInhibitor& activityInhibitor;
     ApplicationControl& application;
     // The serial ports the USB channel watches; null means the system's.
-    std::shared_ptr<SerialPortRegistry> serialPorts = nullptr;
-    // Makes the recording facade of each audio "init"; null means the real one.
-    std::function<std::shared_ptr<NativeAudioFactory>(const std::string& blackHolePath, bool reserveStageAudio)>
-        makeNativeAudioFactory = nullptr;
-    // The sound server the real recording facade and "checkMicActive" use;
-    // null: no microphone is reported and no real facade can record.
+    std::shared_ptr<SerialPortRegistry> serialPorts;
+    // Makes the recording facade of each audio "init".
+    AudioChannel::FacadeMaker makeNativeAudioFactory;
+    // Asked whether a microphone is in use ("checkMicActive"); null: none is.
     std::shared_ptr<AudioServer> audioServer = nullptr;
   };
 
-  static std::shared_ptr<MainFlutterWindow> create(Environment environment);
+  explicit MainFlutterWindow(Environment environment);
   ~MainFlutterWindow();
+  MainFlutterWindow(const MainFlutterWindow&) = delete;
+  MainFlutterWindow& operator=(const MainFlutterWindow&) = delete;
 
   // Opens the channels in the order application, audio, USB, background
   // activity, then registers the plug-ins.
   void awakeFromNib(PluginRegistry& registry);
 
+  // The audio channel's current facade and the USB channel's port manager;
+  // null before awakeFromNib (and for the facade, before the first "init").
+  const NativeAudioFactory* nativeAudioFactory() const;
+  const UsbFactory* usbFactory() const;
+
+ private:
   void registerApplicationMethodChannel();
   void registerAudioMethodChannel();
   void registerUsbMethodChannel();
   void registerBackgroundActivityChannel();
 
-  const Environment& environment() const { return environment_; }
-
-  // The window's four fields.
-  std::shared_ptr<NativeAudioFactory> nativeAudioFactory;
-  std::unique_ptr<UsbFactory> usbFactory;
-  std::unique_ptr<ActivityToken> backgroundActivity;
-  std::shared_ptr<MethodChannel> applicationChannel;
-
- private:
-  explicit MainFlutterWindow(Environment environment);
   Environment environment_;
+  std::unique_ptr<ApplicationChannel> applicationChannel_;
+  std::unique_ptr<AudioChannel> audioChannel_;
+  std::unique_ptr<UsbChannel> usbChannel_;
+  std::unique_ptr<BackgroundActivityChannel> backgroundActivityChannel_;
 };
-
-// The reply every channel gives once its window is gone.
-void replyInstanceNotAvailable(MethodResult& result);
 
 }  // namespace quillon

@@ -1,14 +1,15 @@
+#include "app/usb_channel.h"
+
 #include <algorithm>
 #include <limits>
 
 #include "app/call_arguments.h"
-#include "app/main_flutter_window.h"
-#include "usb/usb_factory.h"
 
 namespace quillon {
 
 namespace {
 
+constexpr const char* kChannel = "native_usb_factory";
 constexpr int32_t kDefaultExchangeTimeoutMs = 500;
 
 // A list of integers each 0..255; anything else (a typed byte array included)
@@ -89,34 +90,28 @@ void handlePortCommand(UsbFactory& usb, const MethodCall& call, MethodResult& re
 
 }  // namespace
 
-void MainFlutterWindow::registerUsbMethodChannel() {
-  usbFactory = std::make_unique<UsbFactory>(environment_.serialPorts);
-  auto channel = std::make_shared<MethodChannel>(environment_.messenger, "native_usb_factory");
-  std::weak_ptr<MainFlutterWindow> weakWindow = weak_from_this();
-  channel->setMethodCallHandler([weakWindow, channel](const MethodCall& call, std::unique_ptr<MethodResult> result) {
-    auto window = weakWindow.lock();
-    if (!window) {
-      replyInstanceNotAvailable(*result);
-      return;
-    }
-    if (call.method == "startUsbChangedMonitor") {
-      // Sent from the watcher's thread; the messenger's send is thread-safe.
-      std::weak_ptr<MethodChannel> weakChannel = channel;
-      window->usbFactory->startUsbChangedMonitor([weakChannel](const std::string& path, bool added) {
-        if (auto target = weakChannel.lock()) {
-          EncodableMap event{{EncodableValue("path"), EncodableValue(path)},
-                             {EncodableValue("attached"), EncodableValue(added)}};
-          target->invokeMethod("onUsbDeviceChanged", EncodableValue(std::move(event)));
-        }
-      });
-      result->success();
-    } else if (call.method == "stopUsbChangedMonitor") {
-      window->usbFactory->stopUsbChangedMonitor();
-      result->success();
-    } else {
-      handlePortCommand(*window->usbFactory, call, *result);
-    }
-  });
+UsbChannel::UsbChannel(BinaryMessenger& messenger, std::shared_ptr<SerialPortRegistry> serialPorts)
+    : messenger_(messenger),
+      usbFactory_(std::move(serialPorts)),
+      registration_(messenger, kChannel,
+                    [this](const MethodCall& call, MethodResult& result) { handle(call, result); }) {}
+
+void UsbChannel::handle(const MethodCall& call, MethodResult& result) {
+  if (call.method == "startUsbChangedMonitor") {
+    // Runs on the watcher's thread, which the manager stops before it goes;
+    // the messenger's send is thread-safe.
+    usbFactory_.startUsbChangedMonitor([&messenger = messenger_](const std::string& path, bool added) {
+      EncodableMap event{{EncodableValue("path"), EncodableValue(path)},
+                         {EncodableValue("attached"), EncodableValue(added)}};
+      MethodChannel(messenger, kChannel).invokeMethod("onUsbDeviceChanged", EncodableValue(std::move(event)));
+    });
+    result.success();
+  } else if (call.method == "stopUsbChangedMonitor") {
+    usbFactory_.stopUsbChangedMonitor();
+    result.success();
+  } else {
+    handlePortCommand(usbFactory_, call, result);
+  }
 }
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,15 @@ namespace quillon {
 using BinaryMessage = std::vector<uint8_t>;
 // An empty reply means "not implemented".
 using BinaryReply = std::function<void(BinaryMessage reply)>;
-using BinaryMessageHandler = std::function<void(BinaryMessage message, BinaryReply reply)>;
+// Why a handler's codec could not read a message.
+struct UndecodableMessage {
+  std::string reason;
+};
+// A handler answers a message through its reply (once, now or later, from any
+// thread) and returns nothing. A message its codec cannot read it leaves
+// unanswered and returns why; the messenger then answers it as bad input.
+using BinaryMessageHandler =
+    std::function<std::optional<UndecodableMessage>(BinaryMessage message, BinaryReply reply)>;
 
 // The platform-message model of an engine embedding: a channel name, a binary
 // message and an optional reply.

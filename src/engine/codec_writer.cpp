@@ -51,6 +51,12 @@ void Writer::writeTypedList(uint8_t type, const std::vector<T>& items, size_t al
   writeBytes(items.data(), items.size() * sizeof(T));
 }
 
+void Writer::writeUint8List(std::span<const uint8_t> bytes) {
+  writeByte(kUint8List);
+  writeSize(bytes.size());
+  writeBytes(bytes.data(), bytes.size());
+}
+
 void Writer::writeValue(const EncodableValue& value) {
   std::visit(
       [this](const auto& v) {
@@ -72,7 +78,7 @@ void Writer::writeValue(const EncodableValue& value) {
         } else if constexpr (std::is_same_v<V, std::string>) {
           writeString(v);
         } else if constexpr (std::is_same_v<V, std::vector<uint8_t>>) {
-          writeTypedList(kUint8List, v, 1);
+          writeUint8List(v);
         } else if constexpr (std::is_same_v<V, std::vector<int32_t>>) {
           writeTypedList(kInt32List, v, 4);
         } else if constexpr (std::is_same_v<V, std::vector<int64_t>>) {

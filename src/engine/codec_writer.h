@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "engine/encodable_value.h"
@@ -35,6 +36,8 @@ class Writer {
   void writeByte(uint8_t value) { out_.push_back(value); }
   void writeValue(const EncodableValue& value);
   void writeString(const std::string& text);
+  // The same bytes as writeValue of a Uint8List holding `bytes`.
+  void writeUint8List(std::span<const uint8_t> bytes);
 
  private:
   void writeSize(size_t size);

@@ -62,7 +62,6 @@ struct EngineLink::Impl {
   GSource* retryWatch = nullptr;  // pending re-arm of listenWatch after a failed accept
   GSource* readWatch = nullptr;
   link::FrameReader reader;
-  std::function<void(bool)> connectionHandler;
 
   // Shared with sending threads.
   mutable std::mutex connectionMutex;
@@ -73,6 +72,7 @@ struct EngineLink::Impl {
 
   std::mutex handlersMutex;
   std::map<std::string, BinaryMessageHandler> handlers;
+  BinaryMessageHandler unservedHandler;
 
   bool start();
   void stop();
@@ -80,7 +80,7 @@ struct EngineLink::Impl {
     std::lock_guard lock(connectionMutex);
     return connection;
   }
-  bool write(const std::string& channel, const BinaryMessage& message, BinaryReply onReply);
+  bool write(const std::string& channel, BinaryMessage message, BinaryReply onReply);
 
   static gboolean onAcceptable(gint fd, GIOCondition condition, gpointer data);
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer data);
@@ -174,7 +174,6 @@ void EngineLink::Impl::accept() {
   reader = link::FrameReader();
   readWatch = watchFd(fd, context, &onReadable, this);
   Logger::shared().info(kTag, "engine connected");
-  if (connectionHandler) connectionHandler(true);
 }
 
 void EngineLink::Impl::closeConnection(const char* why) {
@@ -191,7 +190,6 @@ void EngineLink::Impl::closeConnection(const char* why) {
   closing->close();
   reader = link::FrameReader();
   if (why) Logger::shared().info(kTag, "engine disconnected: %s", why);
-  if (connectionHandler) connectionHandler(false);
 }
 
 gboolean EngineLink::Impl::onReadable(gint, GIOCondition, gpointer data) {
@@ -254,18 +252,13 @@ void EngineLink::Impl::handleFrame(const std::vector<uint8_t>& body,
 }
 
 void EngineLink::Impl::handleMessage(const link::Frame& frame, const std::shared_ptr<link::Connection>& from) {
-  std::string reason;
-  if (!StandardCodec::decodeMethodCall(frame.payload, &reason)) {
-    Logger::shared().error(kTag, "undecodable message on %s (%zu bytes): %s", frame.channel.c_str(),
-                           frame.payload.size(), reason.c_str());
-    answerWithError(from, frame.replyId, "undecodable method call: " + reason);
-    return;
-  }
   BinaryMessageHandler handler;
+  bool served = false;
   {
     std::lock_guard lock(handlersMutex);
     auto it = handlers.find(frame.channel);
-    if (it != handlers.end()) handler = it->second;
+    served = it != handlers.end();
+    handler = served ? it->second : unservedHandler;
   }
 
   BinaryReply reply;
@@ -286,12 +279,19 @@ void EngineLink::Impl::handleMessage(const link::Frame& frame, const std::shared
     reply = [](BinaryMessage) {};
   }
 
-  if (!handler) {
-    Logger::shared().debug(kTag, "no handler on %s; answering not implemented", frame.channel.c_str());
-    reply({});
+  const auto undecodable =
+      handler ? handler(BinaryMessage(frame.payload.begin(), frame.payload.end()), reply) : std::nullopt;
+  if (undecodable) {
+    Logger::shared().error(kTag, "undecodable message on %s (%zu bytes): %s", frame.channel.c_str(),
+                           frame.payload.size(), undecodable->reason.c_str());
+    reply(StandardCodec::encodeErrorEnvelope("BAD_MESSAGE", "undecodable method call: " + undecodable->reason,
+                                             EncodableValue()));
     return;
   }
-  handler(BinaryMessage(frame.payload.begin(), frame.payload.end()), std::move(reply));
+  if (!served) {
+    Logger::shared().debug(kTag, "no handler on %s; answering not implemented", frame.channel.c_str());
+    if (!handler) reply({});
+  }
 }
 
 void EngineLink::Impl::handleReply(const link::Frame& frame) {
@@ -318,7 +318,7 @@ void EngineLink::Impl::answerWithError(const std::shared_ptr<link::Connection>& 
       replyId, StandardCodec::encodeErrorEnvelope("BAD_MESSAGE", message, EncodableValue())));
 }
 
-bool EngineLink::Impl::write(const std::string& channel, const BinaryMessage& message, BinaryReply onReply) {
+bool EngineLink::Impl::write(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
   if (channel.size() > 0xFFFF) {
     Logger::shared().error(kTag, "channel name of %zu bytes cannot be framed; message dropped", channel.size());
     return false;
@@ -341,7 +341,9 @@ bool EngineLink::Impl::write(const std::string& channel, const BinaryMessage& me
       pendingReplies.emplace(replyId, std::move(onReply));
     }
   }
-  if (to->writeFrame(link::encodeMessageFrame(replyId, channel, message))) return true;
+  // The payload goes out as it is, after its header: never copied again.
+  const size_t length = message.size();
+  if (to->writeFrame(link::encodeMessageFrameHead(replyId, channel, length), std::move(message))) return true;
   if (replyId != 0) {
     std::lock_guard lock(connectionMutex);
     pendingReplies.erase(replyId);
@@ -363,16 +365,17 @@ bool EngineLink::start() { return impl_->start(); }
 
 const std::string& EngineLink::socketPath() const { return impl_->socketPath; }
 
-void EngineLink::setConnectionHandler(std::function<void(bool)> handler) {
-  impl_->connectionHandler = std::move(handler);
+void EngineLink::setUnservedChannelHandler(BinaryMessageHandler handler) {
+  std::lock_guard lock(impl_->handlersMutex);
+  impl_->unservedHandler = std::move(handler);
 }
 
 void EngineLink::send(const std::string& channel, BinaryMessage message) {
-  impl_->write(channel, message, nullptr);
+  impl_->write(channel, std::move(message), nullptr);
 }
 
 void EngineLink::sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
-  impl_->write(channel, message, std::move(onReply));
+  impl_->write(channel, std::move(message), std::move(onReply));
 }
 
 void EngineLink::setMessageHandler(const std::string& channel, BinaryMessageHandler handler) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,9 +11,11 @@ typedef struct _GMainContext GMainContext;
 namespace quillon {
 
 // The host's end of the engine link: platform messages carried over a Unix
-// stream socket, one engine at a time. Reading and dispatching run on the
-// given GLib main context (the default one unless given), whose thread is the
-// main thread for the handlers.
+// stream socket, one engine at a time. It carries bytes: the channels'
+// handlers read the messages, and one they report unreadable the link answers
+// as bad input. Reading and dispatching run on the given GLib main context
+// (the default one unless given), whose thread is the main thread for the
+// handlers.
 class EngineLink : public BinaryMessenger {
  public:
   // Bytes waiting for a slow engine beyond which further messages are dropped.
@@ -33,9 +34,9 @@ class EngineLink : public BinaryMessenger {
   bool start();
   const std::string& socketPath() const;
 
-  // Told on the main thread whenever an engine connects (true) or goes (false).
-  // Set it before start().
-  void setConnectionHandler(std::function<void(bool connected)> handler);
+  // Reads the messages on channels that have no handler. Without one they
+  // are answered "not implemented" unread.
+  void setUnservedChannelHandler(BinaryMessageHandler handler);
 
   // Messages too large for one frame are dropped (logged). The callback of
   // sendWithReply is forgotten, never called, when the engine goes before it answers.

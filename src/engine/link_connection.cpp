@@ -2,6 +2,7 @@
 
 #include <glib-unix.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,15 +44,28 @@ void Connection::close() {
   ::close(fd_);
 }
 
-bool Connection::writeFrame(std::vector<uint8_t> frame) {
+bool Connection::writeFrame(std::vector<uint8_t> frame) { return writeFrame(std::move(frame), {}); }
+
+bool Connection::writeFrame(std::vector<uint8_t> head, std::vector<uint8_t> body) {
   std::lock_guard lock(mutex_);
   if (closed_ || broken_) return false;
   if (!queue_.empty() && flushLocked() == Flush::kFailed) return false;
+  const size_t total = head.size() + body.size();
 
   if (queue_.empty()) {
+    // Both parts in one call, straight from where they lie: a large body
+    // (an audio block) is never copied into a frame of its own.
     size_t sent = 0;
-    while (sent < frame.size()) {
-      const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < total) {
+      iovec parts[2];
+      size_t count = 0;
+      if (sent < head.size()) parts[count++] = {head.data() + sent, head.size() - sent};
+      const size_t bodySent = sent > head.size() ? sent - head.size() : 0;
+      if (body.size() > bodySent) parts[count++] = {body.data() + bodySent, body.size() - bodySent};
+      msghdr message{};
+      message.msg_iov = parts;
+      message.msg_iovlen = count;
+      const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
         sent += static_cast<size_t>(n);
       } else if (n < 0 && errno == EINTR) {
@@ -63,16 +77,22 @@ bool Connection::writeFrame(std::vector<uint8_t> frame) {
         return false;
       }
     }
-    if (sent == frame.size()) return true;
+    if (sent == total) return true;
     // A frame begun on the socket must be finished before any other, whatever the bound.
-    queuedBytes_ += frame.size() - sent;
-    queue_.push_back(std::move(frame));
-    frontOffset_ = sent;
+    queuedBytes_ += total - sent;
+    if (sent < head.size()) {
+      frontOffset_ = sent;
+      queue_.push_back(std::move(head));
+      if (!body.empty()) queue_.push_back(std::move(body));
+    } else {
+      frontOffset_ = sent - head.size();
+      queue_.push_back(std::move(body));
+    }
     watchWritableLocked();
     return true;
   }
 
-  if (queuedBytes_ + frame.size() > maxQueuedBytes_) {
+  if (queuedBytes_ + total > maxQueuedBytes_) {
     if (!dropping_) {
       dropping_ = true;
       Logger::shared().warning(kTag,
@@ -81,8 +101,9 @@ bool Connection::writeFrame(std::vector<uint8_t> frame) {
     }
     return false;
   }
-  queuedBytes_ += frame.size();
-  queue_.push_back(std::move(frame));
+  queuedBytes_ += total;
+  if (!head.empty()) queue_.push_back(std::move(head));
+  if (!body.empty()) queue_.push_back(std::move(body));
   watchWritableLocked();
   return true;
 }

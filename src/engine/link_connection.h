@@ -25,6 +25,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // False when the frame was not sent: the connection is closed or broken, or
   // the queue is full.
   bool writeFrame(std::vector<uint8_t> frame);
+  // The same for a frame in two parts (its header, then its payload), sent
+  // as one without joining them.
+  bool writeFrame(std::vector<uint8_t> head, std::vector<uint8_t> body);
   // Stops all writing and closes the descriptor; any thread, idempotent.
   void close();
   bool isClosed() const;

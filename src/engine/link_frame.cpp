@@ -15,17 +15,23 @@ void appendU32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-std::vector<uint8_t> encodeMessageFrame(uint32_t replyId, std::string_view channel,
-                                        std::span<const uint8_t> payload) {
-  const size_t bodyLength = 1 + 4 + 2 + channel.size() + payload.size();
+std::vector<uint8_t> encodeMessageFrameHead(uint32_t replyId, std::string_view channel, size_t payloadLength,
+                                            size_t reserve) {
+  const size_t bodyLength = 1 + 4 + 2 + channel.size() + payloadLength;
   std::vector<uint8_t> frame;
-  frame.reserve(4 + bodyLength);
+  frame.reserve(4 + bodyLength - payloadLength + reserve);
   appendU32(frame, static_cast<uint32_t>(bodyLength));
   frame.push_back(kMessageFrame);
   appendU32(frame, replyId);
   frame.push_back(static_cast<uint8_t>(channel.size()));
   frame.push_back(static_cast<uint8_t>(channel.size() >> 8));
   frame.insert(frame.end(), channel.begin(), channel.end());
+  return frame;
+}
+
+std::vector<uint8_t> encodeMessageFrame(uint32_t replyId, std::string_view channel,
+                                        std::span<const uint8_t> payload) {
+  std::vector<uint8_t> frame = encodeMessageFrameHead(replyId, channel, payload.size(), payload.size());
   frame.insert(frame.end(), payload.begin(), payload.end());
   return frame;
 }

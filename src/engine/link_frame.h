@@ -14,6 +14,10 @@ constexpr uint8_t kMessageFrame = 1;  // u32 reply id, u16 channel length, chann
 constexpr uint8_t kReplyFrame = 2;    // u32 reply id, payload
 constexpr size_t kMaxFrameLength = 64u * 1024 * 1024;
 
+// A message frame's length, kind, reply id and channel: everything before
+// its payload of `payloadLength` bytes (room for `reserve` more is kept).
+std::vector<uint8_t> encodeMessageFrameHead(uint32_t replyId, std::string_view channel, size_t payloadLength,
+                                            size_t reserve = 0);
 std::vector<uint8_t> encodeMessageFrame(uint32_t replyId, std::string_view channel,
                                         std::span<const uint8_t> payload);
 std::vector<uint8_t> encodeReplyFrame(uint32_t replyId, std::span<const uint8_t> payload);

@@ -36,24 +36,30 @@ void MethodChannel::setMethodCallHandler(Handler handler) {
     return;
   }
   messenger_.setMessageHandler(
-      name_, [name = name_, handler = std::move(handler)](BinaryMessage message, BinaryReply reply) {
+      name_, [name = name_, handler = std::move(handler)](BinaryMessage message,
+                                                          BinaryReply reply) -> std::optional<UndecodableMessage> {
         std::string reason;
         auto call = StandardCodec::decodeMethodCall(message, &reason);
-        if (!call) {
-          Logger::shared().error(kTag, "%s: undecodable method call (%zu bytes): %s", name.c_str(),
-                                 message.size(), reason.c_str());
-          if (reply) {
-            reply(StandardCodec::encodeErrorEnvelope("BAD_MESSAGE", "undecodable method call: " + reason,
-                                                     EncodableValue()));
-          }
-          return;
-        }
+        if (!call) return UndecodableMessage{std::move(reason)};
         auto deliver = [reply = std::move(reply)](MethodReply answer) {
           if (reply) reply(encodeReply(answer));
         };
-        auto result = std::make_unique<MethodResult>(name + "." + call->method, std::move(deliver));
-        handler(*call, std::move(result));
+        handler(*call, std::make_unique<MethodResult>(name + "." + call->method, std::move(deliver)));
+        return std::nullopt;
       });
+}
+
+BinaryMessageHandler MethodChannel::unservedChannelHandler() {
+  return [](BinaryMessage message, BinaryReply reply) -> std::optional<UndecodableMessage> {
+    std::string reason;
+    if (!StandardCodec::decodeMethodCall(message, &reason)) return UndecodableMessage{std::move(reason)};
+    if (reply) reply({});
+    return std::nullopt;
+  };
+}
+
+void MethodChannel::invokeMethodWithBytes(const std::string& method, std::span<const uint8_t> bytes) {
+  messenger_.send(name_, StandardCodec::encodeBytesCall(method, bytes));
 }
 
 void MethodChannel::invokeMethod(const std::string& method, EncodableValue arguments) {

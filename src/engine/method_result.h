@@ -35,7 +35,6 @@ class MethodResult {
   void success(EncodableValue value = EncodableValue());
   void error(std::string code, std::string message, EncodableValue details = EncodableValue());
   void notImplemented();
-  bool answered() const { return answered_; }
 
  private:
   void answer(MethodReply reply);

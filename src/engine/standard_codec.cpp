@@ -45,6 +45,15 @@ std::vector<uint8_t> StandardCodec::encodeMethodCall(const MethodCall& call) {
   return out;
 }
 
+std::vector<uint8_t> StandardCodec::encodeBytesCall(const std::string& method, std::span<const uint8_t> bytes) {
+  std::vector<uint8_t> out;
+  out.reserve(method.size() + 12 + bytes.size());
+  codec::Writer writer(out);
+  writer.writeString(method);
+  writer.writeUint8List(bytes);
+  return out;
+}
+
 std::optional<MethodCall> StandardCodec::decodeMethodCall(std::span<const uint8_t> bytes,
                                                           std::string* error) {
   codec::Reader reader(bytes);

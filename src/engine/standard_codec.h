@@ -22,6 +22,9 @@ class StandardCodec {
                                                      std::string* error = nullptr);
 
   static std::vector<uint8_t> encodeMethodCall(const MethodCall& call);
+  // encodeMethodCall of `method` with a Uint8List of `bytes` as its argument,
+  // the bytes copied once, straight from where they lie.
+  static std::vector<uint8_t> encodeBytesCall(const std::string& method, std::span<const uint8_t> bytes);
   static std::optional<MethodCall> decodeMethodCall(std::span<const uint8_t> bytes,
                                                     std::string* error = nullptr);
 

@@ -68,6 +68,7 @@ using Task = std::variant<std::string, ClearTask, FlushTask>;
 struct Logger::State {
   SystemLogSink systemLog;
   std::atomic<bool> logEnabled{false};
+  std::atomic<bool> configured{false};
 
   // Guards the bound identifiers; lines read them under this lock so a
   // concurrent change never shows half a value.
@@ -183,6 +184,7 @@ Logger::~Logger() {
 }
 
 void Logger::configure(const std::optional<std::string>& path, bool logEnable) {
+  state_->configured.store(true);
   state_->logEnabled.store(logEnable);
   if (!logEnable) {
     std::lock_guard guard(state_->fileMutex);
@@ -299,6 +301,8 @@ void Logger::flush() {
 }
 
 bool Logger::logEnabled() const { return state_->logEnabled.load(); }
+
+bool Logger::configured() const { return state_->configured.load(); }
 
 std::string Logger::logDirectory() const {
   std::lock_guard guard(state_->fileMutex);

@@ -2,8 +2,6 @@
 
 #include <thread>
 
-#include "capture/black_hole_util.h"
-#include "capture/capture_makers.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -21,13 +19,6 @@ std::optional<std::string> folderOrNone(const std::string& folder) {
 }
 
 }  // namespace
-
-NativeAudioFactory::Dependencies NativeAudioFactory::productionDependencies(std::shared_ptr<AudioServer> server,
-                                                                         std::shared_ptr<MainThread> mainThread) {
-  return {realCaptureMakers(server, std::move(mainThread)),
-          [server] { return server && BlackHoleUtil::isBlackHoleInstalled(*server); },
-          [server](const std::string& path) { return BlackHoleUtil::checkAndInstallDriver(server, path); }};
-}
 
 NativeAudioFactory::NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio, Dependencies dependencies)
     : blackHolePath(std::move(blackHolePath)),

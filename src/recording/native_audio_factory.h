@@ -9,8 +9,6 @@
 #include "recording/audio_factory.h"
 #include "recording/byte_buffer.h"
 #include "recording/close_summary.h"
-#include "platform/audio_server.h"
-#include "platform/main_thread.h"
 #include "recording/recording_capture.h"
 
 namespace quillon {
@@ -22,16 +20,13 @@ namespace quillon {
 // on the main thread, one at a time.
 class NativeAudioFactory {
  public:
-  // What the facade reaches outside itself; tests give fakes.
+  // What the facade reaches outside itself: the host's start-up gives the
+  // real captures and driver installer, tests give fakes.
   struct Dependencies {
     CaptureMakers captureMakers;
     std::function<bool()> isBlackHoleInstalled;
     std::function<int(const std::string& blackHolePath)> checkAndInstallDriver;
   };
-  // The real captures and the real driver installer on `server`; output-device
-  // changes during a recording are handled on `mainThread` (null: not followed).
-  static Dependencies productionDependencies(std::shared_ptr<AudioServer> server,
-                                             std::shared_ptr<MainThread> mainThread = nullptr);
 
   NativeAudioFactory(std::string blackHolePath, bool reserveStageAudio, Dependencies dependencies);
   // A recording still running is finished first, so the system output is put

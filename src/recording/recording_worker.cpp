@@ -4,11 +4,6 @@
 
 namespace quillon {
 
-void RecordingWorker::Lane::push(const uint8_t* data, size_t bytes, PeriodQueue::Clock::time_point capturedAt) {
-  queue_.push(data, bytes, capturedAt);
-  worker_.wake();
-}
-
 namespace {
 constexpr PeriodQueue::Clock::duration kSliceLength = std::chrono::milliseconds(100);
 }  // namespace
@@ -42,15 +37,8 @@ void RecordingWorker::Lane::consumeNext(PeriodQueue::Clock::duration sliceLength
 RecordingWorker::RecordingWorker() : thread_([this](std::stop_token stop) { run(stop); }) {}
 
 RecordingWorker::~RecordingWorker() {
-  thread_.request_stop();
-  wake();
+  thread_.request_stop();  // wakes the sleep between polls
   thread_.join();
-}
-
-void RecordingWorker::wake() {
-  // Lock-free on Linux: a futex wake, and only when the worker sleeps.
-  wakeups_.fetch_add(1, std::memory_order_release);
-  wakeups_.notify_one();
 }
 
 RecordingWorker::Lane* RecordingWorker::addLane(size_t capacityBytes, size_t bytesPerSecond, size_t frameBytes,
@@ -59,7 +47,7 @@ RecordingWorker::Lane* RecordingWorker::addLane(size_t capacityBytes, size_t byt
   const auto perSlice = static_cast<size_t>(bytesPerSecond * kSliceLength / std::chrono::seconds(1));
   const size_t sliceBytes = std::max(perSlice / frame, size_t{1}) * frame;
   std::lock_guard lock(lanesMutex_);
-  lanes_.push_back(std::unique_ptr<Lane>(new Lane(*this, capacityBytes, sliceBytes, std::move(consume))));
+  lanes_.push_back(std::unique_ptr<Lane>(new Lane(capacityBytes, sliceBytes, std::move(consume))));
   return lanes_.back().get();
 }
 
@@ -84,7 +72,6 @@ RecordingWorker::Lane* RecordingWorker::earliestLane() {
 
 void RecordingWorker::run(std::stop_token stop) {
   for (;;) {
-    const uint32_t seen = wakeups_.load(std::memory_order_acquire);
     bool handled = false;
     {
       std::lock_guard lock(lanesMutex_);
@@ -94,9 +81,9 @@ void RecordingWorker::run(std::stop_token stop) {
       }
     }
     if (handled) continue;
+    std::unique_lock lock(sleepMutex_);
+    sleep_.wait_for(lock, stop, kPollInterval, [] { return false; });
     if (stop.stop_requested()) break;
-    // A push after the look above has moved the count on, so this returns at once.
-    wakeups_.wait(seen, std::memory_order_acquire);
   }
   std::lock_guard lock(lanesMutex_);
   for (const auto& lane : lanes_) finish(*lane);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <list>
 #include <memory>
@@ -14,9 +15,11 @@ namespace quillon {
 // The one thread of a recording that does the work the sound server's
 // callback thread must not: conversion, alignment, mixing, encoding, file
 // writes and the engine callbacks. Each capture feeds it through a lane (a
-// PeriodQueue); the callback thread only copies a period in and wakes the
-// worker, so a stalled disk or a slow engine never holds up a stream, and
-// least of all the pass-through the user hears.
+// PeriodQueue); the callback thread only copies a period in, with no lock and
+// no system call, so a stalled disk or a slow engine never holds up a stream,
+// and least of all the pass-through the user hears. The worker looks at its
+// lanes every 20 ms (kPollInterval): blocks reach the mixer in 40 ms chunks
+// anyway, and one wake-up per poll costs less than one per period.
 //
 // Periods are taken in the order they were captured across all lanes, so
 // the two sources reach the mixer side by side even after a long stall; a
@@ -25,23 +28,25 @@ namespace quillon {
 class RecordingWorker {
  public:
   using Consumer = std::function<void(PeriodQueue::Period&)>;
+  static constexpr std::chrono::milliseconds kPollInterval{20};
 
   class Lane {
    public:
-    // For the callback thread: copies the period in and wakes the worker.
-    // Null data is a hole the server reported. Never blocks or allocates.
-    void push(const uint8_t* data, size_t bytes, PeriodQueue::Clock::time_point capturedAt);
+    // For the callback thread: copies the period in. Null data is a hole the
+    // server reported. Never blocks, allocates or calls the system.
+    void push(const uint8_t* data, size_t bytes, PeriodQueue::Clock::time_point capturedAt) {
+      queue_.push(data, bytes, capturedAt);
+    }
 
    private:
     friend class RecordingWorker;
-    Lane(RecordingWorker& worker, size_t capacityBytes, size_t sliceBytes, Consumer consume)
-        : worker_(worker), queue_(capacityBytes), sliceBytes_(sliceBytes), consume_(std::move(consume)) {}
+    Lane(size_t capacityBytes, size_t sliceBytes, Consumer consume)
+        : queue_(capacityBytes), sliceBytes_(sliceBytes), consume_(std::move(consume)) {}
     // When the lane's next record was captured; false when it has none.
     bool nextCapturedAt(PeriodQueue::Clock::time_point& at) const;
     // Hands on the next record, or the next slice of a long silent one.
     void consumeNext(PeriodQueue::Clock::duration sliceLength);
 
-    RecordingWorker& worker_;
     PeriodQueue queue_;
     const size_t sliceBytes_;
     Consumer consume_;
@@ -70,11 +75,11 @@ class RecordingWorker {
   Lane* earliestLane();
   // Hands everything the lane still holds to its consumer, whole.
   static void finish(Lane& lane);
-  void wake();
 
   std::mutex lanesMutex_;  // the lane list and every consumer call
   std::list<std::unique_ptr<Lane>> lanes_;
-  std::atomic<uint32_t> wakeups_{0};
+  std::mutex sleepMutex_;  // only for the stop-aware sleep between polls
+  std::condition_variable_any sleep_;
   std::jthread thread_;
 };
 

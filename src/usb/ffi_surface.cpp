@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 
+#include "logging/log_folder_record.h"
 #include "logging/logger.h"
 #include "usb/ffi_surface.h"
 #include "usb/text_encoding.h"
@@ -25,7 +26,12 @@ std::atomic<UsbFactory*> gFactory{nullptr};
 std::once_flag gFactoryOnce;
 
 UsbFactory& factory() {
-  std::call_once(gFactoryOnce, [] { gFactory = new UsbFactory(); });
+  std::call_once(gFactoryOnce, [] {
+    // In a process the host never told at "init" (the engine loading this
+    // library), the lines go where the host was last told to put its own.
+    quillon::adoptRecordedLogFolder(quillon::Logger::shared());
+    gFactory = new UsbFactory();
+  });
   return *gFactory;
 }
 

@@ -16,7 +16,8 @@ std::optional<MethodReply> FakeMessenger::call(const std::string& channel, const
   return reply;
 }
 
-std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channel, BinaryMessage message) {
+std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channel, BinaryMessage message,
+                                                       std::string* undecodable) {
   BinaryMessageHandler handler;
   {
     std::lock_guard lock(mutex_);
@@ -26,7 +27,7 @@ std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channe
   }
   // Shared, so a reply made after this call returns still has somewhere to go.
   auto slot = std::make_shared<std::pair<std::mutex, std::optional<BinaryMessage>>>();
-  handler(std::move(message), [this, slot, channel](BinaryMessage reply) {
+  const auto rejected = handler(std::move(message), [this, slot, channel](BinaryMessage reply) {
     {
       std::lock_guard lock(slot->first);
       slot->second = reply;
@@ -35,6 +36,7 @@ std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channe
     std::lock_guard lock(mutex_);
     if (decoded) lastReplies_.insert_or_assign(channel, std::move(*decoded));
   });
+  if (rejected && undecodable) *undecodable = rejected->reason;
   std::lock_guard lock(slot->first);
   return slot->second;
 }

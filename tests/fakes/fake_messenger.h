@@ -26,7 +26,10 @@ class FakeMessenger : public BinaryMessenger {
   // lastReply). No handler answers "not implemented", as on the engine link.
   std::optional<MethodReply> call(const std::string& channel, const std::string& method,
                                   EncodableValue args = {});
-  std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message);
+  // The same for raw bytes; a message the handler reports undecodable gets no
+  // reply here (the engine link answers it) and its reason in *undecodable.
+  std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message,
+                                          std::string* undecodable = nullptr);
   // Includes replies that came after call() returned.
   std::optional<MethodReply> lastReply(const std::string& channel) const;
 

@@ -4,6 +4,7 @@ quillon-host process on its own engine socket, and its day log."""
 import json
 import os
 import queue
+import re
 import resource
 import shutil
 import subprocess
@@ -16,6 +17,8 @@ SOURCE_DIR = os.environ.get(
     os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD_DIR = os.environ.get("QUILLON_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 HOST = os.path.join(BUILD_DIR, "quillon-host")
+# The build's sanitizer ("OFF" or empty for the normal build).
+SANITIZER = "" if os.environ.get("QUILLON_SANITIZE", "OFF") == "OFF" else os.environ["QUILLON_SANITIZE"]
 ENGINE = os.path.join(BUILD_DIR, "quillon-engine")
 LIBRARY = os.path.join(BUILD_DIR, "libquillon_host.so")
 
@@ -55,18 +58,27 @@ def day_log(log_dir):
         return f.read()
 
 
+def expected_log_line(name):
+    """A line of tests/support/expected_log_lines.h: "[tag] [LEVEL] message" or a fixed part of one."""
+    with open(os.path.join(SOURCE_DIR, "tests/support/expected_log_lines.h"), encoding="utf-8") as f:
+        return re.search(r'\b%s = "([^"]*)"' % name, f.read())[1]
+
+
 class Host:
     """quillon-host on a private socket; use as a context manager. `env` is the
     whole environment (default: ours). Windowed, it gets a HOME of its own;
     with `file_limit`, its files may not grow beyond that many bytes; `host`
-    and `engine` are the programs, the build's by default."""
+    and `engine` are the programs, the build's by default. It records the day
+    log's folder under `state_home`, a folder of its own unless given."""
 
-    def __init__(self, env=None, windowed=False, file_limit=None, host=HOST, engine=ENGINE, args=()):
+    def __init__(self, env=None, windowed=False, file_limit=None, host=HOST, engine=ENGINE, args=(),
+                 state_home=None):
         self.dir = tempfile.mkdtemp(prefix="quillon-host-")
         self.socket = os.path.join(self.dir, "engine.sock")
         self.log_dir = os.path.join(self.dir, "logs")
         self.stderr_path = os.path.join(self.dir, "host.stderr")
         self.env = dict(os.environ if env is None else env)
+        self.env["XDG_STATE_HOME"] = state_home or os.path.join(self.dir, "state")
         if windowed:
             self.env["HOME"] = self.dir
         self.engine = engine

@@ -174,7 +174,10 @@ class BurstPlayer:
             # What waits in the player's input pipe is delay too; PipeWire's
             # pulse server reports no stream latency: the requested one
             # stands in.
-            backlog = fcntl.ioctl(self.player.stdin.fileno(), termios.FIONREAD, b"\0\0\0\0")
+            try:
+                backlog = fcntl.ioctl(self.player.stdin.fileno(), termios.FIONREAD, b"\0\0\0\0")
+            except (OSError, ValueError):
+                return  # the player was stopped under the sampler
             delay = int.from_bytes(backlog, "little") / (2.0 * RATE) + (latency if latency else self.output_latency)
             self.output_delays.append(delay)
             self.timed_output_delays.append((time.monotonic() - self.started, delay))

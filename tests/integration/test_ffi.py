@@ -3,6 +3,11 @@ a pseudo-terminal standing in for the recorder."""
 
 import ctypes
 import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -13,23 +18,26 @@ from pty_device import PtyDevice
 MONITOR_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_bool)
 
 
+c = ctypes
+chars, out, size = c.c_char_p, c.c_void_p, c.c_int  # strings out kept as addresses, to be freed
+FUNCTIONS = (
+    ("ffi_start_usb_monitor", [MONITOR_CALLBACK], None),
+    ("ffi_open_usb", [chars], c.c_bool),
+    ("ffi_close_usb", [chars], None),
+    ("ffi_send_usb_hex_data", [chars, chars], out),
+    ("ffi_send_usb_hex_data_and_close", [chars, chars, size, chars], out),
+    ("ffi_send_usb_bytes_data", [chars, chars, size], out),
+    ("ffi_read_usb_bytes_data", [chars, c.POINTER(size)], out),
+    ("ffi_read_usb_hex_data", [chars], out),
+    ("ffi_send_usb_bytes_and_read_usb_hex", [chars, chars, size], out),
+    ("ffi_get_vid_pid", [chars, c.POINTER(c.c_ushort), c.POINTER(c.c_ushort)], c.c_bool),
+    ("ffi_free_string", [out], None))
+
+
 def load():
     # Every function is looked up by name: a missing export fails here.
     lib = ctypes.CDLL(harness.LIBRARY)
-    c = ctypes
-    chars, out, size = c.c_char_p, c.c_void_p, c.c_int  # strings out kept as addresses, to be freed
-    for name, args, result in (
-            ("ffi_start_usb_monitor", [MONITOR_CALLBACK], None),
-            ("ffi_open_usb", [chars], c.c_bool),
-            ("ffi_close_usb", [chars], None),
-            ("ffi_send_usb_hex_data", [chars, chars], out),
-            ("ffi_send_usb_hex_data_and_close", [chars, chars, size, chars], out),
-            ("ffi_send_usb_bytes_data", [chars, chars, size], out),
-            ("ffi_read_usb_bytes_data", [chars, c.POINTER(size)], out),
-            ("ffi_read_usb_hex_data", [chars], out),
-            ("ffi_send_usb_bytes_and_read_usb_hex", [chars, chars, size], out),
-            ("ffi_get_vid_pid", [chars, c.POINTER(c.c_ushort), c.POINTER(c.c_ushort)], c.c_bool),
-            ("ffi_free_string", [out], None)):
+    for name, args, result in FUNCTIONS:
         getattr(lib, name).argtypes = args
         getattr(lib, name).restype = result
     return lib
@@ -165,6 +173,70 @@ class MonitorThroughC(unittest.TestCase):
             self.assertTrue(os.path.exists(path), path)
         self.assertNotIn(threading.get_ident(), threads)
         LIB.ffi_start_usb_monitor(ctypes.cast(None, MONITOR_CALLBACK))  # no receiver: no crash
+
+
+class Exports(unittest.TestCase):
+    def test_the_library_exports_the_c_functions_and_nothing_else(self):
+        listed = subprocess.run(["nm", "-D", "--defined-only", harness.LIBRARY],
+                                capture_output=True, text=True, check=True).stdout
+        self.assertEqual(sorted(line.split()[-1] for line in listed.splitlines()),
+                         sorted(name for name, _, _ in FUNCTIONS))
+
+
+MISSING_PORT = "/dev/quillon-no-such-port"
+# The engine's process: loads the library, opens a port that is not there and stays until its
+# input closes, as the day log is written off the caller's thread.
+ENGINE_PROCESS = """
+import ctypes, sys
+lib = ctypes.CDLL(sys.argv[1])
+lib.ffi_open_usb.argtypes, lib.ffi_open_usb.restype = [ctypes.c_char_p], ctypes.c_bool
+print(lib.ffi_open_usb(sys.argv[2].encode()), flush=True)
+sys.stdin.read()
+"""
+
+
+class DayLogOfAnotherProcess(unittest.TestCase):
+    """Another process logs where the host was last told at "init", and nowhere without a record."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="quillon-ffi-log-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.logs, self.state = os.path.join(self.root, "logs"), os.path.join(self.root, "state")
+        self.env = dict(os.environ, HOME=os.path.join(self.root, "home"), XDG_STATE_HOME=self.state)
+        self.env.pop("XDG_DOCUMENTS_DIR", None)
+
+    def init(self, host, enable):
+        code, reply, err = host.call("native_application_factory", "init",
+                                     dict(harness.init_args(self.logs), logEnable=enable))
+        self.assertEqual(code, 0, reply + err)
+
+    def engine(self):
+        """Starts the engine's process; returns it once its call has returned."""
+        child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, harness.LIBRARY, MISSING_PORT],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 env=self.env, text=True)
+        self.assertEqual(child.stdout.readline(), "False\n")
+        return child
+
+    def test_lines_go_to_the_day_log_of_the_folder_told_at_init(self):
+        with harness.Host(env=self.env, state_home=self.state) as host:
+            self.init(host, True)
+        child = self.engine()
+        line = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\] \[\] %s$" % re.escape(
+            harness.expected_log_line("kSerialOpenFailed") + MISSING_PORT), re.M)
+        logged = harness.wait_for(lambda: line.search(harness.day_log(self.logs)))
+        child.communicate(timeout=20)
+        self.assertTrue(logged, harness.day_log(self.logs))
+        self.assertEqual(os.listdir(self.logs), ["native_%s.log" % time.strftime("%Y-%m-%d")])
+
+    def test_silent_without_a_recorded_folder_which_init_removes_when_logging_is_off(self):
+        child = self.engine()
+        self.assertEqual((child.communicate(timeout=20), child.returncode), (("", ""), 0))
+        self.assertEqual([files for _, _, files in os.walk(self.root) if files], [])
+        with harness.Host(env=self.env, state_home=self.state) as host:
+            for enable in (True, False):
+                self.init(host, enable)
+                self.assertEqual(os.path.exists(os.path.join(self.state, "quillon-host/log-folder")), enable)
 
 
 if __name__ == "__main__":

@@ -49,9 +49,10 @@ class HostSpineTest(unittest.TestCase):
             self.assertEqual(usb("sendUsbHexDataAndClose", data="0102", timeout=600, trace="t1"), "0607")
             self.assertEqual(device.join(), b"\x01\x02")
 
-            log = day_log(host.log_dir)
-            self.assertIn("[UsbFactory] [INFO] 打开串口成功: " + device.path, log)
-            self.assertIn("[UsbFactory] [INFO] [t1] [sendUsbHexDataAndClose] 收到响应，长度: 2", log)
+            # The day log is written behind the replies.
+            for line in ("[UsbFactory] [INFO] 打开串口成功: " + device.path,
+                         "[UsbFactory] [INFO] [t1] [sendUsbHexDataAndClose] 收到响应，长度: 2"):
+                self.assertTrue(wait_for(lambda: line in day_log(host.log_dir)), line)
 
             self.assertEqual(host.call("native_application_factory", "eventByExit")[:2], (0, "null\n"))
             self.assertEqual(host.process.wait(timeout=10), 0)
@@ -72,10 +73,12 @@ class HostSpineTest(unittest.TestCase):
                 bad.sendall(struct.pack("<I", 64 * 1024 * 1024 + 1) + b"\x01")
                 bad.settimeout(10)
                 self.assertEqual(bad.recv(1), b"")
-            # A payload that does not decode is answered with an error envelope.
+            # A payload that does not decode is answered with an error envelope,
+            # on a channel the host serves or not.
             undecodable = EngineSession(host.socket)
             self.addCleanup(undecodable.close)
-            self.assertEqual(undecodable.request("native_usb_factory", b"\x07\xff\xff", timeout=10)[:1], b"\x01")
+            for channel in ("native_usb_factory", "no_such_factory"):
+                self.assertEqual(undecodable.request(channel, b"\x07\xff\xff", timeout=10)[:1], b"\x01", channel)
             undecodable.close()
 
             code, out, _ = host.call("native_usb_factory", "readUsbHexData", {"path": "/nonexistent"})

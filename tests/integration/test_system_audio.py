@@ -15,7 +15,7 @@ import time
 import unittest
 
 from engine_session import EngineSession
-from harness import Host, wait_for
+from harness import SANITIZER, Host, wait_for
 from pipewire_server import PipeWireServer
 from pulse_server import PulseServer
 from recording_analysis import wav_samples
@@ -26,7 +26,7 @@ from test_recording import LOOPBACK, default_sink, sink_volume_percent, start_ar
 # Under a sanitizer the host runs several times slower: the sanitizer run
 # looks for memory and thread faults, and the timing checks stay with the
 # normal build.
-TIMED = not os.environ.get("QUILLON_SANITIZE")
+TIMED = not SANITIZER
 SOURCE = os.path.join(os.environ.get("QUILLON_SOURCE_DIR", "../.."), "resources", "VerdalisRecorder.pa")
 
 

@@ -1,3 +1,3 @@
-#include "tools/engine_cli.h"
+#include "quillon-engine/engine_cli.h"
 
 int main(int argc, char** argv) { return quillon::engineCliMain(argc, argv); }

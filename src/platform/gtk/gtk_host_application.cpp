@@ -1,21 +1,11 @@
 #include "platform/gtk/gtk_host_application.h"
 
-#include <unistd.h>
-
-#include "app/app_texts.h"
-#include "app/application_menu.h"
 #include "platform/linux/resource_path.h"
 
 namespace quillon {
 
 namespace {
-
 constexpr const char* kIconName = "org.quillon.Host";
-
-void activateAction(GSimpleAction* action, GVariant*, gpointer self) {
-  static_cast<GtkHostApplication*>(self)->delegate().performAction(g_action_get_name(G_ACTION(action)));
-}
-
 }  // namespace
 
 GtkHostApplication::GtkHostApplication(const std::string& applicationId, Hooks hooks)
@@ -39,39 +29,38 @@ int GtkHostApplication::run(const char* programName) {
 
 void GtkHostApplication::terminate() { g_application_quit(G_APPLICATION(application_)); }
 
+void GtkHostApplication::addActions(std::span<const std::string_view> names,
+                                    std::function<void(std::string_view name)> perform) {
+  perform_ = std::move(perform);
+  for (std::string_view name : names) {
+    GSimpleAction* action = g_simple_action_new(std::string(name).c_str(), nullptr);
+    g_signal_connect(action, "activate", G_CALLBACK(onAction), this);
+    g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
+    g_object_unref(action);
+  }
+}
+
 void GtkHostApplication::onStartup(GApplication*, gpointer data) {
   auto* self = static_cast<GtkHostApplication*>(data);
   gtk_window_set_default_icon_name(kIconName);
-  self->shell_ = std::make_unique<GtkDesktopShell>(self->application_,
-                                                   [self] { return self->delegate_->windowShouldClose(); });
-  self->delegate_ = std::make_unique<AppDelegate>(*self->shell_);
-  self->shell_->setIconPath(findApplicationIcon());
-  self->shell_->createMainWindow(appTexts().applicationName);
-  if (self->hooks_.started) self->hooks_.started(*self);
-  self->addActions();
-  self->delegate_->applicationDidFinishLaunching();
+  if (self->hooks_.startup) self->hooks_.startup();
 }
 
 void GtkHostApplication::onActivate(GApplication*, gpointer data) {
   // Emitted at the first launch and at every later launch of the program,
   // which GApplication forwards here.
-  static_cast<GtkHostApplication*>(data)->delegate_->applicationDidBecomeActive();
+  auto* self = static_cast<GtkHostApplication*>(data);
+  if (self->hooks_.activate) self->hooks_.activate();
 }
 
 void GtkHostApplication::onShutdown(GApplication*, gpointer data) {
   auto* self = static_cast<GtkHostApplication*>(data);
-  if (self->hooks_.stopping) self->hooks_.stopping(*self);
-  self->delegate_.reset();
-  self->shell_.reset();
+  if (self->hooks_.shutdown) self->hooks_.shutdown();
 }
 
-void GtkHostApplication::addActions() {
-  for (std::string_view name : kApplicationActions) {
-    GSimpleAction* action = g_simple_action_new(std::string(name).c_str(), nullptr);
-    g_signal_connect(action, "activate", G_CALLBACK(activateAction), this);
-    g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
-    g_object_unref(action);
-  }
+void GtkHostApplication::onAction(GSimpleAction* action, GVariant*, gpointer data) {
+  auto* self = static_cast<GtkHostApplication*>(data);
+  if (self->perform_) self->perform_(g_action_get_name(G_ACTION(action)));
 }
 
 std::string findApplicationIcon() {

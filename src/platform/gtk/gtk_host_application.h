@@ -3,26 +3,26 @@
 #include <gtk/gtk.h>
 
 #include <functional>
-#include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
-#include "app/app_delegate.h"
 #include "platform/application_control.h"
-#include "platform/gtk/gtk_desktop_shell.h"
 
 namespace quillon {
 
-// The windowed application: a single-instance GtkApplication. A second launch
-// of the program hands over to the running one, which then becomes active
-// again and shows its main window.
+// The windowed application's toolkit side: a single-instance GtkApplication.
+// A second launch of the program hands over to the running one, which is
+// activated again. What the application does at each step is the caller's.
 class GtkHostApplication final : public ApplicationControl {
  public:
-  // Run in the first instance only, after the main window exists and before
-  // the delegate shapes it; `started` opens the engine's side (channels,
-  // link), `stopping` releases it while the main loop still exists.
   struct Hooks {
-    std::function<void(GtkHostApplication&)> started;
-    std::function<void(GtkHostApplication&)> stopping;
+    // First instance only, once, before the main loop runs.
+    std::function<void()> startup;
+    // At the first launch and at every later launch of the program.
+    std::function<void()> activate;
+    // While the main loop still exists, before run() returns.
+    std::function<void()> shutdown;
   };
 
   GtkHostApplication(const std::string& applicationId, Hooks hooks);
@@ -36,20 +36,19 @@ class GtkHostApplication final : public ApplicationControl {
   void terminate() override;
 
   GtkApplication* application() const { return application_; }
-  // Valid from `started` until `stopping` has returned.
-  GtkDesktopShell& shell() { return *shell_; }
-  AppDelegate& delegate() { return *delegate_; }
+  // Application actions, reachable as "app." + name from menus and over the
+  // session bus; each runs `perform` with its name.
+  void addActions(std::span<const std::string_view> names, std::function<void(std::string_view name)> perform);
 
  private:
   static void onStartup(GApplication*, gpointer self);
   static void onActivate(GApplication*, gpointer self);
   static void onShutdown(GApplication*, gpointer self);
-  void addActions();
+  static void onAction(GSimpleAction* action, GVariant*, gpointer self);
 
   GtkApplication* application_;
   Hooks hooks_;
-  std::unique_ptr<GtkDesktopShell> shell_;
-  std::unique_ptr<AppDelegate> delegate_;
+  std::function<void(std::string_view)> perform_;
 };
 
 // The application's icon file: the installed one next to the executable's

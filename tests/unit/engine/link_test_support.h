@@ -16,6 +16,7 @@
 
 #include "engine/engine_link.h"
 #include "engine/standard_codec.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 #include "value_printer.h"
 
@@ -31,6 +32,14 @@ inline bool eventually(const std::function<bool()>& condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+// A handler that answers every message itself.
+inline BinaryMessageHandler answering(std::function<void(BinaryMessage, BinaryReply)> answer) {
+  return [answer = std::move(answer)](BinaryMessage message, BinaryReply reply) -> std::optional<UndecodableMessage> {
+    answer(std::move(message), std::move(reply));
+    return std::nullopt;
+  };
 }
 
 // An engine written straight against the wire format, independent of the
@@ -58,19 +67,22 @@ class RawEngine {
   static Bytes le32(uint32_t v) {
     return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
   }
+  // Byte by byte: GCC 12 at -O3 reports false overflows for range inserts into short vectors.
+  static void append(Bytes& out, const auto& range) {
+    for (auto byte : range) out.push_back(uint8_t(byte));
+  }
   static Bytes frame(const Bytes& body) {
     Bytes out = le32(static_cast<uint32_t>(body.size()));
-    out.insert(out.end(), body.begin(), body.end());
+    append(out, body);
     return out;
   }
   static Bytes message(uint32_t replyId, const std::string& channel, const Bytes& payload) {
     Bytes body{1};
-    auto id = le32(replyId);
-    body.insert(body.end(), id.begin(), id.end());
+    append(body, le32(replyId));
     body.push_back(uint8_t(channel.size()));
     body.push_back(uint8_t(channel.size() >> 8));
-    body.insert(body.end(), channel.begin(), channel.end());
-    body.insert(body.end(), payload.begin(), payload.end());
+    append(body, channel);
+    append(body, payload);
     return frame(body);
   }
   static Bytes call(uint32_t replyId, const std::string& channel, const std::string& method) {

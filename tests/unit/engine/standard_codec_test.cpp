@@ -88,6 +88,11 @@ TEST(StandardCodec, NestedListsAndMapsRoundTrip) {
 
 TEST(StandardCodec, MethodCallsAndEnvelopes) {
   EXPECT_EQ(StandardCodec::encodeMethodCall({"m", EncodableValue()}), Bytes({0x07, 0x01, 'm', 0x00}));
+  // The audio path's call encodes a block straight from where it lies, to
+  // the same bytes (the 300-byte list takes the two-byte size escape).
+  const Bytes block(300, 0x5A);
+  EXPECT_EQ(StandardCodec::encodeBytesCall("onPcmData", block),
+            StandardCodec::encodeMethodCall({"onPcmData", EncodableValue(block)}));
   const MethodCall call{"onPcmData", EncodableMap{{"data", Bytes{1, 2}}}};
   auto decoded = StandardCodec::decodeMethodCall(StandardCodec::encodeMethodCall(call));
   ASSERT_TRUE(decoded);

@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "engine/encodable_value.h"
-#include "tools/json_value.h"
+#include "quillon-engine/json_value.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "tools/engine_cli.h"
+#include "quillon-engine/engine_cli.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/json_value.h"
+#include "quillon-engine/json_value.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "tools/listen_command.h"
+#include "quillon-engine/listen_command.h"
 
 #include <cstdio>
 
 #include "engine/engine_link_client.h"
 #include "engine/standard_codec.h"
-#include "tools/json_value.h"
+#include "quillon-engine/json_value.h"
 
 namespace quillon {
 

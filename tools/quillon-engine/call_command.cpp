@@ -1,10 +1,10 @@
-#include "tools/call_command.h"
+#include "quillon-engine/call_command.h"
 
 #include <cstdio>
 #include <memory>
 
 #include "engine/engine_link_client.h"
-#include "tools/json_value.h"
+#include "quillon-engine/json_value.h"
 
 namespace quillon {
 

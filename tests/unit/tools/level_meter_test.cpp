@@ -4,7 +4,7 @@
 #include <numbers>
 #include <vector>
 
-#include "tools/level_meter.h"
+#include "quillon-engine/level_meter.h"
 
 namespace quillon {
 namespace {

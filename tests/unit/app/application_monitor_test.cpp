@@ -94,9 +94,9 @@ TEST(ProcParsers, FootprintIsPrivateResidentPlusSwap) {
   EXPECT_FALSE(parseFootprintBytes("Rss: 10 kB\n"));
 }
 
-// The footprint through the real probe is checked by app.ApplicationChannel.
-TEST(ProcSelfProbe, SeesABusyThread) {
+TEST(ProcSelfProbe, SeesTheFootprintAndABusyThread) {
   ProcSelfProbe probe;
+  EXPECT_GT(probe.footprintBytes().value_or(0), 0u);
   // A live thread spins until it has used 0.2 s of processor time, however
   // loaded the machine is; some reading must then show that much for it.
   std::atomic<bool> stop{false};

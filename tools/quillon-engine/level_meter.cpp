@@ -1,4 +1,4 @@
-#include "tools/level_meter.h"
+#include "quillon-engine/level_meter.h"
 
 #include <algorithm>
 #include <cmath>

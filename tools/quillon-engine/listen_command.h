@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "tools/cli_options.h"
+#include "quillon-engine/cli_options.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "tools/json_value.h"
+#include "quillon-engine/json_value.h"
 
 #include <cstdio>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "tools/record_command.h"
+#include "quillon-engine/record_command.h"
 
 #include <unistd.h>
 
@@ -12,8 +12,8 @@
 #include "engine/engine_link_client.h"
 #include "engine/standard_codec.h"
 #include "platform/linux/resource_path.h"
-#include "tools/json_value.h"
-#include "tools/level_meter.h"
+#include "quillon-engine/json_value.h"
+#include "quillon-engine/level_meter.h"
 
 namespace quillon {
 

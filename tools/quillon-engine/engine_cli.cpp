@@ -1,12 +1,12 @@
-#include "tools/engine_cli.h"
+#include "quillon-engine/engine_cli.h"
 
 #include <CLI/CLI.hpp>
 
 #include "engine/engine_link.h"
-#include "tools/call_command.h"
-#include "tools/cli_options.h"
-#include "tools/listen_command.h"
-#include "tools/record_command.h"
+#include "quillon-engine/call_command.h"
+#include "quillon-engine/cli_options.h"
+#include "quillon-engine/listen_command.h"
+#include "quillon-engine/record_command.h"
 
 namespace quillon {
 
