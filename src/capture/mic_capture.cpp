@@ -1,12 +1,7 @@
 #include "capture/mic_capture.h"
 
-#include <cstring>
-#include <filesystem>
-#include <system_error>
-
 #include "capture/audio_devices.h"
 #include "capture/device_util.h"
-#include "capture/stage_audio.h"
 #include "logging/logger.h"
 
 namespace quillon {
@@ -15,8 +10,6 @@ namespace {
 constexpr const char* kTag = "MicCapture";
 // About 4096 bytes a period, as the server can deliver them.
 constexpr size_t kPeriodBytes = 4096;
-// What the worker may fall behind before periods are dropped (counted as silence).
-constexpr size_t kQueueSeconds = 12;
 
 bool isFloat32(const AudioStreamBasicDescription& f) {
   return (f.mFormatFlags & kAudioFormatFlagIsFloat) != 0 && f.mBitsPerChannel == 32;
@@ -30,33 +23,19 @@ bool isInt16(const AudioStreamBasicDescription& f) {
 
 MicCapture::MicCapture(std::shared_ptr<AudioServer> server, std::shared_ptr<MicrophonePermission> permission)
     : server_(std::move(server)),
-      permission_(permission ? std::move(permission) : DeviceUtil::permissionProvider()) {}
+      permission_(permission ? std::move(permission) : DeviceUtil::permissionProvider()),
+      stream_({.tag = kTag,
+               .audioName = "microphone audio",
+               .originalStageName = "mic_original.wav",
+               .stageName = "mic.wav",
+               .periodBytes = kPeriodBytes}) {}
 
-MicCapture::~MicCapture() {
-  stopCapture();
-  std::lock_guard lock(callbackMutex_);
-  if (_wavOriginalUtil) _wavOriginalUtil->close();
-  if (_wavUtil) _wavUtil->close();
-}
-
-void MicCapture::setRecordingWorker(std::shared_ptr<RecordingWorker> worker) { worker_ = std::move(worker); }
-
-void MicCapture::setAudioCallback(SampleCallback callback) {
-  std::lock_guard lock(callbackMutex_);
-  _audioCallback = std::move(callback);
-}
-
-void MicCapture::setRecordingClock(std::shared_ptr<const RecordingClock> clock) {
-  std::lock_guard lock(callbackMutex_);
-  clock_ = std::move(clock);
-}
+MicCapture::~MicCapture() { stopCapture(); }
 
 bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) {
   if (_running) return true;
   Logger::shared().info(kTag, "Start mic capture, reserveStageAudio=%d, recorderPath=%s",
                         reserveStageAudio ? 1 : 0, recorderPath ? recorderPath->c_str() : "(null)");
-  _reserveStageAudio = reserveStageAudio;
-  _recorderPath = recorderPath;
 
   const auto state = permission_->state();
   Logger::shared().info(kTag, "Mic access status: %ld", static_cast<long>(state));
@@ -94,39 +73,16 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
     Logger::shared().info(kTag, "Recording %d-bit device samples as 32-bit float",
                           static_cast<int>(device.mBitsPerChannel));
   }
-  const auto rate = static_cast<int32_t>(_audioFormat.mSampleRate);
-  const auto channels = static_cast<int32_t>(_audioFormat.mChannelsPerFrame);
-  auto converter = Mono16kConverter::create(rate, channels);
-  if (!converter) return false;  // logged by the converter
-  {
-    std::lock_guard lock(callbackMutex_);
-    converter_ = std::move(converter);
-    aligner_ = std::make_unique<TimelineAligner>(clock_);
-  }
-
-  // The stage files exist before the first period arrives, so they hold
-  // every sample the callback gets; a stream that fails takes them away again.
-  if (_reserveStageAudio) {
-    std::lock_guard lock(callbackMutex_);
-    _wavOriginalUtil = openStageFile(_recorderPath, "mic_original.wav", rate, channels);
-    _wavUtil = openStageFile(_recorderPath, "mic.wav", Mono16kConverter::kTargetRate, 1);
-  }
-  if (worker_) {
-    const auto bytesPerSecond = static_cast<size_t>(_audioFormat.mSampleRate * _audioFormat.mBytesPerFrame);
-    lane_ = worker_->addLane(bytesPerSecond * kQueueSeconds, bytesPerSecond, _audioFormat.mBytesPerFrame,
-                             [this](PeriodQueue::Period& period) { processPeriod(period); });
-  }
+  if (!stream_.prepare(_audioFormat, reserveStageAudio, recorderPath)) return false;
   AudioStatus status = AudioStatus::ok;
-  _audioQueue = server_->openRecordStream(
-      _inputDevice, _audioFormat, kPeriodBytes,
-      [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
-        handleInputBuffer(data, bytes, capturedAt);
-      },
-      status);
-  if (!_audioQueue) {
+  if (!stream_.open(*server_, _inputDevice,
+                    [this](const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt) {
+                      handleInputBuffer(data, bytes, capturedAt);
+                    },
+                    status)) {
     Logger::shared().warning(kTag, "AudioQueueNewInput failed with status: %d", statusCode(status));
-    closeLane();
-    discardStageFiles();
+    // The stage files exist from before the stream; a start that failed takes them away again.
+    stream_.discardStageFiles();
     return false;
   }
   _paused = false;
@@ -135,77 +91,10 @@ bool MicCapture::startCapture(bool reserveStageAudio, const std::optional<std::s
   return true;
 }
 
-void MicCapture::discardStageFiles() {
-  std::lock_guard lock(callbackMutex_);
-  if (!_wavOriginalUtil && !_wavUtil) return;
-  _wavOriginalUtil.reset();
-  _wavUtil.reset();
-  for (const char* name : {"mic_original.wav", "mic.wav"}) {
-    std::error_code error;
-    std::filesystem::remove(std::filesystem::path(*_recorderPath) / name, error);
-  }
-}
-
-void MicCapture::handleInputBuffer(const uint8_t* data, size_t bytes,
-                                   std::chrono::steady_clock::time_point capturedAt) {
-  if (_paused || bytes == 0) return;
-  if (lane_) {
-    lane_->push(data, bytes, capturedAt);
-  } else {
-    inline_.kind = data ? PeriodQueue::Kind::audio : PeriodQueue::Kind::hole;
-    inline_.bytes = bytes;
-    inline_.capturedAt = capturedAt;
-    inline_.data.assign(data, data ? data + bytes : data);
-    processPeriod(inline_);
-  }
-}
-
-void MicCapture::closeLane() {
-  if (!lane_) return;
-  worker_->closeLane(lane_);
-  lane_ = nullptr;
-}
-
-void MicCapture::processPeriod(const PeriodQueue::Period& period) {
-  const size_t bytesPerSecond = static_cast<size_t>(_audioFormat.mSampleRate * _audioFormat.mBytesPerFrame);
-  if (period.kind == PeriodQueue::Kind::dropped) {
-    Logger::shared().warning(kTag, "Recording fell behind: %.0f ms of microphone audio dropped, counted as silence",
-                             bytesPerSecond ? 1000.0 * static_cast<double>(period.stretchBytes) / bytesPerSecond : 0.0);
-  }
-  const size_t bytes = period.bytes;
-  const uint8_t* data = period.data.data();
-  if (period.kind != PeriodQueue::Kind::audio) {
-    // Time lost on the way: silence of the same length keeps the stream true.
-    silence_.assign(bytes, 0);
-    data = silence_.data();
-  }
-  if (isFloat32(_audioFormat)) {
-    float32BytesToFloats({data, bytes}, floats_);
-  } else if (_audioFormat.mBitsPerChannel == 16) {
-    pcm16BytesToFloats({data, bytes}, floats_);
-  } else {
-    Logger::shared().warning(kTag, "Unsupported format: bits=%d, flags=0x%x",
-                             static_cast<int>(_audioFormat.mBitsPerChannel), _audioFormat.mFormatFlags);
-    return;
-  }
-
-  std::lock_guard lock(callbackMutex_);
-  if (_wavOriginalUtil) writeFloatsAsPcm16(*_wavOriginalUtil, floats_, pcm_);
-  if (!converter_) return;
-  converter_->process(floats_, converted_);
-  if (converted_.empty()) return;
-  if (aligner_) {
-    aligner_->align(converted_, period.capturedAt);
-    if (converted_.empty()) return;
-  }
-  if (_wavUtil) writeFloatsAsPcm16(*_wavUtil, converted_, pcm_);
-  if (_audioCallback) _audioCallback(converted_);
-}
-
 bool MicCapture::pauseCapture() {
   Logger::shared().infoWithTag(kTag, "begin pause");
   if (!_running || _paused) return false;
-  if (_audioQueue->setPaused(true) != AudioStatus::ok) {
+  if (!stream_.setPaused(true)) {
     Logger::shared().warningWithTag(kTag, "pause failure");
     return false;
   }
@@ -217,13 +106,9 @@ bool MicCapture::pauseCapture() {
 bool MicCapture::resumeCapture() {
   Logger::shared().infoWithTag(kTag, "begin resume");
   if (!_running || !_paused) return false;
-  if (_audioQueue->setPaused(false) != AudioStatus::ok) {
+  if (!stream_.setPaused(false)) {
     Logger::shared().warningWithTag(kTag, "resume failure");
     return false;
-  }
-  {
-    std::lock_guard lock(callbackMutex_);
-    if (aligner_) aligner_->rebase();
   }
   _paused = false;
   Logger::shared().infoWithTag(kTag, "resume successful");
@@ -233,21 +118,8 @@ bool MicCapture::resumeCapture() {
 void MicCapture::stopCapture() {
   if (!_running) return;
   Logger::shared().infoWithTag(kTag, "Stop mic capture");
-  // Once the stream has stopped no period arrives; what the worker still
-  // holds is processed before the files close, so they are complete.
-  if (_audioQueue) _audioQueue->stop();
-  _audioQueue.reset();
-  closeLane();
+  stream_.stop();
   Logger::shared().infoWithTag(kTag, "Audio queue stopped and disposed");
-  {
-    std::lock_guard lock(callbackMutex_);
-    if (_wavUtil) _wavUtil->close();
-    if (_wavOriginalUtil) _wavOriginalUtil->close();
-    _wavUtil.reset();
-    _wavOriginalUtil.reset();
-    converter_.reset();
-    aligner_.reset();
-  }
   _running = false;
   _paused = false;
 }

@@ -7,17 +7,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "capture/capture_stream.h"
 #include "capture/output_switch.h"
 #include "capture/pass_through.h"
 #include "platform/audio_server.h"
 #include "platform/main_thread.h"
-#include "recording/mono16k_converter.h"
-#include "recording/period_queue.h"
 #include "recording/recording_capture.h"
-#include "recording/timeline_aligner.h"
-#include "recording/wav_util.h"
 
 namespace quillon {
 
@@ -28,10 +24,8 @@ class DeviceSwitching;
 // it), its monitor is recorded at 44.1 kHz 16-bit stereo, and a pass-through
 // player plays the captured sound on to the user's own output device so the
 // user still hears it. The stream's thread hands each period to the
-// pass-through and queues it for the recording's worker, which converts it to
-// float mono 16 kHz with the capture's own streaming converter, places it on
-// the recording's timeline and hands it to the audio callback; with stage
-// audio kept, "speaker_original.wav" and "speaker.wav" are written.
+// pass-through and on to a CaptureStream; with stage audio kept,
+// "speaker_original.wav" and "speaker.wav" are written.
 //
 // What the user hears does not change. The loopback sink takes the user's
 // volume, so the recording is at the level the user listens at and the
@@ -79,29 +73,25 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   void pause() override { pauseCapture(); }
   void resume() override { resumeCapture(); }
   void stopCapture() override;
-  void setAudioCallback(SampleCallback callback) override;
-  void setRecordingClock(std::shared_ptr<const RecordingClock> clock) override;
-  void setRecordingWorker(std::shared_ptr<RecordingWorker> worker) override { worker_ = std::move(worker); }
+  void setAudioCallback(SampleCallback callback) override { stream_.setAudioCallback(std::move(callback)); }
+  void setRecordingClock(std::shared_ptr<const RecordingClock> clock) override {
+    stream_.setRecordingClock(std::move(clock));
+  }
+  void setRecordingWorker(std::shared_ptr<RecordingWorker> worker) override {
+    stream_.setRecordingWorker(std::move(worker));
+  }
 
   bool pauseCapture();
   bool resumeCapture();
-  bool isPaused() const { return _paused; }
 
   // One captured period of 16-bit stereo bytes, as the stream hands it over:
-  // to the pass-through, then queued for the worker (processed at once
-  // without one). Null data is a stretch the server lost, taken as silence.
-  void handleInputData(const uint8_t* data, size_t bytes,
-                       std::chrono::steady_clock::time_point capturedAt = std::chrono::steady_clock::now());
+  // to the pass-through, then to the recording side. Null data is a stretch
+  // the server lost, taken as silence.
+  void handleInputData(const uint8_t* data, size_t bytes, std::chrono::steady_clock::time_point capturedAt);
 
  private:
   SpeakerCapture(const std::string& blackHoleDriverPath, Options options);
   bool setupCapture();
-  // The worker's part: gathers periods into batches for deliverBatchLocked.
-  void processPeriod(const PeriodQueue::Period& period);
-  // Hands the gathered batch to the stage files, the converter and the callback.
-  void deliverBatchLocked();
-  // Hands what the worker still holds to processPeriod, then lets the lane go.
-  void closeLane();
   // Undoes everything a start did, in stop order; `stopping` adds the stop's lines.
   void restoreDevices(bool stopping);
 
@@ -110,32 +100,16 @@ class SpeakerCapture final : public RecordingCapture, public std::enable_shared_
   OutputSwitch output_;
   std::mutex controlMutex_;  // start, stop, pause and resume one at a time
 
-  std::unique_ptr<AudioStream> _audioUnit;
   const AudioStreamBasicDescription _audioFormat;
   std::atomic<bool> _running{false};
   std::atomic<bool> _paused{false};
   std::unique_ptr<PassThrough> passThrough_;
   std::optional<std::string> _recorderPath;
   bool _reserveStageAudio = false;
-  std::unique_ptr<WavUtil> _wavOriginalUtil;
-  std::unique_ptr<WavUtil> _wavUtil;
   std::string _blackHoleDriverPath;
   std::shared_ptr<DeviceSwitching> _deviceSwitcher;
 
-  std::shared_ptr<RecordingWorker> worker_;
-  RecordingWorker::Lane* lane_ = nullptr;  // while the stream runs with a worker
-
-  std::mutex periodMutex_;  // the writers, the converter and the callback
-  SampleCallback _audioCallback;
-  std::shared_ptr<const RecordingClock> clock_;
-  std::unique_ptr<TimelineAligner> aligner_;
-  std::unique_ptr<Mono16kConverter> converter_;
-  std::vector<float> floats_;
-  std::vector<float> converted_;
-  std::vector<int16_t> pcm_;
-  std::vector<uint8_t> batch_;  // periods gathered for the recording side
-  PeriodQueue::Period inline_;  // a period processed where it arrived (no worker)
-  std::chrono::steady_clock::time_point batchCapturedAt_;
+  CaptureStream stream_;
 };
 
 }  // namespace quillon
