@@ -11,6 +11,25 @@ namespace quillon::test::log_lines {
 // Application channel and delegate.
 inline constexpr std::string_view kSimulateShutdown = "[native_application_factory] [INFO] simulateShutdown clicked!";
 
+// Captures: the causes a failed start leaves in the day log.
+inline constexpr std::string_view kNoDefaultInput = "[MicCapture] [WARNING] Failed to get default input device";
+inline constexpr std::string_view kMicDenied = "[MicCapture] [WARNING] [Permission] Microphone denied or restricted";
+inline constexpr std::string_view kMicRefused = "[MicCapture] [INFO] [Permission] User response: denied";
+inline constexpr std::string_view kMicStreamFailed = "[MicCapture] [WARNING] AudioQueueNewInput failed with status: 5";
+inline constexpr std::string_view kPlayerFailed = "[speaker_capture] [ERROR] PlayerUtil failed to start!";
+inline constexpr std::string_view kLoopbackStreamFailed =
+    "[speaker_capture] [ERROR] Loopback capture stream failed to start (status: 5)";
+inline constexpr std::string_view kNoOutputDevice = "[speaker_capture] [ERROR] Failed to get original output device ID!";
+inline constexpr std::string_view kLoopbackNotFound = "[blackHoleUtil] [ERROR] BlackHole device not found";
+inline constexpr std::string_view kLoopbackNotSet = "[blackHoleUtil] [ERROR] Failed to set default output device to BlackHole";
+inline constexpr std::string_view kDeviceListFailed = "[audioDeviceUtil] [ERROR] Failed to get devices property size";
+
+// Loopback installer.
+inline constexpr std::string_view kLoopbackPresent = "[blackHoleUtil] [INFO] BlackHole is installed, skipping installation...";
+inline constexpr std::string_view kPromptRefused =
+    "[ERROR] Administrator prompt was cancelled or refused (status: 126); nothing was installed";
+inline constexpr std::string_view kModuleRefused = "[ERROR] The sound server refused to load module-null-sink (status: 3)";
+
 // Audio channel.
 inline constexpr std::string_view kStopRecorder = "[native_factory] [INFO] stopRecorder...";
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <string>
 
 #include "logging/logger.h"
@@ -17,7 +18,7 @@ class LogCapture {
     Logger::shared().flush();
     return readFile(Logger::shared().currentLogFilePath());
   }
-  bool has(const std::string& needle) { return text().find(needle) != std::string::npos; }
+  bool has(std::string_view needle) { return text().find(needle) != std::string::npos; }
   size_t count(const std::string& needle) {
     const std::string all = text();
     size_t n = 0;

@@ -5,6 +5,7 @@
 #include "capture/mic_capture.h"
 #include "fakes/fake_audio_server.h"
 #include "fakes/scripted_permission.h"
+#include "support/expected_log_lines.h"
 #include "support/log_capture.h"
 #include "unit/capture/capture_test_support.h"
 
@@ -81,12 +82,6 @@ TEST_F(MicCaptureTest, AToneArrivesAsMono16kWithoutDriftAndInTheStageFiles) {
   // own would run ahead by about one sample a period.
   EXPECT_EQ(converted.dataLength / 2, delivered);
   EXPECT_NEAR(static_cast<double>(delivered), frames / 3.0, 2.0);
-
-  for (const char* line : {"[MicCapture] [INFO] Device format: sampleRate=48000.0, bits=16, channels=1, flags=0xc",
-                           "[MicCapture] [INFO] Audio queue started successfully",
-                           "[MicCapture] [INFO] Audio queue stopped and disposed"}) {
-    EXPECT_TRUE(log.has(line)) << line;
-  }
 }
 
 TEST_F(MicCaptureTest, NoMicrophoneNoPermissionOrNoStreamRefusesToStartAndLeavesNoFiles) {
@@ -110,11 +105,8 @@ TEST_F(MicCaptureTest, NoMicrophoneNoPermissionOrNoStreamRefusesToStartAndLeaves
   server->recordStatus = AudioStatus::serverUnavailable;
   EXPECT_FALSE(make().startCapture(true, folder.str()));
 
-  for (const char* line : {"[MicCapture] [WARNING] Failed to get default input device",
-                           "[MicCapture] [INFO] Mic access status: 2",
-                           "[MicCapture] [WARNING] [Permission] Microphone denied or restricted",
-                           "[MicCapture] [INFO] [Permission] User response: denied",
-                           "[MicCapture] [WARNING] AudioQueueNewInput failed with status: 5"}) {
+  for (auto line : {test::log_lines::kNoDefaultInput, test::log_lines::kMicDenied, test::log_lines::kMicRefused,
+                    test::log_lines::kMicStreamFailed}) {
     EXPECT_TRUE(log.has(line)) << line;
   }
   EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
@@ -135,7 +127,6 @@ TEST_F(MicCaptureTest, AChosenDeviceIsRecordedInItsOwnFormatOrAsFloat) {
   EXPECT_EQ(server->recordFormat.mBitsPerChannel, 32u);
   EXPECT_EQ(server->recordFormat.mChannelsPerFrame, 2u);
   EXPECT_DOUBLE_EQ(server->recordFormat.mSampleRate, 96000.0);
-  EXPECT_TRUE(log.has("Recording 24-bit device samples as 32-bit float"));
   mic.stopCapture();
   EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
