@@ -1,10 +1,10 @@
+#include "quillon-engine/level_meter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 #include <vector>
-
-#include "quillon-engine/level_meter.h"
 
 namespace quillon {
 namespace {
