@@ -28,15 +28,12 @@ constexpr const char* kUsb = "native_usb_factory";
 std::vector<Change> deviceChanges(const test::FakeMessenger& messenger) {
   std::vector<Change> changes;
   for (const auto& message : messenger.sent()) {
-    if (message.call.method != "onUsbDeviceChanged") continue;
+    EXPECT_EQ(message.channel + "." + message.call.method, "native_usb_factory.onUsbDeviceChanged");
     const auto* path = message.call.arguments.find("path");
     const auto* attached = message.call.arguments.find("attached");
-    EXPECT_EQ(message.channel, kUsb);
-    if (!path || !path->asString() || !attached || !attached->asBool()) {
-      ADD_FAILURE() << "not a device change: " << testing::PrintToString(message.call.arguments);
-      continue;
-    }
-    changes.emplace_back(*path->asString(), *attached->asBool());
+    const bool wellFormed = path && path->asString() && attached && attached->asBool();
+    EXPECT_TRUE(wellFormed) << testing::PrintToString(message.call.arguments);
+    if (wellFormed) changes.emplace_back(*path->asString(), *attached->asBool());
   }
   return changes;
 }
