@@ -7,7 +7,7 @@
 #include "fakes/fake_desktop_shell.h"
 #include "fakes/fake_messenger.h"
 #include "support/expected_log_lines.h"
-#include "unit/logging/day_log.h"
+#include "support/log_capture.h"
 
 // The window's place on a real screen, the menu's title, the About panel as
 // drawn with the texts of its moment, and the update and exit messages are
@@ -15,13 +15,11 @@
 namespace quillon {
 namespace {
 
-class AppDelegateTest : public test::WithDayLog {
+class AppDelegateTest : public testing::Test {
  protected:
-  void SetUp() override {
-    WithDayLog::SetUp();
-    shell.messenger = &messenger;
-  }
+  AppDelegateTest() { shell.messenger = &messenger; }
 
+  test::LogCapture log;
   test::FakeDesktopShell shell;
   FakeMessenger messenger;
   AppDelegate delegate{shell};
@@ -75,7 +73,7 @@ TEST_F(AppDelegateTest, ActionsReachTheEngineOnlyWithAWindowAndAConnectedEngine)
 
   EXPECT_TRUE(delegate.performAction("simulateShutdown"));
   EXPECT_EQ(shell.quits, 1);
-  EXPECT_EQ(countInLog(std::string(test::log_lines::kSimulateShutdown)), 1u);
+  EXPECT_EQ(log.count(std::string(test::log_lines::kSimulateShutdown)), 1u);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "engine/standard_codec.h"
 #include "fakes/fake_messenger.h"
 #include "support/expected_log_lines.h"
-#include "unit/logging/day_log.h"
+#include "support/log_capture.h"
 #include "value_printer.h"
 
 // Calls over a real link, undecodable ones included, are covered by the
@@ -14,12 +14,8 @@
 namespace quillon {
 namespace {
 
-class MethodChannelTest : public test::WithDayLog {
- protected:
-  test::FakeMessenger messenger_;
-};
-
-TEST_F(MethodChannelTest, AResultIsDeliveredOnceAndASecondOrMissingAnswerIsLogged) {
+TEST(MethodResult, IsDeliveredOnceAndASecondOrMissingAnswerIsLogged) {
+  test::LogCapture log;
   int deliveries = 0;
   {
     MethodResult result("chan.twice", [&](MethodReply reply) {
@@ -32,28 +28,29 @@ TEST_F(MethodChannelTest, AResultIsDeliveredOnceAndASecondOrMissingAnswerIsLogge
   EXPECT_EQ(deliveries, 1);
   { MethodResult forgotten("chan.forgotten", [](MethodReply) {}); }
   using namespace test::log_lines;
-  EXPECT_EQ(countInLog(std::string(kResultError) + "chan.twice" + std::string(kAnsweredTwice)), 1u) << logText();
-  EXPECT_EQ(countInLog(std::string(kResultError) + "chan.forgotten" + std::string(kNeverAnswered)), 1u);
+  EXPECT_EQ(log.count(std::string(kResultError) + "chan.twice" + std::string(kAnsweredTwice)), 1u) << log.text();
+  EXPECT_EQ(log.count(std::string(kResultError) + "chan.forgotten" + std::string(kNeverAnswered)), 1u);
 }
 
-TEST_F(MethodChannelTest, AClearedHandlerIsGoneAndTheEnginesAnswersReachTheCaller) {
-  MethodChannel channel(messenger_, "native_audio_factory");
+TEST(MethodChannel, AClearedHandlerIsGoneAndTheEnginesAnswersReachTheCaller) {
+  test::FakeMessenger messenger;
+  MethodChannel channel(messenger, "native_audio_factory");
   channel.setMethodCallHandler([](const MethodCall&, std::unique_ptr<MethodResult> result) { result->success(); });
-  EXPECT_TRUE(std::holds_alternative<MethodSuccess>(*messenger_.call("native_audio_factory", "x")));
+  EXPECT_TRUE(std::holds_alternative<MethodSuccess>(*messenger.call("native_audio_factory", "x")));
   channel.setMethodCallHandler(nullptr);
-  EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*messenger_.call("native_audio_factory", "x")));
+  EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*messenger.call("native_audio_factory", "x")));
 
   std::optional<MethodReply> answer, garbled;
   channel.invokeMethod("menuOnExit", EncodableValue(), [&](MethodReply reply) { answer = reply; });
-  ASSERT_TRUE(messenger_.answerPending("native_audio_factory", {0x00, 0x01}));
+  ASSERT_TRUE(messenger.answerPending("native_audio_factory", {0x00, 0x01}));
   // An envelope the engine garbles still reaches the caller, as an error.
   channel.invokeMethod("menuOnUpdate", EncodableValue(), [&](MethodReply reply) { garbled = reply; });
-  ASSERT_TRUE(messenger_.answerPending("native_audio_factory", {0x07}));
+  ASSERT_TRUE(messenger.answerPending("native_audio_factory", {0x07}));
   ASSERT_TRUE(answer && std::holds_alternative<MethodSuccess>(*answer));
   EXPECT_EQ(std::get<MethodSuccess>(*answer).value, EncodableValue(true));
   ASSERT_TRUE(garbled && std::holds_alternative<MethodError>(*garbled));
   EXPECT_EQ(std::get<MethodError>(*garbled).code, "BAD_REPLY");
-  const auto sent = messenger_.sent();
+  const auto sent = messenger.sent();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].call.method, "menuOnExit");
   EXPECT_TRUE(sent[0].wantsReply);
