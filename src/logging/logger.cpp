@@ -81,7 +81,6 @@ struct Logger::State {
   mutable std::mutex fileMutex;
   int fd = -1;
   std::string logDirectory;
-  std::string filePath;
   Clock::time_point currentLogDate{};
 
   std::mutex queueMutex;
@@ -95,7 +94,6 @@ struct Logger::State {
       ::close(fd);
       fd = -1;
     }
-    filePath.clear();
   }
 
   void enqueue(Task task) {
@@ -216,7 +214,6 @@ void Logger::switchToLogFileForDate(Clock::time_point date) {
     return;
   }
   state_->fd = fd;
-  state_->filePath = path;
 }
 
 void Logger::debugWithTag(std::string_view tag, std::string_view message) { logger("DEBUG", tag, message); }
@@ -307,11 +304,6 @@ bool Logger::configured() const { return state_->configured.load(); }
 std::string Logger::logDirectory() const {
   std::lock_guard guard(state_->fileMutex);
   return state_->logDirectory;
-}
-
-std::string Logger::currentLogFilePath() const {
-  std::lock_guard guard(state_->fileMutex);
-  return state_->filePath;
 }
 
 std::string formatString(const char* format, va_list args) {

@@ -70,8 +70,6 @@ class Logger {
   // Whether configure was ever called on this logger, enabling or not.
   bool configured() const;
   std::string logDirectory() const;
-  // Full path of the open day file, empty when none is open.
-  std::string currentLogFilePath() const;
 
  private:
   struct State;

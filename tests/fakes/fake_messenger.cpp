@@ -27,24 +27,13 @@ std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channe
   }
   // Shared, so a reply made after this call returns still has somewhere to go.
   auto slot = std::make_shared<std::pair<std::mutex, std::optional<BinaryMessage>>>();
-  const auto rejected = handler(std::move(message), [this, slot, channel](BinaryMessage reply) {
-    {
-      std::lock_guard lock(slot->first);
-      slot->second = reply;
-    }
-    auto decoded = StandardCodec::decodeEnvelope(reply);
-    std::lock_guard lock(mutex_);
-    if (decoded) lastReplies_.insert_or_assign(channel, std::move(*decoded));
+  const auto rejected = handler(std::move(message), [slot](BinaryMessage reply) {
+    std::lock_guard lock(slot->first);
+    slot->second = std::move(reply);
   });
   if (rejected && undecodable) *undecodable = rejected->reason;
   std::lock_guard lock(slot->first);
   return slot->second;
-}
-
-std::optional<MethodReply> FakeMessenger::lastReply(const std::string& channel) const {
-  std::lock_guard lock(mutex_);
-  auto it = lastReplies_.find(channel);
-  return it == lastReplies_.end() ? std::nullopt : std::optional<MethodReply>(it->second);
 }
 
 std::vector<FakeMessenger::SentMessage> FakeMessenger::sent() const {
@@ -70,11 +59,6 @@ bool FakeMessenger::answerPending(const std::string& channel, BinaryMessage repl
   return true;
 }
 
-void FakeMessenger::setEngineConnected(bool connected) {
-  std::lock_guard lock(mutex_);
-  connected_ = connected;
-}
-
 void FakeMessenger::send(const std::string& channel, BinaryMessage message) {
   sendWithReply(channel, std::move(message), nullptr);
 }
@@ -94,11 +78,6 @@ void FakeMessenger::setMessageHandler(const std::string& channel, BinaryMessageH
   } else {
     handlers_.erase(channel);
   }
-}
-
-bool FakeMessenger::engineConnected() const {
-  std::lock_guard lock(mutex_);
-  return connected_;
 }
 
 }  // namespace quillon::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -22,33 +23,30 @@ class FakeMessenger : public BinaryMessenger {
     bool wantsReply = false;
   };
 
-  // The reply when it came before the handler returned, else nullopt (see
-  // lastReply). No handler answers "not implemented", as on the engine link.
+  // The reply when it came before the handler returned, else nullopt. No
+  // handler answers "not implemented", as on the engine link.
   std::optional<MethodReply> call(const std::string& channel, const std::string& method,
                                   EncodableValue args = {});
   // The same for raw bytes; a message the handler reports undecodable gets no
   // reply here (the engine link answers it) and its reason in *undecodable.
   std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message,
                                           std::string* undecodable = nullptr);
-  // Includes replies that came after call() returned.
-  std::optional<MethodReply> lastReply(const std::string& channel) const;
 
   std::vector<SentMessage> sent() const;
   void clearSent();
   // Answers the oldest pending sendWithReply on `channel`; false when none waits.
   bool answerPending(const std::string& channel, BinaryMessage reply);
-  void setEngineConnected(bool connected);
+  void setEngineConnected(bool connected) { connected_ = connected; }
 
   void send(const std::string& channel, BinaryMessage message) override;
   void sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) override;
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;
-  bool engineConnected() const override;
+  bool engineConnected() const override { return connected_; }
 
  private:
   mutable std::mutex mutex_;
-  bool connected_ = true;
+  std::atomic<bool> connected_{true};
   std::map<std::string, BinaryMessageHandler> handlers_;
-  std::map<std::string, MethodReply> lastReplies_;
   std::vector<SentMessage> sent_;
   std::multimap<std::string, BinaryReply> pending_;
 };

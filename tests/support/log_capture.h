@@ -16,7 +16,7 @@ class LogCapture {
   ~LogCapture() { Logger::shared().configure(std::nullopt, false); }
   std::string text() {
     Logger::shared().flush();
-    return readFile(Logger::shared().currentLogFilePath());
+    return readFile(file_);
   }
   bool has(std::string_view needle) { return text().find(needle) != std::string::npos; }
   size_t count(const std::string& needle) {
@@ -28,6 +28,7 @@ class LogCapture {
 
  private:
   TempDir dir_;
+  std::filesystem::path file_ = dir_.path() / dayLogName();
 };
 
 }  // namespace quillon::test

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -23,6 +24,15 @@ std::string readFile(const std::filesystem::path& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+std::string dayLogName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char name[64];
+  std::strftime(name, sizeof name, "native_%Y-%m-%d.log", &local);
+  return name;
 }
 
 }  // namespace quillon::test

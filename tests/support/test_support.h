@@ -20,5 +20,7 @@ class TempDir {
 };
 
 std::string readFile(const std::filesystem::path& path);
+// The day log's file name for today: native_YYYY-MM-DD.log.
+std::string dayLogName();
 
 }  // namespace quillon::test

@@ -39,13 +39,11 @@ TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
   test::LogCapture log;
   AudioWindow w;
   test::TempDir dir;
-  EXPECT_EQ(successValue(w.call("startRecorder", startArgs(dir, true))), EncodableValue(false));
-  EXPECT_EQ(successValue(w.call("switchMicRecorder", map({{"recorderMic", true}}))), EncodableValue(false));
-  EXPECT_EQ(successValue(w.call("pauseRecorder")), EncodableValue(false));
-  EXPECT_EQ(successValue(w.call("resumeRecorder")), EncodableValue(false));
+  for (const char* method : {"startRecorder", "switchMicRecorder", "pauseRecorder", "resumeRecorder"}) {
+    EXPECT_EQ(successValue(w.call(method, startArgs(dir, true))), EncodableValue(false)) << method;
+  }
   EXPECT_EQ(successValue(w.call("stopRecorder")), summary(-1, 0, 0));
   EXPECT_EQ(log.count(std::string(test::log_lines::kStopRecorder)), 1u);
-
   expectError(w.call("init", map({{"blackHolePath", "/d.pa"}})), "INVALID_ARGS", "Missing paths");
   expectError(w.call("init", map({{"blackHolePath", 7}, {"reserveStageAudio", true}})), "INVALID_ARGS",
               "Missing paths");
@@ -53,16 +51,14 @@ TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
 
   ASSERT_EQ(successValue(w.call("init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", false}}))),
             EncodableValue(true));
-  auto args = startArgs(dir, true);
-  args.erase(EncodableValue("opusFilePath"));
-  expectError(w.call("startRecorder", args), "INVALID_ARGUMENTS", "缺少参数");
-  args = startArgs(dir, true);
-  args[EncodableValue("recorderMic")] = EncodableValue("yes");
-  expectError(w.call("startRecorder", args), "INVALID_ARGUMENTS", "缺少参数");
+  for (const auto& [key, value] : std::vector<std::pair<const char*, EncodableValue>>{
+           {"opusFilePath", EncodableValue()}, {"recorderMic", "yes"}}) {
+    auto args = startArgs(dir, true);
+    args[EncodableValue(key)] = value;
+    expectError(w.call("startRecorder", args), "INVALID_ARGUMENTS", "缺少参数");
+  }
   EXPECT_TRUE(w.world.captures.journal->events().empty());
-
   // A bad switch argument is no error, just false; the facade is not asked.
-  EXPECT_EQ(successValue(w.call("switchMicRecorder")), EncodableValue(false));
   EXPECT_EQ(successValue(w.call("switchMicRecorder", map({{"recorderMic", 1}}))), EncodableValue(false));
   EXPECT_TRUE(w.window->nativeAudioFactory()->isMicRecordingEnabled);
 

@@ -20,26 +20,23 @@ class RecordingInhibitor final : public ActivityInhibitor {
  public:
   std::unique_ptr<ActivityToken> beginActivity(const std::string& reason) override {
     struct Token final : ActivityToken {
-      Token(std::vector<std::string>& events, std::string reason) : events(events), reason(std::move(reason)) {
-        events.push_back("begin:" + this->reason);
-      }
+      Token(std::vector<std::string>& events, std::string reason) : events(events), reason(std::move(reason)) {}
       ~Token() override { events.push_back("end:" + reason); }
       std::vector<std::string>& events;
       std::string reason;
     };
+    events.push_back("begin:" + reason);
     return std::make_unique<Token>(events, reason);
   }
   std::vector<std::string> events;
 };
 
-class CountingApplication final : public ApplicationControl {
- public:
-  void terminate() override { ++terminations; }
-  int terminations = 0;
+// "eventByExit" is checked end to end (integration.test_host_spine).
+struct IgnoredApplication final : ApplicationControl {
+  void terminate() override {}
 };
 
-class RecordingPluginRegistry final : public PluginRegistry {
- public:
+struct RecordingPluginRegistry final : PluginRegistry {
   PluginRegistrar* registrarForPlugin(const std::string& name) override {
     asked.push_back(name);
     return nullptr;
@@ -53,7 +50,7 @@ struct WindowFixture {
   FakeMessenger messenger;
   GlibMainThread mainThread;
   RecordingInhibitor inhibitor;
-  CountingApplication application;
+  IgnoredApplication application;
   RecordingPluginRegistry plugins;
   FacadeWorld world;
   std::unique_ptr<MainFlutterWindow> window;

@@ -5,8 +5,9 @@
 #include "support/test_support.h"
 
 // A good "init", the resource line, "eventByExit", the background activity's
-// begin and end and the serial commands on a real port are checked end to end
-// (integration.test_host_spine, test_window); these are the cases only a fake shows.
+// begin, end and default reason and the serial commands on a real port, one
+// that cannot open included, are checked end to end (integration.test_host_spine,
+// test_window); these are the cases only a fake shows.
 namespace quillon {
 namespace {
 
@@ -20,18 +21,14 @@ constexpr const char* kAudio = "native_audio_factory";
 constexpr const char* kUsb = "native_usb_factory";
 constexpr const char* kBackground = "background_activity_factory";
 
-bool isNotImplemented(const std::optional<MethodReply>& reply) {
-  return reply && std::holds_alternative<MethodNotImplemented>(*reply);
-}
-
 TEST(Channels, UnknownOrDifferentlyCasedMethodsAreNotImplementedOnEveryChannel) {
   WindowFixture fixture;
-  for (const char* channel : {kApplication, kAudio, kUsb, kBackground}) {
-    EXPECT_TRUE(isNotImplemented(fixture.messenger.call(channel, "noSuchMethod"))) << channel;
+  for (const auto& [channel, method] : std::vector<std::pair<const char*, const char*>>{
+           {kApplication, "noSuchMethod"}, {kAudio, "noSuchMethod"}, {kUsb, "noSuchMethod"},
+           {kBackground, "noSuchMethod"}, {kApplication, "Init"}, {kUsb, "OPEN"}, {kBackground, "beginbackgroundtask"}}) {
+    auto reply = fixture.messenger.call(channel, method, map({{"path", "/dev/null"}}));
+    EXPECT_TRUE(reply && std::holds_alternative<MethodNotImplemented>(*reply)) << channel << "." << method;
   }
-  EXPECT_TRUE(isNotImplemented(fixture.messenger.call(kApplication, "Init")));
-  EXPECT_TRUE(isNotImplemented(fixture.messenger.call(kUsb, "OPEN", map({{"path", "/dev/null"}}))));
-  EXPECT_TRUE(isNotImplemented(fixture.messenger.call(kBackground, "beginbackgroundtask")));
 }
 
 TEST(Channels, OnceTheWindowIsGoneItsActivityEndsAndEveryChannelAnswersUnavailable) {
@@ -69,18 +66,6 @@ TEST(ApplicationChannel, InitWithAnyKeyMissingOrOfTheWrongKindChangesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(BackgroundActivityChannel, EndingNothingIsHarmlessAndAnUnreadableReasonIsTheDefault) {
-  WindowFixture fixture;
-  auto& events = fixture.inhibitor.events;
-  EXPECT_TRUE(successValue(fixture.messenger.call(kBackground, "endBackgroundTask")).isNull());
-  EXPECT_TRUE(events.empty());
-
-  fixture.messenger.call(kBackground, "beginBackgroundTask", map({{"reason", int32_t{5}}}));
-  fixture.messenger.call(kBackground, "beginBackgroundTask", EncodableValue("not a map"));
-  const std::string fallback = "Performing a long-running task";
-  EXPECT_EQ(events, (std::vector<std::string>{"begin:" + fallback, "end:" + fallback, "begin:" + fallback}));
-}
-
 TEST(UsbChannel, RejectsMissingOrMistypedPathsAndData) {
   WindowFixture fixture;
   for (const char* method : {"open", "close", "readUsbBytesData", "readUsbHexData"}) {
@@ -103,17 +88,6 @@ TEST(UsbChannel, RejectsMissingOrMistypedPathsAndData) {
     expectError(fixture.messenger.call(kUsb, "sendUsbBytesData", map({{"path", "/dev/x"}, {"data", data}})),
                 "INVALID_ARGS", "Missing 'path' or 'data'");
   }
-}
-
-TEST(UsbChannel, APortThatCannotOpenGivesNeutralResults) {
-  WindowFixture fixture;
-  const std::string path = "/nonexistent/tty";
-  EXPECT_EQ(successValue(fixture.messenger.call(kUsb, "open", map({{"path", path}}))), EncodableValue(false));
-  EXPECT_EQ(successValue(fixture.messenger.call(
-                kUsb, "sendUsbBytesData", map({{"path", path}, {"data", EncodableList{int32_t{0}, int32_t{255}}}}))),
-            EncodableValue("REAL_PORT_NOT_OPEN"));
-  EXPECT_EQ(successValue(fixture.messenger.call(kUsb, "readUsbBytesData", map({{"path", path}}))),
-            EncodableValue(EncodableList{}));
 }
 
 TEST(Plugins, AllTenAreAskedForByNameInOrder) {

@@ -3,11 +3,9 @@
 #include <glib.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,8 +13,9 @@
 #include <vector>
 
 #include "engine/engine_link.h"
+#include "engine/link_frame.h"
+#include "engine/link_socket.h"
 #include "engine/standard_codec.h"
-#include "support/log_capture.h"
 #include "support/test_support.h"
 #include "value_printer.h"
 
@@ -34,27 +33,21 @@ inline bool eventually(const std::function<bool()>& condition) {
   return true;
 }
 
-// A handler that answers every message itself.
-inline BinaryMessageHandler answering(std::function<void(BinaryMessage, BinaryReply)> answer) {
-  return [answer = std::move(answer)](BinaryMessage message, BinaryReply reply) -> std::optional<UndecodableMessage> {
-    answer(std::move(message), std::move(reply));
-    return std::nullopt;
-  };
-}
-
-// An engine written straight against the wire format, independent of the
-// project's own framing code.
+// An engine on a bare socket that writes any bytes, well formed or not. The
+// framing itself is checked against an implementation of its own end to end
+// (integration/engine_session.py).
 class RawEngine {
  public:
-  explicit RawEngine(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawEngine() { close(fd_); }
-  bool connected() const { return connected_; }
+  struct Frame {
+    uint8_t kind;
+    uint32_t replyId;
+    std::string channel;
+    Bytes payload;
+  };
+
+  explicit RawEngine(const std::string& path) : fd_(link::connectToUnixSocket(path, nullptr)) {}
+  ~RawEngine() { ::close(fd_); }
+  int fd() const { return fd_; }
 
   void write(const Bytes& bytes) {
     for (size_t done = 0; done < bytes.size();) {
@@ -63,86 +56,43 @@ class RawEngine {
       done += static_cast<size_t>(n);
     }
   }
-
-  static Bytes le32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-  }
-  // Byte by byte: GCC 12 at -O3 reports false overflows for range inserts into short vectors.
-  static void append(Bytes& out, const auto& range) {
-    for (auto byte : range) out.push_back(uint8_t(byte));
-  }
-  static Bytes frame(const Bytes& body) {
-    Bytes out = le32(static_cast<uint32_t>(body.size()));
-    append(out, body);
-    return out;
-  }
-  static Bytes message(uint32_t replyId, const std::string& channel, const Bytes& payload) {
-    Bytes body{1};
-    append(body, le32(replyId));
-    body.push_back(uint8_t(channel.size()));
-    body.push_back(uint8_t(channel.size() >> 8));
-    append(body, channel);
-    append(body, payload);
-    return frame(body);
-  }
-  static Bytes call(uint32_t replyId, const std::string& channel, const std::string& method) {
-    return message(replyId, channel, StandardCodec::encodeMethodCall({method, {}}));
-  }
   void sendCall(uint32_t replyId, const std::string& channel, const std::string& method) {
-    write(call(replyId, channel, method));
+    write(link::encodeMessageFrame(replyId, channel, StandardCodec::encodeMethodCall({method, {}})));
   }
 
-  // The next frame body; nullopt when the peer closed or nothing came in time.
-  std::optional<Bytes> readFrame() {
-    Bytes header(4);
-    if (!readExactly(header)) return std::nullopt;
-    const uint32_t length = header[0] | header[1] << 8 | header[2] << 16 | uint32_t(header[3]) << 24;
-    Bytes body(length);
-    if (!readExactly(body)) return std::nullopt;
-    return body;
-  }
-
-  struct Reply {
-    uint32_t id;
-    Bytes payload;
-  };
-  std::optional<Reply> readReply() {
-    auto body = readFrame();
-    if (!body || body->size() < 5 || (*body)[0] != 2) return std::nullopt;
-    return Reply{uint32_t((*body)[1] | (*body)[2] << 8 | (*body)[3] << 16 | uint32_t((*body)[4]) << 24),
-                 Bytes(body->begin() + 5, body->end())};
-  }
-
-  // True when the host closes the connection within the patience.
-  bool closedByHost() {
-    uint8_t byte;
-    while (waitReadable()) {
-      const ssize_t n = recv(fd_, &byte, 1, 0);
-      if (n <= 0) return true;
+  // The host's next frame; nullopt when the host closed (closed_) or nothing came in time.
+  std::optional<Frame> next() {
+    Bytes body;
+    while (reader_.next(body, nullptr) == link::FrameReader::Status::kNeedMore) {
+      pollfd entry{fd_, POLLIN, 0};
+      uint8_t chunk[64 * 1024];
+      const ssize_t n = poll(&entry, 1, 20'000) > 0 ? recv(fd_, chunk, sizeof chunk, 0) : -1;
+      closed_ = n == 0;
+      if (n <= 0) return std::nullopt;
+      reader_.append(chunk, static_cast<size_t>(n));
     }
-    return false;
+    link::Frame frame;
+    if (body.empty() || link::parseFrame(body, frame) != link::ParseResult::kOk) return std::nullopt;
+    return Frame{frame.kind, frame.replyId, frame.channel, Bytes(frame.payload.begin(), frame.payload.end())};
   }
-
-  int fd() const { return fd_; }
+  // True when the host hangs up within the patience.
+  bool closedByHost() {
+    while (next()) continue;
+    return closed_;
+  }
 
  private:
-  bool waitReadable() {
-    pollfd entry{fd_, POLLIN, 0};
-    return poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) > 0;
-  }
-  bool readExactly(Bytes& out) {
-    for (size_t done = 0; done < out.size();) {
-      if (!waitReadable()) return false;
-      const ssize_t n = recv(fd_, out.data() + done, out.size() - done, 0);
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  int fd_ = -1;
-  bool connected_ = false;
+  int fd_;
+  link::FrameReader reader_;
+  bool closed_ = false;
 };
+
+// The success value of a reply frame, or a text that says what came instead.
+inline EncodableValue successValue(const std::optional<RawEngine::Frame>& reply) {
+  auto decoded = reply ? StandardCodec::decodeEnvelope(reply->payload) : std::nullopt;
+  if (!decoded || !std::holds_alternative<MethodSuccess>(*decoded)) return "<not a success>";
+  return std::get<MethodSuccess>(*decoded).value;
+}
 
 // An EngineLink on a private socket whose main context runs on its own thread.
 class LinkRunner {

@@ -9,16 +9,13 @@
 #include "engine/method_channel.h"
 #include "unit/engine/link_test_support.h"
 
+// Exit codes 0, 1 and 2 and the error and "not implemented" texts are checked
+// end to end by integration.test_host_spine.
 namespace quillon {
 namespace {
 
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Outcome runCli(std::vector<std::string> args) {
+// The exit code and what went to standard output and error.
+std::tuple<int, std::string, std::string> runCli(std::vector<std::string> args) {
   args.insert(args.begin(), "quillon-engine");
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
@@ -29,44 +26,39 @@ Outcome runCli(std::vector<std::string> args) {
   return {code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
 }
 
-// Exit codes 0, 1 and 2 and the error and "not implemented" texts are checked
-// end to end by integration.test_host_spine.
 TEST(EngineCli, CallMapsJsonBothWaysAndRefusesBadJsonOrNoHost) {
   test::LinkRunner runner;
   MethodChannel channel(runner.link(), "native_usb_factory");
   channel.setMethodCallHandler([](const MethodCall& call, std::unique_ptr<MethodResult> result) {
     result->success(call.arguments);
   });
-  auto echo = runCli({"--socket", runner.path(), "call", "native_usb_factory", "echo",
-                      R"({"big":4294967296,"data":{"$bytes":"0A0b"},"list":[1,2.5,null]})"});
-  EXPECT_EQ(echo.code, 0) << echo.err;
-  EXPECT_EQ(nlohmann::json::parse(echo.out),
+  auto [code, out, err] = runCli({"--socket", runner.path(), "call", "native_usb_factory", "echo",
+                                  R"({"big":4294967296,"data":{"$bytes":"0A0b"},"list":[1,2.5,null]})"});
+  EXPECT_EQ(code, 0) << err;
+  EXPECT_EQ(nlohmann::json::parse(out),
             nlohmann::json::parse(R"({"big":4294967296,"data":{"$bytes":"0A0B"},"list":[1,2.5,null]})"));
 
-  auto badJson = runCli({"--socket", runner.path(), "call", "native_usb_factory", "echo", "{oops"});
-  EXPECT_EQ(badJson.code, 64);
-  EXPECT_TRUE(badJson.out.empty());
-
-  test::TempDir dir;
-  auto noHost = runCli({"--socket", (dir.path() / "none.sock").string(), "call", "c", "m"});
-  EXPECT_EQ(noHost.code, 3);
-  EXPECT_NE(noHost.err.find("no host listens"), std::string::npos) << noHost.err;
+  std::tie(code, out, err) = runCli({"--socket", runner.path(), "call", "native_usb_factory", "echo", "{oops"});
+  EXPECT_EQ(code, 64);
+  EXPECT_TRUE(out.empty());
+  std::tie(code, out, err) = runCli({"--socket", runner.path() + ".none", "call", "c", "m"});
+  EXPECT_EQ(code, 3);
+  EXPECT_NE(err.find("no host listens"), std::string::npos) << err;
 }
 
-TEST(EngineCliListen, PrintsEachHostMessageAsAJsonLineUntilTheHostGoes) {
+TEST(EngineCli, ListenPrintsEachHostMessageAsAJsonLineUntilTheHostGoes) {
   auto runner = std::make_unique<test::LinkRunner>();
-  const std::string path = runner->path();
   testing::internal::CaptureStdout();
-  auto listening = std::async(std::launch::async, [path] {
-    std::string socketOption = "--socket", socket = path, command = "listen", name = "quillon-engine";
-    char* argv[] = {name.data(), socketOption.data(), socket.data(), command.data()};
+  auto listening = std::async(std::launch::async, [path = runner->path()] {
+    std::string name = "quillon-engine", option = "--socket", socket = path, command = "listen";
+    char* argv[] = {name.data(), option.data(), socket.data(), command.data()};
     return engineCliMain(4, argv);
   });
   ASSERT_TRUE(test::eventually([&] { return runner->link().engineConnected(); }));
   MethodChannel channel(runner->link(), "native_audio_factory");
   channel.invokeMethod("onOpusData", EncodableMap{{"data", std::vector<uint8_t>{0xDE, 0xAD}}});
-  std::optional<MethodReply> answer;
   std::mutex mutex;
+  std::optional<MethodReply> answer;
   channel.invokeMethod("menuOnExit", EncodableValue(), [&](MethodReply reply) {
     std::lock_guard lock(mutex);
     answer = reply;
@@ -76,15 +68,11 @@ TEST(EngineCliListen, PrintsEachHostMessageAsAJsonLineUntilTheHostGoes) {
     std::lock_guard lock(mutex);
     return answer.has_value();
   }));
-  {
-    std::lock_guard lock(mutex);
-    EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*answer));
-  }
+  EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*answer));
   // The host going ends the listening, after everything read was printed.
   runner.reset();
   EXPECT_EQ(listening.get(), 3);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out,
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "{\"arguments\":{\"data\":{\"$bytes\":\"DEAD\"}},\"channel\":\"native_audio_factory\",\"method\":"
             "\"onOpusData\"}\n"
             "{\"arguments\":null,\"channel\":\"native_audio_factory\",\"method\":\"menuOnExit\"}\n");
