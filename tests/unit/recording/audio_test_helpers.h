@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <numbers>
 #include <string>
@@ -52,14 +51,6 @@ double toneAmplitude(const std::vector<T>& x, double frequency, double rate, dou
     s1 = s0;
   }
   return 2.0 * std::sqrt(std::max(s1 * s1 + s2 * s2 - coeff * s1 * s2, 0.0)) / double(x.size());
-}
-
-// The outside tool's name when it is installed; otherwise a failure that says
-// how to get it.
-inline std::string requireTool(const std::string& name) {
-  if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0) return name;
-  ADD_FAILURE() << "'" << name << "' is not installed; run scripts/install-deps.sh";
-  return {};
 }
 
 }  // namespace quillon::test
