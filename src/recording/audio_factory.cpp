@@ -63,11 +63,6 @@ void AudioFactory::switchMicEnable(bool enable) {
   _audioMixer->switchMicEnable(enable);
 }
 
-size_t AudioFactory::pendingOpusBytes() const {
-  std::lock_guard lock(_mutex);
-  return _opusFrameFill;
-}
-
 void AudioFactory::handleMixedOutput(std::span<const float> samples) {
   std::lock_guard lock(_mutex);
   if (_closed) return;

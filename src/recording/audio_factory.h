@@ -58,9 +58,6 @@ class AudioFactory : public std::enable_shared_from_this<AudioFactory> {
   // the mixer are dropped.
   CloseSummary close();
 
-  // PCM bytes waiting to complete the next Opus frame; for tests.
-  size_t pendingOpusBytes() const;
-
  private:
   AudioFactory(const std::string& wavFilePath, const std::string& opusFilePath, bool recorderMic);
   void handleMixedOutput(std::span<const float> samples);

@@ -54,16 +54,6 @@ void AudioMixer::switchMicEnable(bool enable) {
   _expectMic.store(enable, std::memory_order_relaxed);
 }
 
-size_t AudioMixer::micQueuedSamples() const {
-  std::lock_guard lock(_mutex);
-  return _micBuffer.size();
-}
-
-size_t AudioMixer::speakerQueuedSamples() const {
-  std::lock_guard lock(_mutex);
-  return _speakerBuffer.size();
-}
-
 void AudioMixer::feedMicData(std::span<const float> samples) {
   if (!_expectMic.load(std::memory_order_relaxed)) return;
   std::lock_guard lock(_mutex);

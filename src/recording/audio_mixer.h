@@ -49,11 +49,6 @@ class AudioMixer {
   void feedMicData(std::span<const float> samples);
   void feedSpeakerData(std::span<const float> samples);
   void switchMicEnable(bool enable);
-  bool expectMic() const { return _expectMic.load(std::memory_order_relaxed); }
-
-  // Samples waiting in each queue; for diagnostics and tests.
-  size_t micQueuedSamples() const;
-  size_t speakerQueuedSamples() const;
 
   // output[i] = clamp(mic[i] x 0.6 + speaker[i] x 0.4) for every index of mic;
   // speaker and output must be at least as long as mic.

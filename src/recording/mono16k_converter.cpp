@@ -77,7 +77,6 @@ void Mono16kConverter::process(std::span<const float> samples, std::vector<float
   _partialFrame.insert(_partialFrame.end(), rest.begin(), rest.end());
   const size_t frames = _mono.size() - 1;
   if (frames == 0) return;
-  _inputFrames += frames;
 
   // A few frames of slack over the exact ratio; the loop below copes with
   // whatever the converter holds back or releases.
@@ -108,7 +107,6 @@ void Mono16kConverter::process(std::span<const float> samples, std::vector<float
     }
   }
   output.resize(produced);
-  _outputFrames += produced;
 }
 
 }  // namespace quillon

@@ -41,10 +41,6 @@ class Mono16kConverter {
   // may end up empty).
   void process(std::span<const float> interleaved, std::vector<float>& out);
 
-  // Frames consumed and produced since creation.
-  uint64_t inputFrames() const { return _inputFrames; }
-  uint64_t outputFrames() const { return _outputFrames; }
-
  private:
   Mono16kConverter(int32_t sourceSampleRate, int32_t channels, SRC_STATE_tag* state);
   void downMix(const float* frames, size_t count);
@@ -55,8 +51,6 @@ class Mono16kConverter {
   SRC_STATE_tag* _state;
   std::vector<float> _partialFrame;  // fewer samples than one frame
   std::vector<float> _mono;          // scratch, reused between calls
-  uint64_t _inputFrames = 0;
-  uint64_t _outputFrames = 0;
 };
 
 }  // namespace quillon

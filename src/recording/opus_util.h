@@ -52,10 +52,6 @@ class OpusUtil {
   // Ends the encoder and the file; harmless when repeated.
   void close();
 
-  int32_t frameSize() const { return _frameSize; }
-  bool initialized() const { return _initialized; }
-  bool hasFile() const { return _opusFile != nullptr; }
-
   // The record for one packet: big-endian 16-bit length, then the packet.
   static std::vector<uint8_t> framePacket(std::span<const uint8_t> packet);
 

@@ -53,8 +53,6 @@ class PeriodQueue {
   // through as a record, handed to the consumer as one; false when none.
   bool takeUnreportedDrop(Period& out);
 
-  size_t capacity() const { return capacity_; }
-
  private:
   struct Header {
     Kind kind;

@@ -33,8 +33,6 @@ class SbcUtil {
   void writeSamples(std::span<const float> samples);
   void close();
 
-  bool opened() const { return _opened; }
-
  private:
   std::unique_ptr<sbc_struct> _sbc;
   std::vector<uint8_t> _buffer;

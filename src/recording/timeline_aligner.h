@@ -48,8 +48,6 @@ class TimelineAligner {
     steadyBlocks_ = 0;
   }
   static constexpr int64_t kSettleSamples = RecordingClock::kRate;
-  // Samples handed on so far, silence included.
-  int64_t position() const { return position_; }
 
  private:
   std::shared_ptr<const RecordingClock> clock_;

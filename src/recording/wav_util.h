@@ -45,9 +45,6 @@ class WavUtil {
   void writeSamples(const int16_t* samples, uint64_t count);
   CloseSummary close();
 
-  bool isOpen() const { return _file != nullptr; }
-  uint32_t dataLength() const { return _dataLength; }
-
  private:
   void writeWavHeader();
   // Patches both size fields and leaves the position at the end of the data;

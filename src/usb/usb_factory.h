@@ -64,7 +64,6 @@ class UsbFactory {
   // identifiers untouched.
   bool getVidPid(const char* path, uint16_t* vid, uint16_t* pid);
 
-  UsbWatcher& watcher() { return *watcher_; }
   // The paths of the ports this instance holds open, in path order.
   std::vector<std::string> openPaths() const;
 

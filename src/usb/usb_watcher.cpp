@@ -49,16 +49,9 @@ UsbWatcher::~UsbWatcher() {
   for (auto& thread : ended_) thread.detach();
 }
 
-UsbWatcher::Callback UsbWatcher::callback() const { return callback_->get(); }
-
 void UsbWatcher::setCallback(Callback callback) {
   std::lock_guard lock(callback_->mutex);
   callback_->callback = std::move(callback);
-}
-
-bool UsbWatcher::isWatching() const {
-  std::lock_guard lock(mutex_);
-  return current_ != nullptr;
 }
 
 void UsbWatcher::startWatching() {

@@ -30,9 +30,7 @@ class UsbWatcher {
   // thread cannot wait for itself; the thread is joined by the next start or
   // stop from another thread, or by the destructor.
   void stopWatching();
-  bool isWatching() const;
 
-  Callback callback() const;
   void setCallback(Callback callback);
 
  private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,55 +43,39 @@ class CaptureJournal {
 // would. onStart runs inside startCapture, as a real capture's first periods would.
 class FakeRecordingCapture : public RecordingCapture {
  public:
-  FakeRecordingCapture(std::string name = "capture", std::shared_ptr<CaptureJournal> journal = nullptr,
-                       bool startSucceeds = true)
+  explicit FakeRecordingCapture(std::string name = "capture", std::shared_ptr<CaptureJournal> journal = nullptr,
+                                bool startSucceeds = true)
       : name_(std::move(name)),
         journal_(journal ? std::move(journal) : std::make_shared<CaptureJournal>()),
         startSucceeds_(startSucceeds) {}
   std::function<void(FakeRecordingCapture&)> onStart;
 
-  void setAudioCallback(SampleCallback callback) override {
-    std::lock_guard lock(mutex_);
-    callback_ = std::move(callback);
-  }
+  // Set before any block is delivered, as the factory does.
+  void setAudioCallback(SampleCallback callback) override { callback_ = std::move(callback); }
   bool startCapture(bool reserveStageAudio, const std::optional<std::string>& recorderPath) override {
     journal_->add(name_ + ".start(stage=" + (reserveStageAudio ? "1" : "0") +
                   ",path=" + recorderPath.value_or("<none>") + ")");
     if (onStart) onStart(*this);
-    std::lock_guard lock(mutex_);
-    return running_ = startSucceeds_;
+    return running_ = startSucceeds_.load();
   }
-  bool isRunning() const override {
-    std::lock_guard lock(mutex_);
-    return running_;
-  }
+  bool isRunning() const override { return running_; }
   void pause() override { journal_->add(name_ + ".pause"); }
   void resume() override { journal_->add(name_ + ".resume"); }
   void stopCapture() override {
     journal_->add(name_ + ".stop");
-    std::lock_guard lock(mutex_);
     running_ = false;
   }
   // Calls the installed callback, if any, with the block.
   void deliver(std::span<const float> block) {
-    SampleCallback callback;
-    {
-      std::lock_guard lock(mutex_);
-      callback = callback_;
-    }
-    if (callback) callback(block);
+    if (callback_) callback_(block);
   }
-  void setStartSucceeds(bool succeeds) {
-    std::lock_guard lock(mutex_);
-    startSucceeds_ = succeeds;
-  }
+  void setStartSucceeds(bool succeeds) { startSucceeds_ = succeeds; }
 
  private:
   const std::string name_;
   std::shared_ptr<CaptureJournal> journal_;
-  mutable std::mutex mutex_;
-  bool startSucceeds_;
-  bool running_ = false;
+  std::atomic<bool> startSucceeds_;
+  std::atomic<bool> running_ = false;
   SampleCallback callback_;
 };
 
@@ -102,12 +87,15 @@ struct FakeCaptureMakers {
   std::shared_ptr<FakeRecordingCapture> lastMic;
   std::shared_ptr<FakeRecordingCapture> lastSpeaker;
   std::vector<std::string> speakerDriverPaths;
+  std::function<void(FakeRecordingCapture&)> onSpeakerStart;
 
   CaptureMakers makers() {
     return {[this] { return lastMic = std::make_shared<FakeRecordingCapture>("mic", journal, micStarts); },
             [this](const std::string& driverPath) {
               speakerDriverPaths.push_back(driverPath);
-              return lastSpeaker = std::make_shared<FakeRecordingCapture>("speaker", journal, speakerStarts);
+              lastSpeaker = std::make_shared<FakeRecordingCapture>("speaker", journal, speakerStarts);
+              lastSpeaker->onStart = onSpeakerStart;
+              return lastSpeaker;
             }};
   }
 };

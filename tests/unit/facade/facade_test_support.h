@@ -1,14 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_recording_capture.h"
-#include "support/log_capture.h"
 #include "recording/byte_buffer.h"
 #include "recording/native_audio_factory.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 
 namespace quillon::test {
@@ -31,12 +29,5 @@ struct FacadeWorld {
 
 // One 40 ms block (640 float samples) of a constant level.
 inline std::vector<float> constantBlock(float level) { return std::vector<float>(640, level); }
-
-// The data-chunk length a WAV header declares (44-byte header).
-inline uint32_t wavDeclaredDataBytes(const std::string& file) {
-  uint32_t size = 0;
-  if (file.size() >= 44) std::memcpy(&size, file.data() + 40, 4);
-  return size;
-}
 
 }  // namespace quillon::test

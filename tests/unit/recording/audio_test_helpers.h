@@ -3,21 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "support/log_capture.h"
-#include "recording/byte_buffer.h"
 #include "support/test_support.h"
 
 namespace quillon::test {
 
-inline std::vector<uint8_t> floatBytes(const std::vector<float>& samples) {
-  std::vector<uint8_t> out(samples.size() * sizeof(float));
-  if (!out.empty()) std::memcpy(out.data(), samples.data(), out.size());
+// Reinterprets the bytes of one sample type as another (float <-> bytes <-> int16).
+template <typename To, typename From>
+std::vector<To> recast(const From& from) {
+  std::vector<To> out(from.size() * sizeof(from[0]) / sizeof(To));
+  if (!out.empty()) std::memcpy(out.data(), from.data(), out.size() * sizeof(To));
   return out;
 }
 
@@ -27,22 +27,6 @@ inline std::vector<float> interleave(const std::vector<std::vector<float>>& chan
   for (size_t f = 0; f < channels[0].size(); ++f) {
     for (const auto& c : channels) out.push_back(c[f]);
   }
-  return out;
-}
-
-inline std::vector<float> bytesToFloats(const uint8_t* data, size_t size) {
-  std::vector<float> out(size / sizeof(float));
-  if (!out.empty()) std::memcpy(out.data(), data, out.size() * sizeof(float));
-  return out;
-}
-
-inline std::vector<float> bytesToFloats(const std::vector<uint8_t>& bytes) {
-  return bytesToFloats(bytes.data(), bytes.size());
-}
-
-inline std::vector<int16_t> bytesToInt16(const std::string& bytes, size_t offset = 0) {
-  std::vector<int16_t> out((bytes.size() - offset) / 2);
-  if (!out.empty()) std::memcpy(out.data(), bytes.data() + offset, out.size() * 2);
   return out;
 }
 
@@ -59,24 +43,14 @@ inline std::vector<float> sine(double frequency, double rate, size_t count, doub
 // many periods.
 template <typename T>
 double toneAmplitude(const std::vector<T>& x, double frequency, double rate, double scale = 1.0) {
-  const double w = 2.0 * std::numbers::pi * frequency / rate;
-  const double coeff = 2.0 * std::cos(w);
+  const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
   double s1 = 0, s2 = 0;
   for (const T& v : x) {
     const double s0 = double(v) * scale + coeff * s1 - s2;
     s2 = s1;
     s1 = s0;
   }
-  const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-  return 2.0 * std::sqrt(std::max(power, 0.0)) / double(x.size());
-}
-
-// The outside tool's name when it is installed; otherwise a failure that says
-// how to get it.
-inline std::string requireTool(const std::string& name) {
-  if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0) return name;
-  ADD_FAILURE() << "'" << name << "' is not installed; run scripts/install-deps.sh";
-  return {};
+  return 2.0 * std::sqrt(std::max(s1 * s1 + s2 * s2 - coeff * s1 * s2, 0.0)) / double(x.size());
 }
 
 }  // namespace quillon::test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -12,49 +13,49 @@ using Clock = PeriodQueue::Clock;
 using Kind = PeriodQueue::Kind;
 using std::chrono::milliseconds;
 
+// A period as "KIND BYTES @MS": audio as "audio 300x7" when all its bytes are 7.
+std::string describe(const PeriodQueue::Period& p, Clock::time_point t0) {
+  std::string text = p.kind == Kind::audio ? "audio " : p.kind == Kind::hole ? "hole " : "dropped ";
+  if (p.kind != Kind::audio) {
+    text += std::to_string(p.bytes) + (p.data.empty() ? "" : " with data");
+  } else if (!p.data.empty() && size_t(std::count(p.data.begin(), p.data.end(), p.data[0])) == p.data.size()) {
+    text += std::to_string(p.data.size()) + "x" + std::to_string(p.data[0]);
+  } else {
+    text += "mixed";
+  }
+  return text + " @" + std::to_string(std::chrono::duration_cast<milliseconds>(p.capturedAt - t0).count());
+}
+
 TEST(PeriodQueue, APeriodWithoutRoomIsCountedOnceAsDroppedTimeAheadOfTheNextOne) {
   PeriodQueue queue(660);  // two 300-byte periods and their headers
   const auto t0 = Clock::now();
-  std::vector<uint8_t> period(300);
-  for (int i = 0; i < 6; ++i) {
-    period.assign(300, uint8_t(i));
-    queue.push(period.data(), period.size(), t0 + milliseconds(10 * i));  // room for the first two only
-  }
-  queue.push(nullptr, 40, t0 + milliseconds(60));  // a hole: no room either
-
-  PeriodQueue::Period out;
-  ASSERT_TRUE(queue.pop(out));
-  EXPECT_EQ(out.kind, Kind::audio);
-  EXPECT_EQ(out.data, std::vector<uint8_t>(300, 0));
-  ASSERT_TRUE(queue.pop(out));
-  EXPECT_EQ(out.data, std::vector<uint8_t>(300, 1));
-  EXPECT_FALSE(queue.pop(out));
+  auto push = [&](uint8_t value, int ms) {
+    const std::vector<uint8_t> period(300, value);
+    queue.push(period.data(), period.size(), t0 + milliseconds(ms));
+  };
+  auto drain = [&] {
+    std::vector<std::string> out;
+    PeriodQueue::Period period;
+    while (queue.pop(period)) out.push_back(describe(period, t0));
+    return out;
+  };
+  for (uint8_t i = 0; i < 6; ++i) push(i, 10 * i);  // room for the first two only
+  queue.push(nullptr, 40, t0 + milliseconds(60));   // a hole: no room either
+  EXPECT_EQ(drain(), (std::vector<std::string>{"audio 300x0 @0", "audio 300x1 @10"}));
 
   // Room again (a quarter of the queue and more): the lost stretch comes
   // through first, once, with its start.
-  period.assign(300, 9);
-  queue.push(period.data(), period.size(), t0 + milliseconds(70));
+  push(9, 70);
   queue.push(nullptr, 50, t0 + milliseconds(80));
-  ASSERT_TRUE(queue.pop(out));
-  EXPECT_EQ(out.kind, Kind::dropped);
-  EXPECT_EQ(out.bytes, 4u * 300 + 40);
-  EXPECT_EQ(out.capturedAt, t0 + milliseconds(20));
-  EXPECT_TRUE(out.data.empty());
-  ASSERT_TRUE(queue.pop(out));
-  EXPECT_EQ(out.data, std::vector<uint8_t>(300, 9));
-  EXPECT_EQ(out.capturedAt, t0 + milliseconds(70));
-  ASSERT_TRUE(queue.pop(out));
-  EXPECT_EQ(out.kind, Kind::hole);
-  EXPECT_EQ(out.bytes, 50u);
-  EXPECT_FALSE(queue.pop(out));
+  EXPECT_EQ(drain(), (std::vector<std::string>{"dropped 1240 @20", "audio 300x9 @70", "hole 50 @80"}));
 
   // A drop never reported before the producer stopped is handed over at the end.
-  for (int i = 0; i < 5; ++i) queue.push(period.data(), period.size(), t0);
-  while (queue.pop(out)) {
-  }
-  ASSERT_TRUE(queue.takeUnreportedDrop(out));
-  EXPECT_EQ(out.bytes, 3u * 300);
-  EXPECT_FALSE(queue.takeUnreportedDrop(out));
+  for (int i = 0; i < 5; ++i) push(9, 90);
+  drain();
+  PeriodQueue::Period period;
+  ASSERT_TRUE(queue.takeUnreportedDrop(period));
+  EXPECT_EQ(describe(period, t0), "dropped 900 @90");
+  EXPECT_FALSE(queue.takeUnreportedDrop(period));
 }
 
 TEST(RecordingWorker, TakesPeriodsInCaptureOrderAcrossLanesWithLongSilenceInSlices) {

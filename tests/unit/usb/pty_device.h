@@ -34,18 +34,16 @@ class PtyDevice {
   }
   ~PtyDevice() {
     command();
-    hangUp();
+    close(master_);
     close(keeper_);
   }
-  PtyDevice(const PtyDevice&) = delete;
-  PtyDevice& operator=(const PtyDevice&) = delete;
 
   const std::string& path() const { return path_; }
 
-  // What the host wrote, until count bytes came or the deadline passed.
-  std::vector<uint8_t> receive(size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  // What the host wrote, until count bytes came or ten seconds passed.
+  std::vector<uint8_t> receive(size_t count) {
     std::vector<uint8_t> received;
-    const auto end = std::chrono::steady_clock::now() + deadline;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (received.size() < count && std::chrono::steady_clock::now() < end) {
       pollfd waiter{master_, POLLIN, 0};
       uint8_t buffer[512];
@@ -56,14 +54,6 @@ class PtyDevice {
     return received;
   }
 
-  void send(const std::vector<uint8_t>& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-      const ssize_t wrote = write(master_, bytes.data() + done, bytes.size() - done);
-      if (wrote <= 0) return;
-      done += static_cast<size_t>(wrote);
-    }
-  }
-
   // On a thread of its own: waits for a command of commandLength bytes, then
   // sends the bursts. command() joins it and gives what was received.
   void answer(size_t commandLength, std::vector<Burst> bursts) {
@@ -71,19 +61,13 @@ class PtyDevice {
       command_ = receive(commandLength);
       for (const auto& burst : bursts) {
         std::this_thread::sleep_for(burst.delay);
-        send(burst.bytes);
+        if (write(master_, burst.bytes.data(), burst.bytes.size()) != ssize_t(burst.bytes.size())) return;
       }
     });
   }
   std::vector<uint8_t> command() {
     if (responder_.joinable()) responder_.join();
     return command_;
-  }
-
-  // The device goes away.
-  void hangUp() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
   }
 
  private:

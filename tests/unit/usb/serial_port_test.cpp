@@ -1,31 +1,64 @@
 #include <regex>
 
 #include "pty_device.h"
-#include "usb/usb_factory.h"
+#include "support/expected_log_lines.h"
 #include "unit/logging/day_log.h"
+#include "usb/text_encoding.h"
+#include "usb/usb_factory.h"
 
 namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
-using test::PtyDevice;
+using Bytes = std::vector<uint8_t>;
 
-std::vector<uint8_t> bytesOf(std::initializer_list<int> values) {
-  std::vector<uint8_t> bytes;
-  for (int v : values) bytes.push_back(static_cast<uint8_t>(v));
-  return bytes;
+// Text pairs up from the start, a last single character ignored. Reading a
+// pair stops at its first non-digit; a pair without a leading digit is 0.
+// Positions count UTF-16 units.
+TEST(HexText, ParsesPairsFromTheStartAndPrintsUpperCase) {
+  const std::vector<std::pair<std::string, Bytes>> cases = {
+      {"a1B2", {0xA1, 0xB2}},
+      {"ABC", {0xAB}},
+      {"", {}},
+      {"AA BB", {0xAA, 0x0B}},  // "AA", " B", "B": the space shifts the pairing
+      {"1xzz  \t7", {0x01, 0x00, 0x00, 0x07}},
+      {"\xC3\xA9" "122", {0x00, 0x22}},         // "é" is one unit: "é1" gives 0
+      {"\xF0\x9F\x98\x80" "7F", {0x00, 0x7F}},  // U+1F600 is two units, a pair of its own
+  };
+  for (const auto& [text, bytes] : cases) EXPECT_EQ(UsbFactory::hexStringToData(text), bytes) << text;
+  EXPECT_EQ(UsbFactory::dataToHexString({0x00, 0x0F, 0xFF}), "000FFF");
+  EXPECT_EQ(UsbFactory::dataToHexString({}), "");
+}
+
+TEST(Utf8, RejectsMalformedInput) {
+  EXPECT_TRUE(isValidUtf8("/dev/ttyACM0 \xC3\xA9 \xF0\x9F\x98\x80"));
+  EXPECT_FALSE(isValidUtf8("\xFF"));
+  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong "/"
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(isValidUtf8("\xE2\x82"));          // cut short
+  EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
 }
 
 class SerialPort : public test::WithDayLog {
  protected:
-  PtyDevice device;
+  bool logMatches(const std::string& pattern) { return std::regex_search(logText(), std::regex(pattern)); }
+
+  test::PtyDevice device;
   UsbFactory factory;
 };
 
-TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorAndCloseForgetsIt) {
+// How hex text pairs into bytes is covered by the HexText tests.
+TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorSendsLogEachWriteAndCloseForgetsIt) {
   ASSERT_TRUE(factory.open(device.path()));
   ASSERT_TRUE(factory.open(device.path()));
   EXPECT_EQ(countInLog("打开串口成功: " + device.path() + ", fd="), 1u);
+  EXPECT_EQ(factory.sendUsbHexData(device.path(), "a1B2"), kRealSuccess);
+  EXPECT_EQ(device.receive(2), (Bytes{0xA1, 0xB2}));
+  EXPECT_EQ(factory.sendUsbHexData(device.path(), ""), kRealSuccess);
+  EXPECT_TRUE(logMatches(R"(\[UsbFactory\] \[INFO\] \[sendUsbBytesData\] \[Send Start\] path=)" + device.path() +
+                         R"(, len=2, time=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000)"));
+  EXPECT_TRUE(logMatches(R"(\[sendUsbBytesData\] \[Send End\] path=)" + device.path() +
+                         R"(, written=0, duration=\d+\.\d\d ms)"));
 
   factory.close("/dev/never-opened");
   factory.close(device.path());
@@ -34,112 +67,59 @@ TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorAndCloseForgetsIt) {
   EXPECT_EQ(factory.sendUsbHexData(device.path(), "01"), kRealPortNotOpen);
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {1}), kRealPortNotOpen);
   EXPECT_EQ(factory.readHexData(device.path()), "");
-
   EXPECT_FALSE(factory.open("/nonexistent/ttyACM9"));
-  EXPECT_EQ(countInLog("[ERROR] 打开串口失败: /nonexistent/ttyACM9"), 1u);
+  EXPECT_EQ(countInLog(std::string(test::log_lines::kSerialOpenFailed) + "/nonexistent/ttyACM9"), 1u);
 }
 
-// How hex text pairs into bytes is covered by the HexText tests.
-TEST_F(SerialPort, HexSendsLogEachWrite) {
+// A read waits up to a second for the first byte, then takes what follows
+// until 10 ms pass quietly; later bytes are left for the next read.
+TEST_F(SerialPort, ReadWaitsForTheFirstByteAndEndsOnSilence) {
   ASSERT_TRUE(factory.open(device.path()));
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), "a1B2"), kRealSuccess);
-  EXPECT_EQ(device.receive(2), bytesOf({0xA1, 0xB2}));
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), ""), kRealSuccess);
+  // Nothing is translated on the way: no line endings, flow control or signals.
+  device.answer(1, {{300ms, {0x0D, 0x0A, 0x11, 0x13, 0x03}}, {60ms, {0x7F, 0x00, 0xFF}}});
+  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x55}), "0D0A111303");
+  EXPECT_EQ(device.command(), Bytes{0x55});
+  EXPECT_EQ(factory.readBytesData(device.path()), (Bytes{0x7F, 0x00, 0xFF}));
+  EXPECT_TRUE(factory.readBytesData(device.path()).empty());  // nothing more comes
 
-  const std::string log = logText();
-  EXPECT_TRUE(std::regex_search(
-      log, std::regex(R"(\[UsbFactory\] \[INFO\] \[sendUsbBytesData\] \[Send Start\] path=)" +
-                      device.path() + R"(, len=2, time=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000)")))
-      << log;
-  EXPECT_TRUE(std::regex_search(
-      log, std::regex(R"(\[sendUsbBytesData\] \[Send End\] path=)" + device.path() +
-                      R"(, written=0, duration=\d+\.\d\d ms)")))
-      << log;
-}
-
-TEST_F(SerialPort, ReadJoinsBurstsCloseTogether) {
-  ASSERT_TRUE(factory.open(device.path()));
   // A pause of a few ms can stretch past the 10 ms silence on a loaded
   // machine, so a few attempts are allowed; a read that stops at its first
   // chunk never joins them.
   bool joined = false;
   for (int attempt = 0; attempt < 4 && !joined; ++attempt) {
     device.answer(1, {{0ms, {0x01, 0x02}}, {5ms, {0x03, 0x04}}});
-    const std::string reply = factory.sendUsbBytesAndReadHex(device.path(), {0x55});
+    joined = factory.sendUsbBytesAndReadHex(device.path(), {0x55}) == "01020304";
     device.command();
-    joined = reply == "01020304";
   }
   EXPECT_TRUE(joined);
 }
 
-TEST_F(SerialPort, ReadEndsOnSilenceLeavesLaterBytesForTheNextReadAndTranslatesNothing) {
-  ASSERT_TRUE(factory.open(device.path()));
-  device.answer(1, {{0ms, {0x01, 0x02}}, {60ms, {0x03, 0x04}}});
-  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x55}), "0102");
-  device.command();
-  EXPECT_EQ(factory.readBytesData(device.path()), bytesOf({0x03, 0x04}));
-  // Nothing more comes: the read gives up after its idle second.
-  EXPECT_TRUE(factory.readBytesData(device.path()).empty());
-
-  const auto reply = bytesOf({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF});
-  device.answer(1, {{0ms, reply}});
-  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x0D}), "0D0A1113037F00FF");
-  EXPECT_EQ(device.command(), bytesOf({0x0D}));
-}
-
-TEST_F(SerialPort, ExchangeCollectsForItsWholeWindowAndClosesThePort) {
-  ASSERT_TRUE(factory.open(device.path()));
-  device.answer(2, {{0ms, {0xAA}}, {150ms, {0xBB, 0xCC}}});
-  EXPECT_EQ(factory.sendUsbHexDataAndClose(device.path(), "1234", 500, "t1"), "AABBCC");
-  EXPECT_EQ(device.command(), bytesOf({0x12, 0x34}));
-  EXPECT_EQ(factory.sendUsbBytesData(device.path(), {1}), kRealPortNotOpen);
-
-  const std::string log = logText();
-  EXPECT_NE(log.find("[t1] [sendUsbHexDataAndClose] 向设备发送数据: 1234"), std::string::npos);
-  EXPECT_NE(log.find("关闭串口: " + device.path()), std::string::npos);
-  EXPECT_NE(log.find("[t1] [sendUsbHexDataAndClose] 收到响应，长度: 3"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(
-      log, std::regex(R"(\[t1\] \[sendUsbHexDataAndClose\] \[Send Start\] path=)" +
-                      device.path() + R"(, len=2, time=)")));
-  EXPECT_TRUE(std::regex_search(
-      log, std::regex(R"(\[t1\] \[sendUsbHexDataAndClose\] \[Send End\] path=)" + device.path() +
-                      R"(, duration=\d+\.\d\d ms)")));
-}
-
-TEST_F(SerialPort, ExchangeWindowOfZeroReadsNothingAndFiveReadsOneChunkAtMost) {
-  device.answer(1, {{0ms, std::vector<uint8_t>(100, 0x42)}});
+// The window is counted in 10 ms passes of one read each; the exchange
+// opens the port itself and writes even when it will not wait.
+TEST_F(SerialPort, ExchangeWindowIsCountedInPassesOfOneChunk) {
+  device.answer(1, {{0ms, Bytes(100, 0x42)}});
   EXPECT_EQ(factory.sendUsbHexDataAndClose(device.path(), "01", 0, "zero"), "");
-  EXPECT_EQ(device.command(), bytesOf({0x01}));
+  EXPECT_EQ(device.command(), Bytes{0x01});
+  EXPECT_EQ(countInLog("[zero] [sendUsbHexDataAndClose] 向设备发送数据: 01"), 1u);
   EXPECT_EQ(countInLog("[WARNING] [zero] [sendUsbHexDataAndClose] 未收到数据响应"), 1u);
-
-  // One 10 ms pass reads at most one 256-byte chunk of a longer reply.
-  device.answer(1, {{0ms, std::vector<uint8_t>(1000, 0x42)}});
-  const std::string reply = factory.sendUsbHexDataAndClose(device.path(), "02", 5, "five");
+  EXPECT_TRUE(logMatches(R"(\[zero\] \[sendUsbHexDataAndClose\] \[Send Start\] path=)" + device.path() +
+                         R"(, len=1, time=)"));
+  EXPECT_TRUE(logMatches(R"(\[zero\] \[sendUsbHexDataAndClose\] \[Send End\] path=)" + device.path() +
+                         R"(, duration=\d+\.\d\d ms)"));
+  device.answer(1, {{0ms, Bytes(1000, 0x42)}});
+  EXPECT_LE(factory.sendUsbHexDataAndClose(device.path(), "02", 5, "five").size(), 2u * 256u);
   device.command();
-  EXPECT_LE(reply.size(), 2u * 256u);
-}
-
-TEST_F(SerialPort, VanishedDeviceFailsWritesAndReadsEmpty) {
-  ASSERT_TRUE(factory.open(device.path()));
-  device.hangUp();
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), "0102"), kRealWriteFailed);
-  EXPECT_TRUE(factory.readBytesData(device.path()).empty());
-  EXPECT_EQ(factory.sendUsbHexDataAndClose(device.path(), "01", 50, "gone"), "");
-  EXPECT_EQ(countInLog("[ERROR] [sendUsbBytesData] Write Failed: " + device.path() + ", errno="), 1u);
-  EXPECT_EQ(countInLog("[gone] [sendUsbHexDataAndClose] 打开设备失败: " + device.path()), 1u);
 }
 
 TEST_F(SerialPort, DescriptorsBeyondTheSelectLimitWork) {
   std::vector<int> filler;
   int probe;
-  while ((probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0 && probe < 1100) {
-    filler.push_back(probe);
-  }
+  while ((probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0 && probe < 1100) filler.push_back(probe);
   if (probe >= 0) filler.push_back(probe);
   ASSERT_GE(probe, 1024) << "descriptor limit too low for this test";
 
   ASSERT_TRUE(factory.open(device.path()));
-  EXPECT_TRUE(std::regex_search(logText(), std::regex(R"(fd=1\d{3})")));
+  EXPECT_TRUE(logMatches(R"(fd=1\d{3})"));
   device.answer(1, {{0ms, {0x5A}}});
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x01}), "5A");
   device.command();

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "recording/opus_util.h"
+#include "recording/sbc_util.h"
+
+#include "audio_test_helpers.h"
+
+namespace quillon {
+namespace {
+
+std::vector<uint8_t> pcmFrame(size_t samples, size_t start = 0) {
+  std::vector<int16_t> out;
+  for (float v : test::sine(440, 16000, samples, 0.5, start)) out.push_back(int16_t(v * 32767));
+  return test::recast<uint8_t>(out);
+}
+
+// Each record is the packet behind its length, big-endian in two bytes.
+TEST(OpusUtil, EncodesExactlyOneFortyMillisecondFrameIntoARecord) {
+  std::vector<uint8_t> packet(300);
+  for (size_t i = 0; i < packet.size(); ++i) packet[i] = uint8_t(i * 31);
+  const auto record = OpusUtil::framePacket(packet);
+  ASSERT_EQ(record.size(), 302u);
+  EXPECT_EQ(record[0], 0x01);
+  EXPECT_EQ(record[1], 0x2C);
+  EXPECT_TRUE(std::equal(packet.begin(), packet.end(), record.begin() + 2));
+
+  auto opus = OpusUtil::create(16000, 1);
+  ASSERT_TRUE(opus);
+  EXPECT_TRUE(opus->encodeFrame(pcmFrame(639)).empty());
+  EXPECT_TRUE(opus->encodeFrame(pcmFrame(641)).empty());
+  const auto framed = opus->encodeFrame(pcmFrame(640));
+  ASSERT_GT(framed.size(), 2u);
+  EXPECT_EQ(size_t(framed[0]) << 8 | framed[1], framed.size() - 2);
+  OpusUtil idle;  // no encoder until reset
+  EXPECT_TRUE(idle.encodeFrame(pcmFrame(640)).empty());
+
+  test::LogCapture log;
+  EXPECT_FALSE(OpusUtil::create(12345, 1));
+  EXPECT_EQ(log.count("[OpusUtil] [ERROR] Failed to create Opus encoder: invalid argument"), 1u);
+}
+
+// The file is the records back to back; after reset the encoder works again
+// but nothing more reaches the file.
+TEST(OpusUtil, FileHoldsTheRecordsAndResetEndsIt) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/rec.opus";
+  auto opus = OpusUtil::create(16000, 1);
+  ASSERT_TRUE(opus->openWithPath(path));
+  std::string written;
+  for (size_t f = 0; f < 25; ++f) {
+    const auto framed = opus->encodeFrame(pcmFrame(640, f * 640));
+    opus->writeFrame(framed);
+    written.append(framed.begin(), framed.end());
+  }
+  opus->writeFrame({});
+  opus->reset();
+  const auto again = opus->encodeFrame(pcmFrame(640));
+  EXPECT_FALSE(again.empty());
+  opus->writeFrame(again);
+  opus->close();
+  opus->close();
+  EXPECT_EQ(test::readFile(path), written);
+}
+
+std::string encode(const std::vector<float>& samples) {
+  test::TempDir dir;
+  SbcUtil sbc;
+  EXPECT_TRUE(sbc.openWithPath(dir.str() + "/out.sbc"));
+  sbc.writeSamples(samples);
+  sbc.close();
+  return test::readFile(dir.str() + "/out.sbc");
+}
+
+std::vector<float> square(float level) {
+  std::vector<float> out(1280);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = (i / 20) % 2 ? level : -level;
+  return out;
+}
+
+TEST(SbcUtil, EveryWholeFrameOf128SamplesBecomes72BytesValuesAreClampedAndBadPathsRefused) {
+  EXPECT_EQ(encode(test::sine(440, 16000, 128, 0.5)).size(), 72u);
+  EXPECT_EQ(encode(test::sine(440, 16000, 127, 0.5)).size(), 0u);
+  EXPECT_EQ(encode(test::sine(440, 16000, 300, 0.5)).size(), 144u);
+  const std::string clamped = encode(square(2.0f));
+  EXPECT_EQ(clamped.size(), 720u);
+  EXPECT_EQ(clamped, encode(square(1.0f)));
+  EXPECT_NE(clamped, encode(square(0.5f)));
+  EXPECT_FALSE(SbcUtil().openWithPath(""));
+  EXPECT_FALSE(SbcUtil().openWithPath("/nonexistent/folder/x.sbc"));
+}
+
+TEST(SbcUtil, AnOutsideDecoderHearsTheTone) {
+  ASSERT_EQ(std::system("command -v ffmpeg >/dev/null 2>&1"), 0) << "ffmpeg is missing; run scripts/install-deps.sh";
+  test::TempDir dir;
+  const std::string sbcPath = dir.str() + "/tone.sbc", rawPath = dir.str() + "/tone.raw";
+  {
+    SbcUtil sbc;
+    ASSERT_TRUE(sbc.openWithPath(sbcPath));
+    for (size_t second = 0; second < 2; ++second) sbc.writeSamples(test::sine(1000, 16000, 16000, 0.5, second * 16000));
+  }
+  const std::string command = "ffmpeg -v error -y -f sbc -i " + sbcPath + " -f s16le -ac 1 -ar 16000 " + rawPath;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const auto decoded = test::recast<int16_t>(test::readFile(rawPath));
+  ASSERT_GT(decoded.size(), 30000u);
+  const std::vector<int16_t> middle(decoded.begin() + 4000, decoded.end() - 4000);
+  EXPECT_NEAR(test::toneAmplitude(middle, 1000, 16000, 1.0 / 32768), 0.5, 0.1);
+  EXPECT_LT(test::toneAmplitude(middle, 1500, 16000, 1.0 / 32768), 0.02);
+}
+
+}  // namespace
+}  // namespace quillon

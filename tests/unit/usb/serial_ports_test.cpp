@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <tuple>
+
+#include "fakes/fake_serial_tree.h"
+#include "platform/linux/sysfs_serial_port_registry.h"
+#include "unit/logging/day_log.h"
+#include "usb/usb_factory.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using Event = std::pair<std::string, bool>;
+using Paths = std::vector<std::string>;
+
+// Polls for up to ten seconds until `done` holds.
+bool eventually(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  return done();
+}
+
+// Collects callback events from the watcher thread.
+class EventLog {
+ public:
+  UsbWatcher::Callback callback() {
+    return [this](const std::string& path, bool added) {
+      std::lock_guard lock(mutex_);
+      events_.emplace_back(path, added);
+    };
+  }
+  std::vector<Event> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  bool waitFor(const Event& event) {
+    return eventually([&] { return std::ranges::count(events(), event) > 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Event> events_;
+};
+
+// A sysfs and /dev of the test's making. Placeholder UARTs are recognised by
+// name here, standing in for TIOCGSERIAL.
+class SerialPorts : public test::WithDayLog {
+ protected:
+  Event added(const std::string& name) { return {tree.devicePath(name), true}; }
+  Event removed(const std::string& name) { return {tree.devicePath(name), false}; }
+
+  test::TempDir dir;
+  test::FakeSerialTree tree{dir.path()};
+  std::shared_ptr<SysfsSerialPortRegistry> registry = std::make_shared<SysfsSerialPortRegistry>(
+      tree.sysRoot(), tree.devRoot(), [](const std::string& path) { return path.ends_with("ttyS1"); });
+  UsbFactory factory{registry};
+  EventLog log;
+  uint16_t vid = 0xAAAA;
+  uint16_t pid = 0xBBBB;
+};
+class PortRegistry : public SerialPorts {};
+class Watcher : public SerialPorts {};
+
+// Ports are ttys with a device and a node, placeholder UARTs left out; the
+// identifiers come from the USB device above the interface or converter.
+TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDevice) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  tree.addConverterPort("ttyUSB0", "0403", "6001");
+  tree.addAcmPort("ttyACM2", "12345", "fffff");  // too wide: the low 16 bits count
+  tree.addPlatformPort("ttyS0", "serial8250");
+  tree.addPlatformPort("ttyS1", "serial8250");  // placeholder
+  tree.addPlatformPort("ttyAMA0", "uart-pl011");
+  tree.addVirtualTty("tty1");
+  tree.addAcmPort("ttyACM1", "1a86", "7523", /*withNode=*/false);
+  EXPECT_EQ(registry->presentPorts(), (Paths{tree.devicePath("ttyACM0"), tree.devicePath("ttyACM2"),
+                                             tree.devicePath("ttyAMA0"), tree.devicePath("ttyS0"),
+                                             tree.devicePath("ttyUSB0")}));
+
+  const std::vector<std::tuple<std::string, uint16_t, uint16_t>> expected = {
+      {"ttyACM0", 0x1a86, 0x7523}, {"ttyUSB0", 0x0403, 0x6001}, {"ttyACM2", 0x2345, 0xFFFF}};
+  for (const auto& [name, wantVid, wantPid] : expected) {
+    ASSERT_TRUE(factory.getVidPid(tree.devicePath(name).c_str(), &vid, &pid)) << name;
+    EXPECT_EQ(vid, wantVid);
+    EXPECT_EQ(pid, wantPid);
+  }
+  EXPECT_EQ(countInLog("[INFO] [getVidPid] -> Successfully parsed VID: 1027, PID: 24577"), 1u);
+  EXPECT_EQ(countInLog("Successfully parsed VID: 9029, PID: 65535"), 1u);
+}
+
+TEST_F(PortRegistry, PathsThatAreNotExactlyAPortAndNullsLeaveIdentifiersAlone) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  tree.addPlatformPort("ttyS0", "serial8250");  // no USB device above it
+  const auto byId = tree.devRoot() / "serial" / "by-id";
+  std::filesystem::create_directories(byId);
+  std::filesystem::create_symlink(tree.devicePath("ttyACM0"), byId / "usb-recorder");
+  const std::string refused[] = {(byId / "usb-recorder").string(), tree.devicePath("ttyACM0") + "/",
+                                 tree.devicePath("ttyACM7"), "/dev/ttyACM0", tree.devicePath("ttyS0")};
+  for (const auto& path : refused) EXPECT_FALSE(factory.getVidPid(path.c_str(), &vid, &pid)) << path;
+  EXPECT_FALSE(factory.getVidPid(tree.devicePath("ttyACM0").c_str(), nullptr, &pid));
+  EXPECT_FALSE(factory.getVidPid(nullptr, &vid, &pid));
+  EXPECT_EQ(vid, 0xAAAA);
+  EXPECT_EQ(pid, 0xBBBB);
+
+  EXPECT_EQ(countInLog("[INFO] [getVidPid] -> Loop finished, device with specified path not found or VID/PID missing."),
+            5u);
+  EXPECT_EQ(countInLog("[WARNING] [getVidPid] -> Matched path, but failed to get VID/PID"), 1u);
+  EXPECT_EQ(countInLog("[getVidPid] Searching for path: (null)\n"), 1u);
+  EXPECT_EQ(countInLog("[ERROR] [getVidPid] Error: Input path, vid, or pid is null."), 2u);
+}
+
+// A slow watcher thread can list a port that then goes away before the watch
+// reads the port's create event: its removal must still come.
+TEST_F(PortRegistry, APortListedAndGoneBeforeTheWatchLooksIsStillReportedRemoved) {
+  auto watch = registry->watchChanges();
+  ASSERT_NE(watch, nullptr);
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  ASSERT_EQ(registry->presentPorts(), Paths{tree.devicePath("ttyACM0")});
+  tree.removePort("ttyACM0");
+
+  std::vector<SerialPortChange> changes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (changes.empty() && std::chrono::steady_clock::now() < deadline) {
+    changes = watch->waitForChanges(std::chrono::milliseconds(500));
+  }
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].path, tree.devicePath("ttyACM0"));
+  EXPECT_FALSE(changes[0].added);
+}
+
+// A second factory on the same ports, without a callback, still sees and
+// logs every change.
+TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  tree.addConverterPort("ttyUSB0", "0403", "6001");
+  tree.addVirtualTty("tty1");
+  factory.startUsbChangedMonitor(log.callback());
+  factory.startUsbChangedMonitor(log.callback());  // already watching: no second thread
+  UsbFactory other{registry};
+  other.startUsbChangedMonitor(nullptr);
+  ASSERT_TRUE(log.waitFor(added("ttyUSB0")));
+
+  tree.addAcmPort("ttyACM1", "1a86", "7523");
+  ASSERT_TRUE(log.waitFor(added("ttyACM1")));
+  tree.removePort("ttyACM0");
+  ASSERT_TRUE(log.waitFor(removed("ttyACM0")));
+  tree.addAcmPort("ttyACM2", "1a86", "7523", /*withNode=*/false);
+  tree.createNode("ttyACM2");
+  ASSERT_TRUE(log.waitFor(added("ttyACM2")));
+
+  // Present ports come first, one call each, before any change.
+  EXPECT_EQ(log.events(), (std::vector<Event>{added("ttyACM0"), added("ttyUSB0"), added("ttyACM1"),
+                                              removed("ttyACM0"), added("ttyACM2")}));
+  for (const std::string& line : {"[INFO] USB 设备已插入，路径: " + tree.devicePath("ttyACM1"),
+                                 "[INFO] USB 设备已移除，路径: " + tree.devicePath("ttyACM0")}) {
+    EXPECT_TRUE(eventually([&] { return countInLog(line) == 2; })) << line;
+  }
+}
+
+TEST_F(Watcher, ARestartKeepsTheCallbackAndReportsThePresentPortsAgain) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  UsbWatcher watcher(registry);
+  watcher.setCallback(log.callback());
+  watcher.startWatching();
+  ASSERT_TRUE(log.waitFor(added("ttyACM0")));
+  watcher.stopWatching();
+  tree.addAcmPort("ttyACM1", "1a86", "7523");  // while stopped: not reported
+  watcher.stopWatching();
+  watcher.startWatching();
+  tree.addAcmPort("ttyACM2", "1a86", "7523");
+  ASSERT_TRUE(log.waitFor(added("ttyACM2")));
+  EXPECT_EQ(log.events(), (std::vector<Event>{added("ttyACM0"), added("ttyACM0"), added("ttyACM1"),
+                                              added("ttyACM2")}));
+}
+
+TEST_F(Watcher, StopFromInsideTheCallbackEndsWatchingWithoutDeadlock) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  tree.addAcmPort("ttyACM1", "1a86", "7523");
+  auto record = log.callback();
+  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
+    factory.stopUsbChangedMonitor();
+    record(path, added);
+  });
+  ASSERT_TRUE(log.waitFor(added("ttyACM0")));
+  factory.stopUsbChangedMonitor();  // joins the thread that stopped itself
+  EXPECT_EQ(log.events().size(), 1u);  // the second present port came after the stop
+
+  factory.startUsbChangedMonitor(log.callback());
+  EXPECT_TRUE(log.waitFor(added("ttyACM1")));
+}
+
+TEST_F(Watcher, StopWaitsForTheCallbackInProgress) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  std::atomic<bool> left{false};
+  auto record = log.callback();
+  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
+    record(path, added);
+    std::this_thread::sleep_for(200ms);
+    left = true;
+  });
+  ASSERT_TRUE(log.waitFor(added("ttyACM0")));
+  factory.stopUsbChangedMonitor();
+  EXPECT_TRUE(left);
+}
+
+}  // namespace
+}  // namespace quillon
