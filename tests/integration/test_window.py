@@ -10,7 +10,6 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 import unittest
 
 from harness import BUILD_DIR, ENGINE, HOST, Host, JsonLines, init_args, wait_for
@@ -292,11 +291,7 @@ class WindowedHostTest(unittest.TestCase):
         try:
             # Menu messages are dropped until the engine is connected; ask for
             # updates until one arrives to know that it is.
-            first = None
-            deadline = time.monotonic() + 30
-            while first is None and time.monotonic() < deadline:
-                action(x, "checkUpdate")
-                first = listener.next(0.5)
+            first = wait_for(lambda: (action(x, "checkUpdate"), listener.next(0.5))[1], 30, interval=0)
             self.assertEqual(first, {"channel": "native_application_factory", "method": "menuOnUpdate",
                                      "arguments": None})
             action(x, "openExit")
