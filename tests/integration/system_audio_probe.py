@@ -51,9 +51,9 @@ def longest_silence(samples, rate=RATE, window=0.005, threshold=0.01):
     return longest * window
 
 
-def pacat(server, latency_ms, *args, **kwargs):
-    """A 16 kHz mono playback into the default output, as any application plays."""
-    return subprocess.Popen(["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=1",
+def pacat(server, latency_ms, *args, rate=RATE, **kwargs):
+    """A mono playback into the default output, as any application plays."""
+    return subprocess.Popen(["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % rate, "--channels=1",
                              "--latency-msec=%d" % latency_ms, *args], env=server.env(), stderr=subprocess.DEVNULL,
                             **kwargs)
 
@@ -82,11 +82,11 @@ class MonitorTap:
 class TonePlayer:
     """A steady tone into the default output."""
 
-    def __init__(self, server, frequency=SYSTEM_TONE, amplitude=0.5, seconds=60, latency_ms=30):
+    def __init__(self, server, frequency=SYSTEM_TONE, amplitude=0.5, seconds=60, latency_ms=30, rate=RATE):
         path = os.path.join(server.dir, "tone-%d.raw" % frequency)
         with open(path, "wb") as f:
-            f.write(sine_pcm(frequency, RATE, seconds, amplitude))
-        self.process = pacat(server, latency_ms, path)
+            f.write(sine_pcm(frequency, rate, seconds, amplitude))
+        self.process = pacat(server, latency_ms, path, rate=rate)
 
     def stop(self):
         self.process.terminate()

@@ -48,7 +48,7 @@ class Sounds:
         return self
 
     def play_tone_b(self):
-        self.player = TonePlayer(self.pulse, TONE_B, LEVEL_B, self.seconds, latency_ms=100)
+        self.player = TonePlayer(self.pulse, TONE_B, LEVEL_B, self.seconds, latency_ms=100, rate=48000)
 
     def stop(self):
         if self.player:
