@@ -101,7 +101,8 @@ class SlowDiskTest(unittest.TestCase):
         server.start()
         # The long stall ends at about 17 s and the next would come 2 s later:
         # the stop comes well before it.
-        for stalls, seconds in (("400:3000", 13.0), ("15000:2000", 18.0)):
+        for stalls, seconds, check in (("400:3000", 13.0, self.check_short_stalls),
+                                       ("15000:2000", 18.0, self.check_a_stall_beyond_the_queue)):
             run = StalledRecording(server, stalls, seconds)
             self.assertEqual((run.started, run.summary["success"]), (True, 0))
             # What the user hears never waits on the recording's work, and the
@@ -109,10 +110,7 @@ class SlowDiskTest(unittest.TestCase):
             # request itself takes on a busy machine).
             self.assertLess(run.longest_gap_heard(), 0.15)
             self.assertLess(abs(run.duration_error()), 0.4)
-            if stalls == "400:3000":
-                self.check_short_stalls(run)
-            else:
-                self.check_a_stall_beyond_the_queue(run)
+            check(run)
 
     def check_short_stalls(self, run):
         self.assertGreaterEqual(run.stalls, 3)

@@ -234,10 +234,8 @@ class WindowedHostTest(unittest.TestCase):
     def about_panel(self, x, host, window, title):
         """The panel's id and pixels once GTK has drawn it: two equal captures
         in a row with text in the copyright's frame."""
-        def find():
-            return next((wid for wid, name in top_level_windows(x)
-                         if name == title and wid != window and x.is_viewable(wid)), None)
-        wid = wait_for(find, 20)
+        wid = wait_for(lambda: next((wid for wid, name in top_level_windows(x)
+                                     if name == title and wid != window and x.is_viewable(wid)), None), 20)
         self.assertTrue(wid, "no About panel titled %r" % title)
         rect = x.geometry(wid)
         self.assertEqual(rect, ((1920 - 420) // 2, (1080 - 240) // 2, 420, 240))
