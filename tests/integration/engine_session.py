@@ -11,11 +11,7 @@ AUDIO = "native_audio_factory"
 
 
 def _size(n):
-    if n < 254:
-        return bytes([n])
-    if n <= 0xFFFF:
-        return b"\xfe" + struct.pack("<H", n)
-    return b"\xff" + struct.pack("<I", n)
+    return bytes([n]) if n < 254 else b"\xfe" + struct.pack("<H", n) if n <= 0xFFFF else b"\xff" + struct.pack("<I", n)
 
 
 def encode(value):
@@ -34,17 +30,13 @@ class _Reader:
         self.data, self.pos = data, 0
 
     def take(self, n):
-        chunk = self.data[self.pos:self.pos + n]
         self.pos += n
-        return chunk
+        return self.data[self.pos - n:self.pos]
 
     def size(self):
         first = self.take(1)[0]
-        if first == 254:
-            return struct.unpack("<H", self.take(2))[0]
-        if first == 255:
-            return struct.unpack("<I", self.take(4))[0]
-        return first
+        return struct.unpack("<H", self.take(2))[0] if first == 254 else \
+            struct.unpack("<I", self.take(4))[0] if first == 255 else first
 
     def value(self):
         kind = self.take(1)[0]
@@ -55,11 +47,8 @@ class _Reader:
         if kind in (7, 8):
             data = bytes(self.take(self.size()))
             return data.decode() if kind == 7 else data
-        if kind == 12:
-            return [self.value() for _ in range(self.size())]
         if kind == 13:
-            n = self.size()
-            return {self.value(): self.value() for _ in range(n)}
+            return {self.value(): self.value() for _ in range(self.size())}
         raise ValueError("value kind %d not handled" % kind)
 
 

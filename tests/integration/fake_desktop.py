@@ -11,48 +11,21 @@ from gi.repository import Gio, GLib
 
 NAMES = {"org.gnome.SessionManager": "/org/gnome/SessionManager",
          "org.freedesktop.Notifications": "/org/freedesktop/Notifications"}
+# Each method's argument and result signatures, one type per argument.
+METHODS = {"org.gnome.SessionManager": {"Inhibit": (["s", "u", "s", "u"], ["u"]), "Uninhibit": (["u"], [])},
+           "org.freedesktop.Notifications": {
+               "Notify": (["s", "u", "s", "s", "s", "as", "a{sv}", "i"], ["u"]), "CloseNotification": (["u"], []),
+               "GetCapabilities": ([], ["as"]), "GetServerInformation": ([], ["s", "s", "s", "s"])}}
 
-INTERFACES = """
-<node>
-  <interface name="org.gnome.SessionManager">
-    <method name="Inhibit">
-      <arg type="s" name="app_id" direction="in"/>
-      <arg type="u" name="toplevel_xid" direction="in"/>
-      <arg type="s" name="reason" direction="in"/>
-      <arg type="u" name="flags" direction="in"/>
-      <arg type="u" name="inhibit_cookie" direction="out"/>
-    </method>
-    <method name="Uninhibit">
-      <arg type="u" name="inhibit_cookie" direction="in"/>
-    </method>
-  </interface>
-  <interface name="org.freedesktop.Notifications">
-    <method name="Notify">
-      <arg type="s" name="app_name" direction="in"/>
-      <arg type="u" name="replaces_id" direction="in"/>
-      <arg type="s" name="app_icon" direction="in"/>
-      <arg type="s" name="summary" direction="in"/>
-      <arg type="s" name="body" direction="in"/>
-      <arg type="as" name="actions" direction="in"/>
-      <arg type="a{sv}" name="hints" direction="in"/>
-      <arg type="i" name="expire_timeout" direction="in"/>
-      <arg type="u" name="id" direction="out"/>
-    </method>
-    <method name="CloseNotification">
-      <arg type="u" name="id" direction="in"/>
-    </method>
-    <method name="GetCapabilities">
-      <arg type="as" name="capabilities" direction="out"/>
-    </method>
-    <method name="GetServerInformation">
-      <arg type="s" name="name" direction="out"/>
-      <arg type="s" name="vendor" direction="out"/>
-      <arg type="s" name="version" direction="out"/>
-      <arg type="s" name="spec_version" direction="out"/>
-    </method>
-  </interface>
-</node>
-"""
+
+def introspection():
+    def args(types, direction):
+        return "".join('<arg type="%s" direction="%s"/>' % (t, direction) for t in types)
+    return "<node>%s</node>" % "".join(
+        '<interface name="%s">%s</interface>' % (name, "".join(
+            '<method name="%s">%s%s</method>' % (method, args(ins, "in"), args(outs, "out"))
+            for method, (ins, outs) in methods.items())) for name, methods in METHODS.items())
+
 
 cookies = iter(range(100, 1000))
 notification_ids = iter(range(1, 1000))
@@ -66,12 +39,10 @@ def on_call(connection, sender, path, interface, method, params, invocation):
     if method == "Inhibit":
         app_id, xid, reason, flags = params.unpack()
         cookie = next(cookies)
-        report({"call": "Inhibit", "app_id": app_id, "xid": xid, "reason": reason, "flags": flags,
-                "cookie": cookie})
+        report({"call": "Inhibit", "app_id": app_id, "xid": xid, "reason": reason, "flags": flags, "cookie": cookie})
         invocation.return_value(GLib.Variant("(u)", (cookie,)))
     elif method == "Uninhibit":
-        (cookie,) = params.unpack()
-        report({"call": "Uninhibit", "cookie": cookie})
+        report({"call": "Uninhibit", "cookie": params.unpack()[0]})
         invocation.return_value(None)
     elif method == "Notify":
         _, replaces, _, summary, body, _, _, _ = params.unpack()
@@ -87,7 +58,7 @@ def on_call(connection, sender, path, interface, method, params, invocation):
 
 def main():
     loop = GLib.MainLoop()
-    node = Gio.DBusNodeInfo.new_for_xml(INTERFACES)
+    node = Gio.DBusNodeInfo.new_for_xml(introspection())
     waiting = set(NAMES)
 
     def on_bus(connection, name):

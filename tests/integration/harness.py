@@ -26,11 +26,9 @@ LIBRARY = os.path.join(BUILD_DIR, "libquillon_host.so")
 def wait_for(predicate, timeout=10.0, interval=0.02):
     """Polls until predicate() is true; returns its last value."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
+    while not (value := predicate()) and time.monotonic() <= deadline:
         time.sleep(interval)
+    return value
 
 
 def stop(process, timeout=10):

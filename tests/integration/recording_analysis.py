@@ -77,11 +77,11 @@ def decode_opus_file(path):
         lib.opus_decoder_destroy(decoder)
 
 
-def sine_pcm(frequency, rate, seconds, amplitude, channels=1):
-    """s16le PCM of a sine."""
+def sine_pcm(frequency, rate, seconds, amplitude):
+    """s16le mono PCM of a sine. A whole number of hertz makes whole cycles
+    in a second, which is computed once and repeated."""
     n = int(rate * seconds)
-    out = bytearray()
-    for i in range(n):
-        v = int(amplitude * 32767 * math.sin(2 * math.pi * frequency * i / rate))
-        out += struct.pack("<h", v) * channels
-    return bytes(out)
+    one = min(n, rate) if float(frequency).is_integer() else n
+    cycle = struct.pack("<%dh" % one, *(int(amplitude * 32767 * math.sin(2 * math.pi * frequency * i / rate))
+                                         for i in range(one)))
+    return (cycle * (n // max(one, 1) + 1))[:2 * n]

@@ -5,28 +5,18 @@ system-audio tests and the benchmark that prints the same figures."""
 
 import fcntl
 import math
-import re
-import statistics
-import termios
 import os
+import re
 import subprocess
+import termios
 import threading
 import time
 
-from recording_analysis import int16
+from recording_analysis import int16, sine_pcm, tone_level
 
 RATE = 16000
 MIC_TONE = 440.0
 SYSTEM_TONE = 1000.0
-
-
-def sine(frequency, seconds, amplitude, rate=RATE, phase_start=0):
-    count = int(seconds * rate)
-    return [amplitude * math.sin(2 * math.pi * frequency * (phase_start + i) / rate) for i in range(count)]
-
-
-def pcm(samples):
-    return b"".join(int(max(-1.0, min(1.0, v)) * 32767).to_bytes(2, "little", signed=True) for v in samples)
 
 
 def rms(samples):
@@ -37,24 +27,14 @@ def db(ratio):
     return 20 * math.log10(max(ratio, 1e-9))
 
 
-def goertzel(samples, frequency, rate=RATE):
-    """Amplitude of one frequency in a window of samples (-1..1)."""
-    k = 2 * math.cos(2 * math.pi * frequency / rate)
-    s1 = s2 = 0.0
-    for v in samples:
-        s1, s2 = v + k * s1 - s2, s1
-    power = s1 * s1 + s2 * s2 - k * s1 * s2
-    return 2 * math.sqrt(max(power, 0.0)) / len(samples)
-
-
 def onsets(samples, frequency, threshold, rate=RATE, window=0.005, gap=0.5):
-    """Start times (s) of the bursts of one frequency: the first window
-    whose amplitude crosses `threshold` after at least `gap` s without."""
+    """Start times (s) of the bursts of one frequency (samples -1..1): the
+    first window whose amplitude crosses `threshold` after `gap` s without."""
     step = int(rate * window)
     found, last = [], -1e9
     for start in range(0, len(samples) - 4 * step, step):
         t = start / rate
-        if goertzel(samples[start:start + 4 * step], frequency, rate) >= threshold:
+        if tone_level(samples[start:start + 4 * step], frequency, rate, scale=1.0) >= threshold:
             if t - last > gap:
                 found.append(t)
             last = t
@@ -69,6 +49,13 @@ def longest_silence(samples, rate=RATE, window=0.005, threshold=0.01):
         run = run + 1 if rms(samples[start:start + step]) < threshold else 0
         longest = max(longest, run)
     return longest * window
+
+
+def pacat(server, latency_ms, *args, rate=RATE, **kwargs):
+    """A mono playback into the default output, as any application plays."""
+    return subprocess.Popen(["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % rate, "--channels=1",
+                             "--latency-msec=%d" % latency_ms, *args], env=server.env(), stderr=subprocess.DEVNULL,
+                            **kwargs)
 
 
 class MonitorTap:
@@ -93,15 +80,13 @@ class MonitorTap:
 
 
 class TonePlayer:
-    """A steady tone into the default output, as any application plays."""
+    """A steady tone into the default output."""
 
-    def __init__(self, server, frequency=SYSTEM_TONE, amplitude=0.5, seconds=60):
-        self.path = os.path.join(server.dir, "tone-%d.raw" % frequency)
-        with open(self.path, "wb") as f:
-            f.write(pcm(sine(frequency, seconds, amplitude)))
-        self.process = subprocess.Popen(
-            ["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=1",
-             "--latency-msec=30", self.path], env=server.env(), stderr=subprocess.DEVNULL)
+    def __init__(self, server, frequency=SYSTEM_TONE, amplitude=0.5, seconds=60, latency_ms=30, rate=RATE):
+        path = os.path.join(server.dir, "tone-%d.raw" % frequency)
+        with open(path, "wb") as f:
+            f.write(sine_pcm(frequency, rate, seconds, amplitude))
+        self.process = pacat(server, latency_ms, path, rate=rate)
 
     def stop(self):
         self.process.terminate()
@@ -111,12 +96,14 @@ class TonePlayer:
 def stream_latency(server, pid):
     """Buffer plus sink latency (s) of the playback stream of process `pid`:
     how long a sample it writes now takes to reach the sink."""
-    text = server.pactl("list", "sink-inputs")
-    for block in text.split("Sink Input #")[1:]:
+    for block in server.pactl("list", "sink-inputs").split("Sink Input #")[1:]:
         if re.search(r'application\.process\.id = "%d"' % pid, block):
-            values = [int(v) for v in re.findall(r"(?:Buffer|Sink) Latency: (\d+) usec", block)]
-            return sum(values) / 1e6
+            return sum(int(v) for v in re.findall(r"(?:Buffer|Sink) Latency: (\d+) usec", block)) / 1e6
     return None
+
+
+def fionread(fd):
+    return int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"), "little")
 
 
 class BurstPlayer:
@@ -132,24 +119,16 @@ class BurstPlayer:
     def __init__(self, server, seconds, period=1.5, amplitude=0.5, lead=0.0):
         self.server, self.seconds, self.period, self.amplitude = server, seconds, period, amplitude
         self.lead = lead  # extra silence before the first burst
-        self.player = subprocess.Popen(
-            ["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=1",
-             "--latency-msec=%d" % int(self.output_latency * 1000), "--process-time-msec=5"],
-            stdin=subprocess.PIPE, env=server.env(), stderr=subprocess.DEVNULL)
+        self.player = pacat(server, int(self.output_latency * 1000), "--process-time-msec=5",
+                            stdin=subprocess.PIPE)
         self.thread = threading.Thread(target=self._run, daemon=True)
-        self.mic_delays, self.output_delays, self.timed_output_delays = [], [], []
+        self.timed_output_delays = []  # (player time s, output path delay s)
         self.timed_injection = []  # (player time s, output minus microphone delay s)
 
-    def injection_offset_ms(self):
-        """How much later the output path delivers than the microphone path."""
-        mic = statistics.median(self.mic_delays) if self.mic_delays else 0.0
-        out = statistics.median(self.output_delays) if self.output_delays else self.output_latency
-        return (out - mic) * 1000.0
-
     def injection_ms_at(self, player_time):
-        """The injection offset sampled nearest to a moment of the player's run."""
+        """How much later the output path delivered than the microphone's, sampled nearest to a moment."""
         if not self.timed_injection:
-            return self.injection_offset_ms()
+            return self.output_latency * 1000.0
         return min(self.timed_injection, key=lambda entry: abs(entry[0] - player_time))[1] * 1000.0
 
     def start(self):
@@ -159,29 +138,27 @@ class BurstPlayer:
     def _signal(self, frequency, rate):
         """The whole run's PCM, made before it starts so that the writer
         only ever copies and never falls behind real time."""
-        samples = [0.0] * int(rate * self.lead)
-        burst = sine(frequency, 0.2, self.amplitude, rate)
-        quiet = [0.0] * int(rate * (self.period - 0.2))
-        while len(samples) < self.seconds * rate:
-            samples += quiet + burst
-        return pcm(samples)
+        data, quiet = bytes(2 * int(rate * self.lead)), bytes(2 * int(rate * (self.period - 0.2)))
+        burst = sine_pcm(frequency, rate, 0.2, self.amplitude)
+        while len(data) < 2 * self.seconds * rate:
+            data += quiet + burst
+        return data
 
     def _sample_delays(self, fd, mic_rate):
         while self.thread.is_alive():
-            queued = fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0")
-            self.mic_delays.append(int.from_bytes(queued, "little") / (2.0 * mic_rate))
+            mic = fionread(fd) / (2.0 * mic_rate)
             latency = stream_latency(self.server, self.player.pid)
             # What waits in the player's input pipe is delay too; PipeWire's
             # pulse server reports no stream latency: the requested one
             # stands in.
             try:
-                backlog = fcntl.ioctl(self.player.stdin.fileno(), termios.FIONREAD, b"\0\0\0\0")
+                backlog = fionread(self.player.stdin.fileno())
             except (OSError, ValueError):
                 return  # the player was stopped under the sampler
-            delay = int.from_bytes(backlog, "little") / (2.0 * RATE) + (latency if latency else self.output_latency)
-            self.output_delays.append(delay)
-            self.timed_output_delays.append((time.monotonic() - self.started, delay))
-            self.timed_injection.append((time.monotonic() - self.started, delay - self.mic_delays[-1]))
+            delay = backlog / (2.0 * RATE) + (latency or self.output_latency)
+            now = time.monotonic() - self.started
+            self.timed_output_delays.append((now, delay))
+            self.timed_injection.append((now, delay - mic))
             time.sleep(0.5)
 
     def _run(self):
@@ -201,9 +178,7 @@ class BurstPlayer:
                     pass
                 self.player.stdin.write(out[i * out_step:(i + 1) * out_step])
                 self.player.stdin.flush()
-                delay = start + (i + 1) * step - time.monotonic()
-                if delay > 0:
-                    time.sleep(delay)
+                time.sleep(max(0.0, start + (i + 1) * step - time.monotonic()))
         except (OSError, ValueError):
             pass
         finally:
@@ -223,14 +198,13 @@ class BurstPlayer:
 def alignment_offsets(samples, injection_ms, threshold=0.05):
     """Offsets (ms) of the system-audio bursts against the microphone's in
     the recording, after taking out how much later the output path itself
-    delivered: `injection_ms` is a number, or a function of the burst's time
-    in the recording (s) answering the figure sampled nearest to it."""
-    injection = injection_ms if callable(injection_ms) else (lambda t: injection_ms)
+    delivered: `injection_ms` is a function of the burst's time in the
+    recording (s) answering the figure sampled nearest to it."""
     mic = onsets(samples, MIC_TONE, threshold)
     system = onsets(samples, SYSTEM_TONE, threshold)
     offsets = []
     for m in mic:
-        near = [t for t in system if abs(t - injection(t) / 1000.0 - m) < 0.5]
+        near = [t for t in system if abs(t - injection_ms(t) / 1000.0 - m) < 0.5]
         if near:
-            offsets.append((near[0] - injection(near[0]) / 1000.0 - m) * 1000.0)
+            offsets.append((near[0] - injection_ms(near[0]) / 1000.0 - m) * 1000.0)
     return offsets

@@ -1,8 +1,8 @@
-"""The windowed quillon-host under Xvfb: the main window's place and size,
-background tasks, the About panel as the user sees it, the menu actions that
-reach the engine, hiding on close and coming back on activation, quitting,
-and the status page read through the accessibility tree while the engine
-connects, ports come and a recording runs."""
+"""The windowed quillon-host under Xvfb: the status page read through the
+accessibility tree while the engine connects, ports come and a recording
+runs, the main window's place and size, background tasks, the About panel as
+the user sees it, the menu actions that reach the engine, hiding on close and
+coming back on activation, quitting."""
 
 import json
 import os
@@ -10,7 +10,6 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 import unittest
 
 from harness import BUILD_DIR, ENGINE, HOST, Host, JsonLines, init_args, wait_for
@@ -30,23 +29,15 @@ LONG_COPYRIGHT = ("Copyright 2026 Voxbook Recording Instruments and all of the m
 
 def top_level_windows(x):
     """(id, title) of the host's top-level windows, mapped or not."""
-    found = []
-    for line in x.run("xwininfo", "-root", "-children").splitlines():
-        line = line.strip()
-        if line.startswith("0x") and '("quillon-host"' in line:
-            found.append((int(line.split()[0], 16), line.split('"')[1]))
-    return found
+    return [(int(line.split()[0], 16), line.split('"')[1])
+            for line in map(str.strip, x.run("xwininfo", "-root", "-children").splitlines())
+            if line.startswith("0x") and '("quillon-host"' in line]
 
 
 def main_window(x, host):
-    # The main window is the one GtkApplication exports as a window object.
-    def find():
-        for wid, _ in top_level_windows(x):
-            if "/window/" in x.run("xprop", "-id", str(wid), "_GTK_WINDOW_OBJECT_PATH", check=False) \
-                    and x.is_viewable(wid):
-                return wid
-        return None
-    wid = wait_for(find, 30)
+    """The main window: the one GtkApplication exports as a window object."""
+    wid = wait_for(lambda: next((wid for wid, _ in top_level_windows(x) if x.is_viewable(wid) and "/window/" in x.run(
+        "xprop", "-id", str(wid), "_GTK_WINDOW_OBJECT_PATH", check=False)), None), 30)
     if not wid:
         raise AssertionError("the main window never showed: " + host.stderr())
     return wid
@@ -70,23 +61,47 @@ def text_bands(gray, width, rows, threshold=110):
     return bands
 
 
+def add_acm_port(root, name, vendor, product):
+    """A sysfs and /dev stand-in under root for a CDC-ACM port, shaped like
+    the kernel's: the tty's device is a USB interface whose parent holds the
+    identifiers. The node comes last, as the kernel makes it."""
+    bus = 1 + int(name[len("ttyACM"):])
+    device = os.path.join(root, "sys", "devices", "pci0000:00", "usb%d" % bus, "%d-1" % bus)
+    interface = os.path.join(device, "%d-1:1.0" % bus)
+    tty = os.path.join(interface, "tty", name)
+    os.makedirs(tty)
+    for field, value in (("idVendor", vendor), ("idProduct", product)):
+        with open(os.path.join(device, field), "w") as f:
+            f.write(value + "\n")
+    os.symlink(interface, os.path.join(tty, "device"))
+    os.makedirs(os.path.join(root, "sys", "class", "tty"), exist_ok=True)
+    os.symlink(tty, os.path.join(root, "sys", "class", "tty", name))
+    os.makedirs(os.path.join(root, "dev"), exist_ok=True)
+    open(os.path.join(root, "dev", name), "w").close()
+    return os.path.join(root, "dev", name)
+
+
 class WindowedHostTest(unittest.TestCase):
     """One host start on a full HD screen serves every check, in the order a
     user would meet them; the engine link has one engine at a time, so the
-    listener's part comes between the calls."""
+    listener's and the recorder's parts come between the calls."""
 
     def test_one_session_from_start_to_exit(self):
-        with Xvfb(1920, 1080) as x:
-            manager = JsonLines([SYSTEM_PYTHON, os.path.join(HERE, "fake_desktop.py")], x.env())
-            self.addCleanup(manager.close)
-            self.assertEqual(manager.next(30), {"call": "ready"})
-            with Host(env=x.env(), windowed=True) as host:
+        root = tempfile.mkdtemp(prefix="quillon-window-")
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        tree = os.path.join(root, "tree")
+        first_port = add_acm_port(tree, "ttyACM0", "1a86", "7523")
+        with PulseServer() as pulse, Xvfb(1920, 1080, accessible=True) as x:
+            desktop = JsonLines([SYSTEM_PYTHON, os.path.join(HERE, "fake_desktop.py")], x.env())
+            self.addCleanup(desktop.close)
+            self.assertEqual(desktop.next(30), {"call": "ready"})
+            env = dict(x.env(), PULSE_SERVER=pulse.server, PULSE_CLIENTCONFIG=pulse.env()["PULSE_CLIENTCONFIG"])
+            args = ("--serial-sys-root", os.path.join(tree, "sys"), "--serial-dev-root", os.path.join(tree, "dev"))
+            with Host(env=env, windowed=True, args=args) as host:
                 window = main_window(x, host)
+                self.check_status_page(x, host, window, desktop, pulse, tree, first_port, root)
                 self.check_placement(x, host, window)
-                code, out, err = host.call("native_application_factory", "getResourceUsage")
-                self.assertEqual(code, 0, err)
-                self.assertRegex(out.strip(), r'^"Memory: \d+\.\d\d MB \| CPU: \d+\.\d\d%"$')
-                self.check_background_tasks(host, manager, window)
+                self.check_background_tasks(host, desktop, window)
                 self.check_about_panels(x, host, window)
                 self.check_menu_reaches_the_engine(x, host)
                 self.check_close_and_relaunch(x, host, window)
@@ -94,6 +109,94 @@ class WindowedHostTest(unittest.TestCase):
                 code, out, err = host.call("native_application_factory", "eventByExit")
                 self.assertEqual(code, 0, err)
                 self.assertEqual(host.process.wait(timeout=30), 0)
+
+    def page(self, x, predicate, what):
+        """The labelled values of the status page (each value by the caption
+        that labels it, as a screen reader reads it) once predicate(values)
+        holds; the window titles under "windows"."""
+        seen = [None]
+
+        def read():
+            dump = json.loads(x.run(SYSTEM_PYTHON, os.path.join(HERE, "a11y_tree.py"), "quillon-host") or "null")
+            if dump:
+                seen[0] = dict(dump["labelled"], windows=dump["windows"])
+                try:
+                    return predicate(seen[0])
+                except (KeyError, TypeError):
+                    return False
+            return False
+        self.assertTrue(wait_for(read, 60, interval=0.2), "%s never showed; last seen: %s" % (what, seen[0]))
+        return seen[0]
+
+    def screenshot(self, x, window, state, scratch):
+        """Saves the window as build/screenshots/status-STATE.png; answers its grey pixels."""
+        folder = os.path.join(BUILD_DIR, "screenshots")
+        os.makedirs(folder, exist_ok=True)
+        rect = x.visible_geometry(window)
+        x.screenshot(rect, os.path.join(folder, "status-%s.png" % state))
+        return x.gray(rect, os.path.join(scratch, "window.gray"))
+
+    def check_status_page(self, x, host, window, desktop, pulse, tree, first_port, root):
+        """The page the window shows while no engine view fills it: waiting,
+        logging on, a port plugged in, an engine connected, a recording
+        through the engine link and its stop."""
+        folder = os.path.join(root, "recording")
+        waiting = self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting")
+        self.assertEqual((waiting["Socket"], waiting["Status"], waiting["Sources"], waiting["Logging"]),
+                         (host.socket, "Idle", "None", "Off"))
+        self.assertEqual((waiting["Microphone"], waiting["System audio"]), (0.0, 0.0))
+        self.assertEqual(waiting["Ports"], [first_port + " (VID 1A86, PID 7523)"])
+        self.assertIn("Quillon", waiting["windows"])
+        shots = {"waiting": self.screenshot(x, window, "waiting", root)}
+
+        self.assertEqual(host.call("native_application_factory", "init", init_args(host.log_dir))[0], 0)
+        self.page(x, lambda p: (p["Logging"], p["Log folder"]) == ("On", host.log_dir), "logging on")
+        second_port = add_acm_port(tree, "ttyACM1", "0483", "5740")
+        self.page(x, lambda p: p["Ports"] == [first_port + " (VID 1A86, PID 7523)",
+                                              second_port + " (VID 0483, PID 5740)"], "the new port")
+        # A port the USB channel holds open is marked, even one no registry lists.
+        pty = PtyDevice()
+        self.addCleanup(pty.close)
+        self.assertEqual(host.call("native_usb_factory", "open", {"path": pty.path})[:2], (0, "true\n"))
+        self.page(x, lambda p: p["Ports"][-1] == pty.path + ", open", "the open port")
+
+        listener = JsonLines([ENGINE, "--socket", host.socket, "listen"], host.env)
+        try:
+            self.page(x, lambda p: p["Connection"] == "Connected", "the connected engine")
+            shots["connected"] = self.screenshot(x, window, "connected", root)
+        finally:
+            listener.close()
+        self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting after the engine left")
+
+        sounds = Sounds(pulse).start()
+        self.addCleanup(sounds.stop)
+        recorder = subprocess.Popen([ENGINE, "--socket", host.socket, "record", "--dir", folder],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=host.env)
+        self.addCleanup(recorder.kill)
+        self.page(x, lambda p: p["Status"] == "Recording" and p["Microphone"] > 0.6, "the microphone")
+        sounds.play_tone_b()
+        recording = self.page(x, lambda p: p["System audio"] > 0.5 and p["Elapsed"] != "0:00", "the system audio")
+        self.assertEqual((recording["Connection"], recording["Sources"], recording["Folder"]),
+                         ("Connected", "Microphone and system audio", folder))
+        self.assertEqual(recording["WAV file"], os.path.join(folder, "recording.wav"))
+        self.assertIn("Quillon — Recording", recording["windows"])
+        self.assertEqual(desktop.next(), {"call": "Notify", "summary": "Quillon is recording", "replaces": 0,
+                                          "body": "Recording the microphone and the system audio into " + folder})
+        shots["recording"] = self.screenshot(x, window, "recording", root)
+
+        recorder.send_signal(signal.SIGINT)
+        _, err = recorder.communicate(timeout=60)
+        self.assertEqual(recorder.returncode, 0, err)
+        sounds.stop()
+        idle = self.page(x, lambda p: p["Status"] == "Idle" and p["System audio"] == 0.0, "the stop")
+        self.assertEqual((idle["Microphone"], idle["Elapsed"]), (0.0, "—"))
+        self.assertIn("Quillon", idle["windows"])
+        stopped = desktop.next()
+        self.assertEqual(stopped["summary"], "Quillon stopped recording")
+        self.assertTrue(stopped["body"].endswith(" into " + folder), stopped)
+        # The pictures differ where the states do.
+        self.assertNotEqual(shots["waiting"], shots["connected"])
+        self.assertNotEqual(shots["connected"], shots["recording"])
 
     def check_placement(self, x, host, window):
         self.assertEqual(x.visible_geometry(window), FRAME)
@@ -128,10 +231,8 @@ class WindowedHostTest(unittest.TestCase):
     def about_panel(self, x, host, window, title):
         """The panel's id and pixels once GTK has drawn it: two equal captures
         in a row with text in the copyright's frame."""
-        def find():
-            return next((wid for wid, name in top_level_windows(x)
-                         if name == title and wid != window and x.is_viewable(wid)), None)
-        wid = wait_for(find, 20)
+        wid = wait_for(lambda: next((wid for wid, name in top_level_windows(x)
+                                     if name == title and wid != window and x.is_viewable(wid)), None), 20)
         self.assertTrue(wid, "no About panel titled %r" % title)
         rect = x.geometry(wid)
         self.assertEqual(rect, ((1920 - 420) // 2, (1080 - 240) // 2, 420, 240))
@@ -185,11 +286,7 @@ class WindowedHostTest(unittest.TestCase):
         try:
             # Menu messages are dropped until the engine is connected; ask for
             # updates until one arrives to know that it is.
-            first = None
-            deadline = time.monotonic() + 30
-            while first is None and time.monotonic() < deadline:
-                action(x, "checkUpdate")
-                first = listener.next(0.5)
+            first = wait_for(lambda: (action(x, "checkUpdate"), listener.next(0.5))[1], 30, interval=0)
             self.assertEqual(first, {"channel": "native_application_factory", "method": "menuOnUpdate",
                                      "arguments": None})
             action(x, "openExit")
@@ -223,136 +320,6 @@ class WindowedHostTest(unittest.TestCase):
         self.assertEqual(x.visible_geometry(window), FRAME)
 
 
-class FakeSerialTree:
-    """sysfs and /dev stand-ins under a folder, shaped like the kernel's for a
-    CDC-ACM port: the tty's device is a USB interface whose parent holds the
-    identifiers. The node comes last, as the kernel makes it."""
-
-    def __init__(self, root):
-        self.sys, self.dev = os.path.join(root, "sys"), os.path.join(root, "dev")
-        os.makedirs(os.path.join(self.sys, "class", "tty"))
-        os.makedirs(self.dev)
-        self.buses = 0
-
-    def add_acm_port(self, name, vendor, product):
-        self.buses += 1
-        device = os.path.join(self.sys, "devices", "pci0000:00", "usb%d" % self.buses, "%d-1" % self.buses)
-        interface = os.path.join(device, "%d-1:1.0" % self.buses)
-        tty = os.path.join(interface, "tty", name)
-        os.makedirs(tty)
-        for field, value in (("idVendor", vendor), ("idProduct", product)):
-            with open(os.path.join(device, field), "w") as f:
-                f.write(value + "\n")
-        os.symlink(interface, os.path.join(tty, "device"))
-        os.symlink(tty, os.path.join(self.sys, "class", "tty", name))
-        open(os.path.join(self.dev, name), "w").close()
-        return os.path.join(self.dev, name)
-
-
-class StatusPageTest(unittest.TestCase):
-    """The page the window shows while no engine view fills it, read as a
-    screen reader reads it (each value by the caption that labels it), through
-    one host's life: waiting, logging on, a port plugged in, an engine
-    connected, a recording through the engine link and its stop."""
-
-    def page(self, x, predicate, what):
-        """The labelled values once predicate(values) holds; the window titles under "windows"."""
-        seen = [None]
-
-        def read():
-            dump = json.loads(x.run(SYSTEM_PYTHON, os.path.join(HERE, "a11y_tree.py"), "quillon-host") or "null")
-            if dump:
-                seen[0] = dict(dump["labelled"], windows=dump["windows"])
-                try:
-                    return predicate(seen[0])
-                except (KeyError, TypeError):
-                    return False
-            return False
-        self.assertTrue(wait_for(read, 60, interval=0.2), "%s never showed; last seen: %s" % (what, seen[0]))
-        return seen[0]
-
-    def screenshot(self, x, window, state, scratch):
-        """Saves the window as build/screenshots/status-STATE.png; answers its grey pixels."""
-        folder = os.path.join(BUILD_DIR, "screenshots")
-        os.makedirs(folder, exist_ok=True)
-        rect = x.visible_geometry(window)
-        x.screenshot(rect, os.path.join(folder, "status-%s.png" % state))
-        return x.gray(rect, os.path.join(scratch, "window.gray"))
-
-    def test_status_page_follows_the_engine_the_ports_and_a_recording(self):
-        root = tempfile.mkdtemp(prefix="quillon-status-")
-        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
-        tree = FakeSerialTree(os.path.join(root, "tree"))
-        first_port = tree.add_acm_port("ttyACM0", "1a86", "7523")
-        folder = os.path.join(root, "recording")
-        with PulseServer() as pulse, Xvfb(1920, 1080, accessible=True) as x:
-            desktop = JsonLines([SYSTEM_PYTHON, os.path.join(HERE, "fake_desktop.py")], x.env())
-            self.addCleanup(desktop.close)
-            self.assertEqual(desktop.next(30), {"call": "ready"})
-            env = dict(x.env(), PULSE_SERVER=pulse.server, PULSE_CLIENTCONFIG=pulse.env()["PULSE_CLIENTCONFIG"])
-            host = Host(env=env, windowed=True)
-            host.argv += ["--serial-sys-root", tree.sys, "--serial-dev-root", tree.dev]
-            with host:
-                window = main_window(x, host)
-                waiting = self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting")
-                self.assertEqual((waiting["Socket"], waiting["Status"], waiting["Sources"], waiting["Logging"]),
-                                 (host.socket, "Idle", "None", "Off"))
-                self.assertEqual((waiting["Microphone"], waiting["System audio"]), (0.0, 0.0))
-                self.assertEqual(waiting["Ports"], [first_port + " (VID 1A86, PID 7523)"])
-                self.assertIn("Quillon", waiting["windows"])
-                shots = {"waiting": self.screenshot(x, window, "waiting", root)}
-
-                self.assertEqual(host.call("native_application_factory", "init", init_args(host.log_dir))[0], 0)
-                self.page(x, lambda p: (p["Logging"], p["Log folder"]) == ("On", host.log_dir), "logging on")
-                second_port = tree.add_acm_port("ttyACM1", "0483", "5740")
-                self.page(x, lambda p: p["Ports"] == [first_port + " (VID 1A86, PID 7523)",
-                                                      second_port + " (VID 0483, PID 5740)"], "the new port")
-                # A port the USB channel holds open is marked, even one no registry lists.
-                pty = PtyDevice()
-                self.addCleanup(pty.close)
-                self.assertEqual(host.call("native_usb_factory", "open", {"path": pty.path})[:2], (0, "true\n"))
-                self.page(x, lambda p: p["Ports"][-1] == pty.path + ", open", "the open port")
-
-                listener = JsonLines([ENGINE, "--socket", host.socket, "listen"], host.env)
-                try:
-                    self.page(x, lambda p: p["Connection"] == "Connected", "the connected engine")
-                    shots["connected"] = self.screenshot(x, window, "connected", root)
-                finally:
-                    listener.close()
-                self.page(x, lambda p: p["Connection"] == "Waiting for the engine", "waiting after the engine left")
-
-                sounds = Sounds(pulse).start()
-                self.addCleanup(sounds.stop)
-                recorder = subprocess.Popen([ENGINE, "--socket", host.socket, "record", "--dir", folder],
-                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=host.env)
-                self.addCleanup(recorder.kill)
-                self.page(x, lambda p: p["Status"] == "Recording" and p["Microphone"] > 0.6, "the microphone")
-                sounds.play_tone_b()
-                recording = self.page(x, lambda p: p["System audio"] > 0.5 and p["Elapsed"] != "0:00",
-                                      "the system audio")
-                self.assertEqual((recording["Connection"], recording["Sources"], recording["Folder"]),
-                                 ("Connected", "Microphone and system audio", folder))
-                self.assertEqual(recording["WAV file"], os.path.join(folder, "recording.wav"))
-                self.assertIn("Quillon — Recording", recording["windows"])
-                self.assertEqual(desktop.next(), {"call": "Notify", "summary": "Quillon is recording", "replaces": 0,
-                                                  "body": "Recording the microphone and the system audio into "
-                                                  + folder})
-                shots["recording"] = self.screenshot(x, window, "recording", root)
-
-                recorder.send_signal(signal.SIGINT)
-                _, err = recorder.communicate(timeout=60)
-                self.assertEqual(recorder.returncode, 0, err)
-                idle = self.page(x, lambda p: p["Status"] == "Idle" and p["System audio"] == 0.0, "the stop")
-                self.assertEqual((idle["Microphone"], idle["Elapsed"]), (0.0, "—"))
-                self.assertIn("Quillon", idle["windows"])
-                stopped = desktop.next()
-                self.assertEqual(stopped["summary"], "Quillon stopped recording")
-                self.assertTrue(stopped["body"].endswith(" into " + folder), stopped)
-                # The pictures differ where the states do.
-                self.assertNotEqual(shots["waiting"], shots["connected"])
-                self.assertNotEqual(shots["connected"], shots["recording"])
-
-
 class SmallScreenTest(unittest.TestCase):
     def test_smaller_screen_keeps_the_size_and_the_formula_and_sigterm_quits(self):
         with Xvfb(1024, 600) as x, Host(env=x.env(), windowed=True) as host:
@@ -360,20 +327,6 @@ class SmallScreenTest(unittest.TestCase):
             host.process.terminate()
             self.assertEqual(host.process.wait(timeout=30), 0)
             self.assertFalse(os.path.exists(host.socket))
-
-
-class InstallTest(unittest.TestCase):
-    def test_install_puts_the_launcher_entry_beside_its_icon_and_program(self):
-        prefix = tempfile.mkdtemp(prefix="quillon-install-")
-        self.addCleanup(shutil.rmtree, prefix, ignore_errors=True)
-        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", prefix], check=True,
-                       capture_output=True, timeout=120)
-        with open(os.path.join(prefix, "share/applications", APP_ID + ".desktop"), encoding="utf-8") as f:
-            entry = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-        self.assertEqual(entry["Type"], "Application")
-        self.assertTrue(os.access(os.path.join(prefix, "bin", entry["Exec"].split()[0]), os.X_OK))
-        for icon in ("256x256/apps/%s.png", "scalable/apps/%s.svg"):
-            self.assertTrue(os.path.isfile(os.path.join(prefix, "share/icons/hicolor", icon % entry["Icon"])))
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 
 from harness import stop
 
@@ -62,33 +61,19 @@ class Xvfb:
         # -displayfd lets the server pick a free display and tells us which
         # once it accepts connections: no guessing, no races with other tests.
         read_fd, write_fd = os.pipe()
-        try:
-            self._server = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % (self.width, self.height),
-                 "-nolisten", "tcp", "-noreset"],
-                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(write_fd)
-            write_fd = None
-            number = b""
-            deadline = time.monotonic() + self.timeout
-            while not number.endswith(b"\n"):
-                ready, _, _ = select.select([read_fd], [], [], max(deadline - time.monotonic(), 0))
-                if not ready:
-                    raise RuntimeError("Xvfb did not start within %d s" % self.timeout)
-                chunk = os.read(read_fd, 16)
-                if not chunk:
-                    raise RuntimeError("Xvfb exited before it was ready")
-                number += chunk
-            self.display = ":" + number.decode().strip()
-        finally:
-            os.close(read_fd)
-            if write_fd is not None:
-                os.close(write_fd)
+        self._server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % (self.width, self.height),
+             "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd, "rb") as pipe:
+            ready, _, _ = select.select([pipe], [], [], self.timeout)
+            self.display = ":" + pipe.readline().decode().strip() if ready else ":"
+        if self.display == ":":
+            raise RuntimeError("Xvfb did not start")
 
     def _start_bus(self):
-        self._bus = subprocess.Popen(
-            ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env())
+        self._bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env())
         ready, _, _ = select.select([self._bus.stdout], [], [], self.timeout)
         self.bus_address = self._bus.stdout.readline().decode().strip() if ready else ""
         if not self.bus_address:
@@ -134,14 +119,14 @@ class Xvfb:
         out = self.run("xdotool", "getwindowfocus", "-f", check=False).strip()
         return int(out) if out.isdigit() else None
 
-    def screenshot(self, rect, path):
-        """A PNG of a rectangle (x, y, width, height) of the screen."""
+    def screenshot(self, rect, path, *options):
+        """A picture (PNG, or as the options and the path's prefix say) of a
+        rectangle (x, y, width, height) of the screen."""
         self.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]),
-                 "+repage", path)
+                 "+repage", *options, path)
 
     def gray(self, rect, path):
         """The 8-bit grey values of a rectangle (x, y, width, height) of the screen."""
-        self.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]),
-                 "+repage", "-depth", "8", "gray:" + path)
+        self.screenshot(rect, "gray:" + path, "-depth", "8")
         with open(path, "rb") as f:
             return f.read()
