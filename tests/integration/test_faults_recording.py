@@ -1,8 +1,7 @@
 """Recordings that meet a fault, one after another on one sound server: the
-engine goes away, the disk fills up, the sound server dies. Each ends with
-files that open and hold every block the engine was sent. (A killed host is
-the unit tests' WavUtil.AKilledWriterLeavesAPlayableFile and
-SpeakerCaptureTest.StartUpRepairLeavesTheOutputOfARecordingInAnotherProcessAlone.)"""
+engine goes away, the disk fills up, the host is killed, the sound server
+dies. Each ends with files that open and hold every block the engine was
+sent, or, for a killed host, all but the last second."""
 
 import os
 import unittest
@@ -10,13 +9,14 @@ import unittest
 from harness import wait_for
 from pulse_server import PulseServer
 from recording_analysis import wav_data
-from test_recording import LOOPBACK, SECOND, RecordingCase, default_sink, start_args
+from test_recording import LOOPBACK, SECOND, RecordingCase, default_sink, start_args, wav_header_sizes
 
 
 class RecordingFaultTest(RecordingCase):
-    def test_recordings_survive_the_engine_leaving_a_full_disk_and_a_killed_server(self):
+    def test_recordings_survive_the_engine_leaving_a_full_disk_and_killed_processes(self):
         self.check_engine_leaving()
         self.check_full_disk()
+        self.check_host_killed()
         self.check_server_killed()
 
     def check_engine_leaving(self):
@@ -59,6 +59,29 @@ class RecordingFaultTest(RecordingCase):
         data = wav_data(wav)
         self.assertGreater(len(data), 4 * SECOND)
         self.assertIn(data[-6400:], streamed)
+
+    def check_host_killed(self):
+        """A killed host leaves a playable WAV missing at most the last
+        second, and the next host puts the user's output back."""
+        folder, wav = self.folder("host-killed")
+        with self.host() as host:
+            session = self.session(host)
+            self.assertIs(session.call("startRecorder", start_args(folder)), True)
+            self.assertTrue(wait_for(lambda: session.counts()[0] >= 100, timeout=60))
+            host.process.kill()
+            host.process.wait()
+            # Everything sent before the kill is read before the end of stream.
+            self.assertTrue(wait_for(lambda: session.closed, timeout=30))
+            streamed = b"".join(session.pcm)
+        self.assertEqual(default_sink(self.pulse), LOOPBACK)
+        riff, declared = wav_header_sizes(wav)
+        self.assertEqual(riff, declared + 36)
+        self.assertLessEqual(declared, os.path.getsize(wav) - 44)
+        self.assertGreaterEqual(declared, len(streamed) - SECOND - 2 * 1280)
+        # The last blocks declared may have died on their way to the engine.
+        self.assertIn(wav_data(wav)[-6400 - 2 * 1280:-2 * 1280], streamed)
+        with self.host():
+            self.assertTrue(wait_for(lambda: default_sink(self.pulse) == "Speakers", timeout=30))
 
     def check_server_killed(self):
         folder, wav = self.folder("server-killed")

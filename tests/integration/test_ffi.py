@@ -91,6 +91,8 @@ class SerialThroughC(unittest.TestCase):
         self.assertEqual(text(LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x55\x66", 2)), "010203")
         unplug.join()
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"AA")), "REAL_WRITE_FAILED")
+        self.assertEqual(text(LIB.ffi_read_usb_hex_data(self.path)), "")
+        self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(self.path, b"01", 50, b"gone")), "")
         LIB.ffi_close_usb(self.path)
         # A recorder plugged in again is usable at once.
         self.device = PtyDevice()

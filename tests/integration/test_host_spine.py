@@ -49,6 +49,10 @@ class HostSpineTest(unittest.TestCase):
         answer.join()
         self.assertIsNone(usb("close"))
         self.assertEqual(usb("sendUsbHexData", data="AA"), "REAL_PORT_NOT_OPEN")
+        # A port that cannot open gets neutral answers.
+        for method, neutral in (("open", False), ("readUsbBytesData", [])):
+            code, out, _ = host.call("native_usb_factory", method, {"path": "/dev/quillon-missing"})
+            self.assertEqual((code, json.loads(out)), (0, neutral))
         # The exchange opens its own descriptor, collects for the whole
         # window and closes again.
         device.answer(2, b"\x06\x07")

@@ -248,8 +248,8 @@ class RecordingTest(RecordingCase):
         self.assertIs(session.call("resumeRecorder"), True)
         self.assertTrue(wait_for(lambda: session.counts()[0] >= paused_count[0] + 10, timeout=60))
 
-        # An init finishes the running recording (as a new start does:
-        # NativeAudioFactory.ARunningRecordingIsFinishedBeforeANewStart).
+        # An init finishes the running recording (as a new start does, shown
+        # by the facade's unit test).
         self.assertIs(session.call("init", {"blackHolePath": "/nonexistent", "reserveStageAudio": False}), True)
         self.assertEqual(default_sink(self.pulse), "Speakers")
         samples = wav_samples(wav)[2]

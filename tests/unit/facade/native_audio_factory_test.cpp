@@ -117,6 +117,25 @@ TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStar
   EXPECT_EQ(facade.stopRecorder().size, 44 + 2 * 1280);
 }
 
+TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStart) {
+  World first, second;
+  NativeAudioFactory facade("/d.pa", false, first.dependencies());
+  ASSERT_TRUE(first.start(facade, false));
+  auto firstSpeaker = first.captures.lastSpeaker;
+  for (int i = 0; i < 3; ++i) firstSpeaker->deliver(test::constantBlock(0.1f));
+
+  first.captures.journal->clear();
+  ASSERT_TRUE(facade.startRecorder(false, second.dir.str(), second.wav, second.opus));
+  const auto events = first.events();
+  ASSERT_GE(events.size(), 3u);
+  // The old captures stop (output restored) before the new ones start, and
+  // the old file is closed whole: a late block of the old capture adds nothing.
+  EXPECT_EQ(events[0], "mic.stop");
+  EXPECT_EQ(events[1], "speaker.stop");
+  firstSpeaker->deliver(test::constantBlock(0.1f));
+  EXPECT_EQ(test::readFile(first.wav).size(), 44u + 3 * 1280);
+}
+
 TEST(NativeAudioFactory, MissingCaptureMakersMakeTheStartFailWithoutFiles) {
   test::LogCapture log;
   World world;
