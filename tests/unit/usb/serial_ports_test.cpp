@@ -144,6 +144,9 @@ TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   UsbFactory other{registry};
   other.startUsbChangedMonitor(nullptr);
   ASSERT_TRUE(log.waitFor(added("ttyUSB0")));
+  // Both have listed the present ports before anything changes.
+  const std::string present = "[INFO] USB 设备已插入，路径: " + tree.devicePath("ttyUSB0");
+  ASSERT_TRUE(eventually([&] { return countInLog(present) == 2; }));
 
   tree.addAcmPort("ttyACM1", "1a86", "7523");
   ASSERT_TRUE(log.waitFor(added("ttyACM1")));
