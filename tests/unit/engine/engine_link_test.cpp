@@ -202,7 +202,8 @@ TEST(EngineLink, SendsFromManyThreadsToAStalledEngineArriveWholeInOrderAndBounde
     ASSERT_EQ(*call->arguments.find("pad"), pad(t, i));
   }
   EXPECT_GT(received, 0);
-  EXPECT_LT(received, kThreads * kEach);
+  // The queue's 64 KiB and the socket's buffers hold far fewer than a quarter.
+  EXPECT_LT(received, kThreads * kEach / 4);
 }
 
 TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
