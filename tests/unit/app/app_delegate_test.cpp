@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_texts.h"
 #include "fakes/fake_desktop_shell.h"
 #include "fakes/fake_messenger.h"
 #include "support/expected_log_lines.h"

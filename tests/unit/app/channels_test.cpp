@@ -13,7 +13,6 @@ namespace {
 
 using test::expectError;
 using test::map;
-using test::successValue;
 using test::WindowFixture;
 
 constexpr const char* kApplication = "native_application_factory";
