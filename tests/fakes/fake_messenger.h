@@ -27,13 +27,8 @@ class FakeMessenger : public BinaryMessenger {
   // handler answers "not implemented", as on the engine link.
   std::optional<MethodReply> call(const std::string& channel, const std::string& method,
                                   EncodableValue args = {});
-  // The same for raw bytes; a message the handler reports undecodable gets no
-  // reply here (the engine link answers it) and its reason in *undecodable.
-  std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message,
-                                          std::string* undecodable = nullptr);
 
   std::vector<SentMessage> sent() const;
-  void clearSent();
   // Answers the oldest pending sendWithReply on `channel`; false when none waits.
   bool answerPending(const std::string& channel, BinaryMessage reply);
   void setEngineConnected(bool connected) { connected_ = connected; }

@@ -65,11 +65,9 @@ class EngineLinkTest : public testing::Test {
 
 TEST_F(EngineLinkTest, BadInputIsAnsweredAsDocumentedAndCallsInOrderOnTheLoopThread) {
   test::LogCapture log;
-  ASSERT_TRUE(runner_.started());
   runner_.link().setUnservedChannelHandler(MethodChannel::unservedChannelHandler());
   RawEngine engine(runner_.path());
   const Bytes undecodable{0x07, 0x05, 'x'};
-  engine.sendCall(0, "c", "noReplyWanted");
   engine.write(frame({9, 1, 2, 3}));                                  // unknown kind: skipped
   engine.write(frame({1, 4, 0, 0, 0}));                               // message header cut short
   engine.write(link::encodeMessageFrame(5, "c", undecodable));        // payload not a method call
@@ -104,9 +102,8 @@ TEST_F(EngineLinkTest, BadInputIsAnsweredAsDocumentedAndCallsInOrderOnTheLoopThr
     EXPECT_EQ(reply->payload, payload) << id;
   }
   std::lock_guard lock(mutex_);
-  ASSERT_EQ(seen_.size(), 201u);
-  EXPECT_EQ(seen_[0], "noReplyWanted");
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(seen_[i + 1], methodName(i));
+  ASSERT_EQ(seen_.size(), 200u);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(seen_[i], methodName(i));
   EXPECT_FALSE(offLoopThread_);
   EXPECT_EQ(log.count(std::string(test::log_lines::kUndecodableMessage) + "c (3 bytes): string runs"), 1u);
 }
@@ -166,12 +163,17 @@ TEST_F(EngineLinkTest, RepliesGoOutOnceAndOnlyToTheEngineThatAsked) {
   EXPECT_FALSE(calledWithoutEngine);
 }
 
-TEST(EngineLink, SendsFromManyThreadsArriveAsWholeFrames) {
-  test::LinkRunner runner;
+// Senders on several threads (the serial watcher's beside the main thread's)
+// into an engine that does not read: none blocks, the queue stays bounded, and
+// what was kept arrives in whole frames, each thread's in order. That nothing
+// is lost without a stall is checked end to end by the recording's stream
+// (integration.test_recording).
+TEST(EngineLink, SendsFromManyThreadsToAStalledEngineArriveWholeInOrderAndBounded) {
+  test::LinkRunner runner(64 * 1024);
   runner.link().send("native_audio_factory", StandardCodec::encodeMethodCall({"beforeAnyEngine", {}}));
   RawEngine engine(runner.path());
   ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
-  constexpr int kThreads = 4, kEach = 150;
+  constexpr int kThreads = 4, kEach = 500;
   // Sizes vary so frames straddle the socket buffer at different points.
   auto pad = [](int t, int i) { return EncodableValue(Bytes(size_t(97 * i % 4000), uint8_t(t))); };
   std::vector<std::thread> senders;
@@ -183,8 +185,10 @@ TEST(EngineLink, SendsFromManyThreadsArriveAsWholeFrames) {
       }
     });
   }
-  std::vector<int> next(kThreads, 0);
-  for (int received = 0; received < kThreads * kEach; ++received) {
+  for (auto& sender : senders) sender.join();
+  std::vector<int> last(kThreads, -1);
+  int received = 0;
+  for (pollfd entry{engine.fd(), POLLIN, 0}; poll(&entry, 1, 2000) > 0; ++received) {
     auto message = engine.next();
     ASSERT_TRUE(message) << "after " << received << " frames";
     auto call = StandardCodec::decodeMethodCall(message->payload);
@@ -192,28 +196,14 @@ TEST(EngineLink, SendsFromManyThreadsArriveAsWholeFrames) {
     EXPECT_EQ(message->replyId, 0u);
     EXPECT_EQ(message->channel, "native_audio_factory");
     const int t = static_cast<int>(*call->arguments.find("t")->asInteger());
-    const int i = next[t]++;
-    EXPECT_EQ(*call->arguments.find("i")->asInteger(), i);
+    const int i = static_cast<int>(*call->arguments.find("i")->asInteger());
+    EXPECT_GT(i, last[t]);
+    last[t] = i;
     ASSERT_EQ(*call->arguments.find("pad"), pad(t, i));
   }
-  for (auto& sender : senders) sender.join();
-}
-
-TEST(EngineLink, AStalledEngineNeitherBlocksSendersNorGrowsTheQueueWithoutBound) {
-  test::LinkRunner runner(64 * 1024);
-  RawEngine engine(runner.path());
-  ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
-  constexpr int kSent = 2000;
-  const auto payload = StandardCodec::encodeMethodCall({"onPcmData", EncodableMap{{"data", Bytes(4096, 1)}}});
-  for (int i = 0; i < kSent; ++i) runner.link().send("native_audio_factory", payload);  // must not block
-  // Whatever was kept arrives whole; the rest was dropped rather than queued.
-  int received = 0;
-  for (pollfd entry{engine.fd(), POLLIN, 0}; poll(&entry, 1, 2000) > 0; ++received) {
-    auto message = engine.next();
-    ASSERT_TRUE(message && StandardCodec::decodeMethodCall(message->payload));
-  }
   EXPECT_GT(received, 0);
-  EXPECT_LT(received, kSent);
+  // The queue's 64 KiB and the socket's buffers hold far fewer than a quarter.
+  EXPECT_LT(received, kThreads * kEach / 4);
 }
 
 TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
@@ -276,15 +266,11 @@ TEST(EngineLink, AnEngineThatJustLeftDoesNotShutOutTheNext) {
     first.reset();
     RawEngine second(path);
     second.sendCall(1, "c", "served");
-    std::optional<RawEngine::Frame> reply;
-    std::atomic<bool> read{false};
-    std::thread reader([&] {
-      reply = second.next();
-      read = true;
-    });
-    iterateUntil([&] { return read.load(); });
-    reader.join();
-    EXPECT_EQ(successValue(reply), EncodableValue("served"));
+    EXPECT_TRUE(iterateUntil([&] {
+      pollfd entry{second.fd(), POLLIN, 0};
+      return poll(&entry, 1, 0) > 0;
+    }));
+    EXPECT_EQ(successValue(second.next()), EncodableValue("served"));
   }
   g_main_context_unref(context);
 }

@@ -102,7 +102,7 @@ class LinkRunner {
         context_(g_main_context_new()),
         loop_(g_main_loop_new(context_, FALSE)),
         link_(std::make_unique<EngineLink>(path_, context_, maxQueuedBytes)) {
-    started_ = link_->start();
+    link_->start();  // its outcome is SocketFileModes' to check
     thread_ = std::thread([this] { g_main_loop_run(loop_); });
     while (!g_main_loop_is_running(loop_)) std::this_thread::yield();
   }
@@ -116,7 +116,6 @@ class LinkRunner {
 
   EngineLink& link() { return *link_; }
   const std::string& path() const { return path_; }
-  bool started() const { return started_; }
   std::thread::id loopThread() const { return thread_.get_id(); }
 
  private:
@@ -125,7 +124,6 @@ class LinkRunner {
   GMainContext* context_;
   GMainLoop* loop_;
   std::unique_ptr<EngineLink> link_;
-  bool started_ = false;
   std::thread thread_;
 };
 

@@ -48,12 +48,8 @@ TEST(EngineCli, CallMapsJsonBothWaysAndRefusesBadJsonOrNoHost) {
 
 TEST(EngineCli, ListenPrintsEachHostMessageAsAJsonLineUntilTheHostGoes) {
   auto runner = std::make_unique<test::LinkRunner>();
-  testing::internal::CaptureStdout();
-  auto listening = std::async(std::launch::async, [path = runner->path()] {
-    std::string name = "quillon-engine", option = "--socket", socket = path, command = "listen";
-    char* argv[] = {name.data(), option.data(), socket.data(), command.data()};
-    return engineCliMain(4, argv);
-  });
+  auto listening =
+      std::async(std::launch::async, [path = runner->path()] { return runCli({"--socket", path, "listen"}); });
   ASSERT_TRUE(test::eventually([&] { return runner->link().engineConnected(); }));
   MethodChannel channel(runner->link(), "native_audio_factory");
   channel.invokeMethod("onOpusData", EncodableMap{{"data", std::vector<uint8_t>{0xDE, 0xAD}}});
@@ -71,8 +67,9 @@ TEST(EngineCli, ListenPrintsEachHostMessageAsAJsonLineUntilTheHostGoes) {
   EXPECT_TRUE(std::holds_alternative<MethodNotImplemented>(*answer));
   // The host going ends the listening, after everything read was printed.
   runner.reset();
-  EXPECT_EQ(listening.get(), 3);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  const auto [code, out, err] = listening.get();
+  EXPECT_EQ(code, 3) << err;
+  EXPECT_EQ(out,
             "{\"arguments\":{\"data\":{\"$bytes\":\"DEAD\"}},\"channel\":\"native_audio_factory\",\"method\":"
             "\"onOpusData\"}\n"
             "{\"arguments\":null,\"channel\":\"native_audio_factory\",\"method\":\"menuOnExit\"}\n");
