@@ -69,30 +69,26 @@ TEST(WavUtil, DurationCountsWholeSecondsAndOtherFormatsFillTheirFields) {
   EXPECT_EQ(header[34], 32);                 // bits per sample
 }
 
-TEST(WavUtil, AFileThatCannotBeCreatedIsLoggedAndIgnored) {
+// A file that cannot be created or can take no more is logged; what was
+// written stays valid.
+TEST(WavUtil, AFileThatCannotBeCreatedIsIgnoredAndAppendingStopsBeforeTheSizeFieldsOverflow) {
   test::LogCapture log;
   test::TempDir dir;
-  const std::string path = dir.str() + "/missing/x.wav";
-  WavUtil wav(path, 16000, 1, 16);
-  const auto samples = ramp16(100);
-  wav.writeSamples(samples.data(), samples.size());
-  EXPECT_EQ(wav.close(), (CloseSummary{-1, 0, 0}));
-  EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(log.count("[WavUtil] [ERROR] Failed to create WAV file: " + path), 1u);
-}
+  const std::string missing = dir.str() + "/missing/x.wav";
+  WavUtil nowhere(missing, 16000, 1, 16);
+  const auto samples = ramp16(1000);
+  nowhere.writeSamples(samples.data(), samples.size());
+  EXPECT_EQ(nowhere.close(), (CloseSummary{-1, 0, 0}));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(log.count("[WavUtil] [ERROR] Failed to create WAV file: " + missing), 1u);
 
-TEST(WavUtil, StopsAppendingBeforeTheSizeFieldsOverflow) {
   const uint32_t limit = WavUtil::maxDataLength(2);
   EXPECT_LE(uint64_t(limit) + 36, uint64_t(UINT32_MAX));
   EXPECT_GT(uint64_t(limit) + 36, uint64_t(UINT32_MAX) - 4);
   EXPECT_EQ(limit % 4, 0u);
-
   // The same rule with a small ceiling, to see it act: whole stereo frames only.
-  test::LogCapture log;
-  test::TempDir dir;
   const std::string path = dir.str() + "/full.wav";
   WavUtil wav(path, 16000, 2, 16, 1002);
-  const auto samples = ramp16(1000);
   writeInBlocks(wav, samples, 300);
   EXPECT_EQ(wav.close().size, 1044);
   EXPECT_EQ(log.count("[WavUtil] [ERROR] WAV file full"), 1u);

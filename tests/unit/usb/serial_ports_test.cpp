@@ -27,25 +27,23 @@ bool eventually(const std::function<bool()>& done) {
 }
 
 // Collects callback events from the watcher thread.
-class EventLog {
- public:
+struct EventLog {
+  std::mutex mutex;
+  std::vector<Event> list;
+
   UsbWatcher::Callback callback() {
     return [this](const std::string& path, bool added) {
-      std::lock_guard lock(mutex_);
-      events_.emplace_back(path, added);
+      std::lock_guard lock(mutex);
+      list.emplace_back(path, added);
     };
   }
   std::vector<Event> events() {
-    std::lock_guard lock(mutex_);
-    return events_;
+    std::lock_guard lock(mutex);
+    return list;
   }
   bool waitFor(const Event& event) {
     return eventually([&] { return std::ranges::count(events(), event) > 0; });
   }
-
- private:
-  std::mutex mutex_;
-  std::vector<Event> events_;
 };
 
 // A sysfs and /dev of the test's making. Placeholder UARTs are recognised by
