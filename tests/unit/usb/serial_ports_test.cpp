@@ -59,15 +59,15 @@ class SerialPorts : public test::WithDayLog {
       tree.sysRoot(), tree.devRoot(), [](const std::string& path) { return path.ends_with("ttyS1"); });
   UsbFactory factory{registry};
   EventLog log;
-  uint16_t vid = 0xAAAA;
-  uint16_t pid = 0xBBBB;
+  uint16_t vid = 0;
+  uint16_t pid = 0;
 };
 class PortRegistry : public SerialPorts {};
 class Watcher : public SerialPorts {};
 
 // Ports are ttys with a device and a node, placeholder UARTs left out; the
 // identifiers come from the USB device above the interface or converter.
-TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDevice) {
+TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesOtherPaths) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
   tree.addAcmPort("ttyACM2", "12345", "fffff");  // too wide: the low 16 bits count
@@ -88,11 +88,11 @@ TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDevice) {
     EXPECT_EQ(pid, wantPid);
   }
   EXPECT_EQ(countInLog("[INFO] [getVidPid] -> Successfully parsed VID: 1027, PID: 24577"), 1u);
-}
 
-TEST_F(PortRegistry, PathsThatAreNotExactlyAPortAndNullsLeaveIdentifiersAlone) {
-  tree.addAcmPort("ttyACM0", "1a86", "7523");
-  tree.addPlatformPort("ttyS0", "serial8250");  // no USB device above it
+  // Paths that are not exactly a port with a USB device, and nulls, leave
+  // the identifiers alone.
+  vid = 0xAAAA;
+  pid = 0xBBBB;
   const auto byId = tree.devRoot() / "serial" / "by-id";
   std::filesystem::create_directories(byId);
   std::filesystem::create_symlink(tree.devicePath("ttyACM0"), byId / "usb-recorder");
