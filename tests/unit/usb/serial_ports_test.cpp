@@ -133,7 +133,6 @@ TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   tree.addConverterPort("ttyUSB0", "0403", "6001");
   tree.addVirtualTty("tty1");
   factory.startUsbChangedMonitor(log.callback());
-  factory.startUsbChangedMonitor(log.callback());  // already watching: no second thread
   UsbFactory other{registry};
   other.startUsbChangedMonitor(nullptr);
   ASSERT_TRUE(log.waitFor(added("ttyUSB0")));
