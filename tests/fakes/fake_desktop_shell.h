@@ -20,7 +20,6 @@ class FakeDesktopShell final : public DesktopShell {
 
   std::optional<Rect> windowFrame;
   int presents = 0;
-  int hides = 0;
   std::vector<ApplicationMenu> menus;
   std::vector<AboutPanelContent> panels;
   int quits = 0;
@@ -29,7 +28,7 @@ class FakeDesktopShell final : public DesktopShell {
   std::optional<Rect> visibleScreenArea() const override { return screen; }
   void setMainWindowFrame(const Rect& frame) override { windowFrame = frame; }
   void presentMainWindow() override { ++presents; }
-  void hideMainWindow() override { ++hides; }
+  void hideMainWindow() override {}
   void installMenu(const ApplicationMenu& menu) override { menus.push_back(menu); }
   void showAboutPanel(const AboutPanelContent& content) override { panels.push_back(content); }
   void quit() override { ++quits; }

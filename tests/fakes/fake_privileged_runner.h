@@ -14,7 +14,6 @@ class FakePrivilegedRunner final : public PrivilegedRunner {
  public:
   std::vector<std::string> calls;
   int createStatus = 0;
-  int rightsStatus = 0;
   std::map<std::string, int> runStatus;  // by argv[0]
 
   int createAuthorization() override {
@@ -23,7 +22,7 @@ class FakePrivilegedRunner final : public PrivilegedRunner {
   }
   int obtainRights(const std::string& prompt) override {
     calls.push_back("rights: " + prompt);
-    return rightsStatus;
+    return 0;
   }
   int execute(const std::vector<std::string>& argv) override {
     std::string line = "run:";

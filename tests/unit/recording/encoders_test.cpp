@@ -29,16 +29,9 @@ TEST(OpusUtil, EncodesExactlyOneFortyMillisecondFrameIntoARecord) {
   auto opus = OpusUtil::create(16000, 1);
   ASSERT_TRUE(opus);
   EXPECT_TRUE(opus->encodeFrame(pcmFrame(639)).empty());
-  EXPECT_TRUE(opus->encodeFrame(pcmFrame(641)).empty());
   const auto framed = opus->encodeFrame(pcmFrame(640));
   ASSERT_GT(framed.size(), 2u);
   EXPECT_EQ(size_t(framed[0]) << 8 | framed[1], framed.size() - 2);
-  OpusUtil idle;  // no encoder until reset
-  EXPECT_TRUE(idle.encodeFrame(pcmFrame(640)).empty());
-
-  test::LogCapture log;
-  EXPECT_FALSE(OpusUtil::create(12345, 1));
-  EXPECT_EQ(log.count("[OpusUtil] [ERROR] Failed to create Opus encoder: invalid argument"), 1u);
 }
 
 // The file is the records back to back; after reset the encoder works again
@@ -64,42 +57,29 @@ TEST(OpusUtil, FileHoldsTheRecordsAndResetEndsIt) {
   EXPECT_EQ(test::readFile(path), written);
 }
 
-std::string encode(const std::vector<float>& samples) {
-  test::TempDir dir;
+std::string encode(const std::string& path, const std::vector<float>& samples) {
   SbcUtil sbc;
-  EXPECT_TRUE(sbc.openWithPath(dir.str() + "/out.sbc"));
+  EXPECT_TRUE(sbc.openWithPath(path));
   sbc.writeSamples(samples);
   sbc.close();
-  return test::readFile(dir.str() + "/out.sbc");
+  return test::readFile(path);
 }
 
-std::vector<float> square(float level) {
-  std::vector<float> out(1280);
-  for (size_t i = 0; i < out.size(); ++i) out[i] = (i / 20) % 2 ? level : -level;
-  return out;
-}
-
-TEST(SbcUtil, EveryWholeFrameOf128SamplesBecomes72BytesValuesAreClampedAndBadPathsRefused) {
-  EXPECT_EQ(encode(test::sine(440, 16000, 128, 0.5)).size(), 72u);
-  EXPECT_EQ(encode(test::sine(440, 16000, 127, 0.5)).size(), 0u);
-  EXPECT_EQ(encode(test::sine(440, 16000, 300, 0.5)).size(), 144u);
-  const std::string clamped = encode(square(2.0f));
-  EXPECT_EQ(clamped.size(), 720u);
-  EXPECT_EQ(clamped, encode(square(1.0f)));
-  EXPECT_NE(clamped, encode(square(0.5f)));
-  EXPECT_FALSE(SbcUtil().openWithPath(""));
-  EXPECT_FALSE(SbcUtil().openWithPath("/nonexistent/folder/x.sbc"));
-}
-
-TEST(SbcUtil, AnOutsideDecoderHearsTheTone) {
+// No program writes SBC yet: one check of each rule, and a decoder that
+// hears the tone (the 127 samples short of a frame are dropped).
+TEST(SbcUtil, WholeFramesOf128SamplesBecome72BytesClampedAndAnOutsideDecoderHearsTheTone) {
   ASSERT_EQ(std::system("command -v ffmpeg >/dev/null 2>&1"), 0) << "ffmpeg is missing; run scripts/install-deps.sh";
   test::TempDir dir;
   const std::string sbcPath = dir.str() + "/tone.sbc", rawPath = dir.str() + "/tone.raw";
-  {
-    SbcUtil sbc;
-    ASSERT_TRUE(sbc.openWithPath(sbcPath));
-    for (size_t second = 0; second < 2; ++second) sbc.writeSamples(test::sine(1000, 16000, 16000, 0.5, second * 16000));
-  }
+  EXPECT_EQ(encode(sbcPath, test::sine(1000, 16000, 32000 + 127, 0.5)).size(), 250u * 72u);
+  const auto square = [](float level) {
+    std::vector<float> out(1280);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = (i / 20) % 2 ? level : -level;
+    return out;
+  };
+  EXPECT_EQ(encode(dir.str() + "/a.sbc", square(2.0f)), encode(dir.str() + "/b.sbc", square(1.0f)));
+  EXPECT_FALSE(SbcUtil().openWithPath("/nonexistent/folder/x.sbc"));
+
   const std::string command = "ffmpeg -v error -y -f sbc -i " + sbcPath + " -f s16le -ac 1 -ar 16000 " + rawPath;
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   const auto decoded = test::recast<int16_t>(test::readFile(rawPath));

@@ -18,10 +18,9 @@ std::string describe(const PeriodQueue::Period& p, Clock::time_point t0) {
   std::string text = p.kind == Kind::audio ? "audio " : p.kind == Kind::hole ? "hole " : "dropped ";
   if (p.kind != Kind::audio) {
     text += std::to_string(p.bytes) + (p.data.empty() ? "" : " with data");
-  } else if (!p.data.empty() && size_t(std::count(p.data.begin(), p.data.end(), p.data[0])) == p.data.size()) {
-    text += std::to_string(p.data.size()) + "x" + std::to_string(p.data[0]);
   } else {
-    text += "mixed";
+    const bool uniform = std::ranges::count(p.data, p.data.at(0)) == std::ssize(p.data);
+    text += std::to_string(p.data.size()) + (uniform ? "x" + std::to_string(p.data[0]) : " mixed");
   }
   return text + " @" + std::to_string(std::chrono::duration_cast<milliseconds>(p.capturedAt - t0).count());
 }

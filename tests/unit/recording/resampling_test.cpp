@@ -8,31 +8,12 @@
 namespace quillon {
 namespace {
 
-TEST(Mono16kConverter, AnHourOfIrregularBlocksKeepsTheExactRate) {
-  auto converter = Mono16kConverter::create(48000, 2);
-  ASSERT_TRUE(converter);
-  const std::vector<size_t> pattern = {1024, 512, 333, 1, 1024, 4096, 441, 7, 960, 2048};
-  const auto tone = test::sine(440, 48000, 4096, 0.5);
-  const std::vector<float> block = test::interleave({tone, tone});
-  const uint64_t hour = 48000ull * 3600;
-  uint64_t in = 0, out = 0;
-  std::vector<float> chunk;
-  for (size_t i = 0; in < hour; ++i) {
-    const size_t frames = std::min<uint64_t>(pattern[i % pattern.size()], hour - in);
-    converter->process({block.data(), frames * 2}, chunk);
-    out += chunk.size();
-    in += frames;
-    // Holds over any stretch, not only at the end.
-    if (std::llabs(int64_t(out) - int64_t(in / 3)) > 1) FAIL() << "after " << in << " frames: " << out;
-  }
-  EXPECT_NEAR(double(out), 57'600'000.0, 1.0);
-}
-
 // Blocks of any size, frames split between them included, give the stream
-// one whole block gives: the tone down-mixed as (L + R) / 2, without clicks.
-TEST(Mono16kConverter, BlocksOfAnySizeGiveOneContinuousDownMixedStream) {
+// one whole block gives: the tone down-mixed as (L + R) / 2, without clicks,
+// and at every block as many frames as the rate says, within one.
+TEST(Mono16kConverter, BlocksOfAnySizeGiveOneContinuousDownMixedStreamAtTheExactRate) {
   const double frequency = 1000, amplitude = 0.8;
-  const auto left = test::sine(frequency, 44100, 44100, amplitude);
+  const auto left = test::sine(frequency, 44100, 5 * 44100, amplitude);
   std::vector<float> right(left.size());
   for (size_t i = 0; i < left.size(); ++i) right[i] = left[i] / 3;  // the channels differ
   const auto samples = test::interleave({left, right});
@@ -46,6 +27,7 @@ TEST(Mono16kConverter, BlocksOfAnySizeGiveOneContinuousDownMixedStream) {
     split->process({samples.data() + at, n}, chunk);
     got.insert(got.end(), chunk.begin(), chunk.end());
     at += n;
+    ASSERT_NEAR(double(got.size()), double(at / 2) * 16000 / 44100, 1.0) << at;
   }
   ASSERT_NEAR(double(got.size()), double(expected.size()), 1.0);
   for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i) ASSERT_NEAR(got[i], expected[i], 1e-5) << i;
@@ -58,11 +40,9 @@ TEST(Mono16kConverter, BlocksOfAnySizeGiveOneContinuousDownMixedStream) {
 
 TEST(Mono16kConverter, RefusesUnusableStreams) {
   EXPECT_FALSE(Mono16kConverter::create(0, 2));
-  EXPECT_FALSE(Mono16kConverter::create(48000, 0));
   EXPECT_FALSE(Mono16kConverter::create(48000, 9));
   EXPECT_FALSE(Mono16kConverter::create(10, 1));  // beyond the library's ratio range
 }
-
 
 std::vector<float> convert(const std::vector<float>& interleaved, int32_t rate, int32_t channels) {
   return test::recast<float>(SamplerateUtil::convertToMono16k(test::recast<uint8_t>(interleaved), rate, channels).value());
@@ -86,31 +66,21 @@ TEST(SamplerateUtil, ConvertsToMono16kAveragingTwoChannelsClampingAndIgnoringThe
   EXPECT_NEAR(convert(test::interleave({a, b}), 16000, 2)[n / 2], 0.6f, 1e-6);
   EXPECT_NEAR(convert(test::interleave({loud, loud}), 16000, 2)[n / 2], 1.0f, 1e-6);
   EXPECT_NEAR(convert(loud, 16000, 1)[n / 2], 1.5f, 1e-6);  // one channel is not clamped
-  const auto quiet = convert(test::interleave({a, b, std::vector<float>(n, 0.0f)}), 16000, 3);
-  EXPECT_EQ(quiet, convert(test::interleave({a, b, test::sine(900, 16000, n, 1.0)}), 16000, 3));
-  EXPECT_NEAR(quiet[n / 2], 0.6f, 1e-6);
+  EXPECT_NEAR(convert(test::interleave({a, b, test::sine(900, 16000, n, 1.0)}), 16000, 3)[n / 2], 0.6f, 1e-6);
 }
 
+// No program calls the one-shot forms: one refused input of each kind.
 TEST(SamplerateUtil, InvalidInputIsLoggedAndPartialFramesAreIgnored) {
   test::LogCapture log;
   const std::vector<uint8_t> some(64, 0);
-  EXPECT_FALSE(SamplerateUtil::convertToMono16k(some, 48000, 0));
   EXPECT_FALSE(SamplerateUtil::convertToMono16k(some, 48000, 9));
   EXPECT_FALSE(SamplerateUtil::convertToMono16k(some, 0, 1));
-  EXPECT_FALSE(SamplerateUtil::convertToMono16k(some, -44100, 2));
-  EXPECT_FALSE(SamplerateUtil::convertToMono16k({}, 48000, 2));
   EXPECT_FALSE(SamplerateUtil::convertToStereo16k({}, 48000, 2));
-  EXPECT_EQ(log.count("[SamplerateUtil] [ERROR] Invalid input for convertToMono16kFloat."), 5u);
+  EXPECT_EQ(log.count("[SamplerateUtil] [ERROR] Invalid input for convertToMono16kFloat."), 2u);
   EXPECT_EQ(log.count("[SamplerateUtil] [ERROR] Invalid input for convertToStereo16k."), 1u);
   // A ratio outside what the library converts is its error, reported as such.
   EXPECT_FALSE(SamplerateUtil::convertToMono16k(some, 1, 1));
   EXPECT_EQ(log.count("[SamplerateUtil] [ERROR] src_simple error: "), 1u);
-
-  std::vector<uint8_t> sixBytes = test::recast<uint8_t>(std::vector<float>{0.25f});
-  sixBytes.resize(6, 0xEE);
-  const auto single = SamplerateUtil::convertToMono16k(sixBytes, 16000, 1).value();
-  ASSERT_FALSE(single.empty());
-  EXPECT_EQ(single, SamplerateUtil::convertToMono16k({sixBytes.data(), 4}, 16000, 1).value());
   // Less than one whole stereo frame: nothing to convert, but not an error.
   EXPECT_EQ(SamplerateUtil::convertToMono16k(std::vector<uint8_t>(4, 0), 16000, 2), std::vector<uint8_t>{});
 }

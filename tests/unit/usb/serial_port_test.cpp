@@ -1,7 +1,6 @@
 #include <regex>
 
 #include "pty_device.h"
-#include "support/expected_log_lines.h"
 #include "unit/logging/day_log.h"
 #include "usb/text_encoding.h"
 #include "usb/usb_factory.h"
@@ -31,10 +30,9 @@ TEST(HexText, ParsesPairsFromTheStartAndPrintsUpperCase) {
 }
 
 TEST(Utf8, RejectsMalformedInput) {
+  // A stray byte and a surrogate are the standard codec's and the C functions' tests.
   EXPECT_TRUE(isValidUtf8("/dev/ttyACM0 \xC3\xA9 \xF0\x9F\x98\x80"));
-  EXPECT_FALSE(isValidUtf8("\xFF"));
   EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong "/"
-  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
   EXPECT_FALSE(isValidUtf8("\xE2\x82"));          // cut short
   EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
 }
@@ -47,13 +45,13 @@ class SerialPort : public test::WithDayLog {
   UsbFactory factory;
 };
 
-// How hex text pairs into bytes is covered by the HexText tests.
+// What reaches the device, a send after close and a port that cannot open
+// are the C functions' tests.
 TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorSendsLogEachWriteAndCloseForgetsIt) {
   ASSERT_TRUE(factory.open(device.path()));
   ASSERT_TRUE(factory.open(device.path()));
   EXPECT_EQ(countInLog("打开串口成功: " + device.path() + ", fd="), 1u);
   EXPECT_EQ(factory.sendUsbHexData(device.path(), "a1B2"), kRealSuccess);
-  EXPECT_EQ(device.receive(2), (Bytes{0xA1, 0xB2}));
   EXPECT_EQ(factory.sendUsbHexData(device.path(), ""), kRealSuccess);
   EXPECT_TRUE(logMatches(R"(\[UsbFactory\] \[INFO\] \[sendUsbBytesData\] \[Send Start\] path=)" + device.path() +
                          R"(, len=2, time=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000)"));
@@ -64,11 +62,7 @@ TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorSendsLogEachWriteAndCloseForgetsIt
   factory.close(device.path());
   factory.close(device.path());
   EXPECT_EQ(countInLog("关闭串口: "), 1u);
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), "01"), kRealPortNotOpen);
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {1}), kRealPortNotOpen);
-  EXPECT_EQ(factory.readHexData(device.path()), "");
-  EXPECT_FALSE(factory.open("/nonexistent/ttyACM9"));
-  EXPECT_EQ(countInLog(std::string(test::log_lines::kSerialOpenFailed) + "/nonexistent/ttyACM9"), 1u);
 }
 
 // A read waits up to a second for the first byte, then takes what follows
