@@ -9,24 +9,31 @@ namespace quillon::test {
 
 std::optional<MethodReply> FakeMessenger::call(const std::string& channel, const std::string& method,
                                                EncodableValue args) {
+  auto raw = deliverRaw(channel, StandardCodec::encodeMethodCall(MethodCall{method, std::move(args)}));
+  if (!raw) return std::nullopt;
+  auto reply = StandardCodec::decodeEnvelope(*raw);
+  if (!reply) return MethodReply(MethodError{"UNDECODABLE_REPLY", "the handler's reply did not decode", {}});
+  return reply;
+}
+
+std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channel, BinaryMessage message,
+                                                       std::string* undecodable) {
   BinaryMessageHandler handler;
   {
     std::lock_guard lock(mutex_);
     auto it = handlers_.find(channel);
-    if (it == handlers_.end()) return MethodNotImplemented{};
+    if (it == handlers_.end()) return BinaryMessage{};
     handler = it->second;
   }
   // Shared, so a reply made after this call returns still has somewhere to go.
   auto slot = std::make_shared<std::pair<std::mutex, std::optional<BinaryMessage>>>();
-  (void)handler(StandardCodec::encodeMethodCall(MethodCall{method, std::move(args)}), [slot](BinaryMessage reply) {
+  const auto rejected = handler(std::move(message), [slot](BinaryMessage reply) {
     std::lock_guard lock(slot->first);
     slot->second = std::move(reply);
   });
+  if (rejected && undecodable) *undecodable = rejected->reason;
   std::lock_guard lock(slot->first);
-  if (!slot->second) return std::nullopt;
-  auto reply = StandardCodec::decodeEnvelope(*slot->second);
-  if (!reply) return MethodReply(MethodError{"UNDECODABLE_REPLY", "the handler's reply did not decode", {}});
-  return reply;
+  return slot->second;
 }
 
 std::vector<FakeMessenger::SentMessage> FakeMessenger::sent() const {

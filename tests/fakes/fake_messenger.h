@@ -27,6 +27,11 @@ class FakeMessenger : public BinaryMessenger {
   // handler answers "not implemented", as on the engine link.
   std::optional<MethodReply> call(const std::string& channel, const std::string& method,
                                   EncodableValue args = {});
+  // The same for raw bytes (the fuzzer's): a message the handler reports
+  // undecodable gets no reply here (the engine link answers it) and its
+  // reason in *undecodable.
+  std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message,
+                                          std::string* undecodable = nullptr);
 
   std::vector<SentMessage> sent() const;
   // Answers the oldest pending sendWithReply on `channel`; false when none waits.
