@@ -59,7 +59,7 @@ def day_log(log_dir):
 def expected_log_line(name):
     """A line of tests/support/expected_log_lines.h: "[tag] [LEVEL] message" or a fixed part of one."""
     with open(os.path.join(SOURCE_DIR, "tests/support/expected_log_lines.h"), encoding="utf-8") as f:
-        return re.search(r'\b%s = "([^"]*)"' % name, f.read())[1]
+        return re.search(r'\b%s =\s*"([^"]*)"' % name, f.read())[1]
 
 
 class Host:
