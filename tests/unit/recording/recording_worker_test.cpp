@@ -20,7 +20,8 @@ std::string describe(const PeriodQueue::Period& p, Clock::time_point t0) {
     text += std::to_string(p.bytes) + (p.data.empty() ? "" : " with data");
   } else {
     const bool uniform = std::ranges::count(p.data, p.data.at(0)) == std::ssize(p.data);
-    text += std::to_string(p.data.size()) + (uniform ? "x" + std::to_string(p.data[0]) : " mixed");
+    text += std::to_string(p.data.size());
+    text += uniform ? 'x' + std::to_string(p.data[0]) : std::string(" mixed");
   }
   return text + " @" + std::to_string(std::chrono::duration_cast<milliseconds>(p.capturedAt - t0).count());
 }
