@@ -1,9 +1,9 @@
 """Prints, as one JSON object, what a screen reader finds in an application
-(argument: its name) through AT-SPI: every widget labelled by another, by the
-label's text, with its content (its text, a level bar's value, or its
-children's texts); "windows", each window's title and the texts of its
-labels; "menus", each menu's item texts by its title. Run with the system
-python, which has pyatspi, on the application's session bus."""
+(argument: its name) through AT-SPI: each labelled widget's content (its text,
+a level bar's value or its children's texts) by its label's text, and
+"window", the title and place of their window; "windows", each window's title,
+place and label texts; "menus", item texts by menu title.
+Run with the system python (pyatspi) on the application's session bus."""
 
 import json
 import sys
@@ -21,29 +21,26 @@ def content(node):
     return [child.name for child in node if child is not None]
 
 
-def walk(node, found, labels):
+def walk(node, found, window):
     for relation in node.getRelationSet():
         if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
             found[relation.getTarget(0).name] = content(node)
+            found["window"] = window[:2]
     if node.getRole() == pyatspi.ROLE_LABEL:
-        labels.append(node.name)
+        window[2].append(node.name)
     elif node.getRole() == pyatspi.ROLE_MENU:
         found["menus"][node.name] = [item.name for item in node if item is not None]
     for child in node:
         if child is not None:
-            walk(child, found, labels)
+            walk(child, found, window)
 
 
-def main(name):
-    found = None
-    for application in pyatspi.Registry.getDesktop(0):
-        if application is not None and application.name == name:
-            found = {"windows": [], "menus": {}}
-            for window in application:
-                found["windows"].append([window.name, []])
-                walk(window, found, found["windows"][-1][1])
-    print(json.dumps(found))
-
-
-if __name__ == "__main__":
-    main(sys.argv[1])
+found = None
+for application in pyatspi.Registry.getDesktop(0):
+    if application is not None and application.name == sys.argv[1]:
+        found = {"windows": [], "menus": {}}
+        for window in application:
+            place = window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            found["windows"].append([window.name, [place.x, place.y, place.width, place.height], []])
+            walk(window, found, found["windows"][-1])
+print(json.dumps(found))
