@@ -1,9 +1,8 @@
-"""Prints, as one JSON object, what a screen reader finds in an application
-(argument: its name) through AT-SPI: each labelled widget's content (its text,
-a level bar's value or its children's texts) by its label's text, and
-"window", the title and place of their window; "windows", each window's title,
-place and label texts; "menus", item texts by menu title.
-Run with the system python (pyatspi) on the application's session bus."""
+"""Prints, as JSON, what a screen reader finds in an application (argument:
+its name) through AT-SPI: each labelled widget's content (its text, a level
+bar's value or its children's texts) by its label's text; "window", title and
+place of their window; "windows", each window's title, place and label texts;
+"menus", item texts by menu title. Run with the system python (pyatspi)."""
 
 import json
 import sys
@@ -12,10 +11,8 @@ import pyatspi
 
 
 def content(node):
-    try:
+    if node.getRole() == pyatspi.ROLE_LEVEL_BAR:
         return node.queryValue().currentValue
-    except NotImplementedError:
-        pass
     if node.getRole() == pyatspi.ROLE_LABEL:
         return node.name
     return [child.name for child in node if child is not None]

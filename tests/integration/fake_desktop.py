@@ -1,8 +1,6 @@
 """Stand-ins for the desktop's session manager, granting every inhibition,
-and notification server, showing nothing, on a test session bus. Prints one
-JSON line per call: its name, its arguments by name and what it answered
-("ready" first, once both names are held). Run with the system python, which
-has GLib's bindings (python3-gi)."""
+and notification server, showing nothing, on the session bus. Prints each call
+as a JSON line, "ready" first. Run with the system python (GLib's bindings)."""
 
 import itertools
 import json
