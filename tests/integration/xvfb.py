@@ -66,14 +66,6 @@ class Xvfb:
             raise RuntimeError("%s failed: %s" % (argv[0], done.stderr.decode(errors="replace")))
         return done.stdout.decode(errors="replace")
 
-    def is_viewable(self, wid):
-        return "Map State: IsViewable" in self.run("xwininfo", "-id", str(wid), check=False)
-
-    def focused_window(self):
-        """The top-level window holding the X input focus, or None."""
-        out = self.run("xdotool", "getwindowfocus", "-f", check=False).strip()
-        return int(out) if out.isdigit() else None
-
     def gray(self, rect, png=None):
         """The 8-bit grey values of a rectangle (x, y, width, height) of the
         screen; with `png`, a picture of it is saved there too."""
