@@ -1,5 +1,5 @@
 """An X server with a session bus and an accessibility bus of its own, and
-the few X queries the window tests need."""
+what is on its screen."""
 
 import os
 import shutil
@@ -69,11 +69,9 @@ class Xvfb:
     def gray(self, rect, png=None):
         """The 8-bit grey values of a rectangle (x, y, width, height) of the
         screen; with `png`, a picture of it is saved there too."""
-        path = os.path.join(self.runtime_dir, "screen.gray")
-        capture = ("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]),
-                   "+repage")
+        capture = ["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]),
+                   "+repage"]
         if png:
             self.run(*capture, png)
-        self.run(*capture, "-depth", "8", "gray:" + path)
-        with open(path, "rb") as f:
-            return f.read()
+        return subprocess.run(capture + ["-depth", "8", "gray:-"], capture_output=True, check=True,
+                              env=self.env()).stdout
