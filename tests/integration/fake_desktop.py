@@ -30,9 +30,7 @@ def on_call(connection, sender, path, interface, method, params, invocation):
     call = dict(zip([arg.name for arg in invocation.get_method_info().in_args], params.unpack()), call=method)
     if method in ANSWERS:
         call["answer"] = call.get("replaces") or next(ANSWERS[method])
-        invocation.return_value(GLib.Variant("(u)", (call["answer"],)))
-    else:
-        invocation.return_value(None)
+    invocation.return_value(GLib.Variant("(u)", (call["answer"],)) if "answer" in call else None)
     print(json.dumps(call, default=repr), flush=True)
 
 

@@ -19,8 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = "/usr/bin/python3"  # the one with GLib's and AT-SPI's bindings
 APP_ID = "org.quillon.Host"
 FRAME = [410, 190, 1100, 700]  # centred on 1920 x 1080
-LONG_COPYRIGHT = ("Copyright 2026 Voxbook Recording Instruments and all of the many people who "
-                  "helped to build it over the years, in every country of the world, with thanks")
+LONG_COPYRIGHT = "Copyright 2026 Voxbook Recording Instruments and all who helped to build it. " * 3
 
 
 def shown_windows(x):
@@ -48,9 +47,8 @@ def text_lines(gray, width, rows):
 
 
 def add_acm_port(root, index, vendor, product):
-    """A CDC-ACM port in a sysfs and /dev stand-in under root, shaped like the
-    kernel's: the tty's device is a USB interface whose parent holds the
-    identifiers. The node comes last, as the kernel makes it."""
+    """A CDC-ACM port in a sysfs and /dev stand-in under root, shaped like the kernel's
+    (the tty's device is a USB interface under the identifiers), its node made last."""
     name, bus, root = "ttyACM%d" % index, index + 1, pathlib.Path(root)
     device = root / "sys/devices/pci0000:00" / ("usb%d" % bus) / ("%d-1" % bus)
     interface, tty_class = device / ("%d-1:1.0" % bus), root / "sys/class/tty"
@@ -124,16 +122,15 @@ class WindowedHostTest(unittest.TestCase):
         self.page(x, lambda p: (p["Logging"], p["Log folder"], p["Ports"]) == ("On", host.log_dir, ports), "the ports")
 
         listener = JsonLines([ENGINE, "--socket", host.socket, "listen"], host.env)
-        try:
-            self.page(x, lambda p: p["Connection"] == "Connected", "the connected engine")
-            shots.append(self.screenshot(x, "connected"))
-            # Exit is only passed on: the host goes on serving, as the rest of this test shows.
-            for name, method in (("checkUpdate", "menuOnUpdate"), ("openExit", "menuOnExit")):
-                action(x, name)
-                self.assertEqual(listener.next(), {"channel": "native_application_factory", "method": method,
-                                                   "arguments": None})
-        finally:
-            listener.close()
+        self.addCleanup(listener.close)
+        self.page(x, lambda p: p["Connection"] == "Connected", "the connected engine")
+        shots.append(self.screenshot(x, "connected"))
+        # Exit is only passed on: the host goes on serving, as the rest of this test shows.
+        for name, method in (("checkUpdate", "menuOnUpdate"), ("openExit", "menuOnExit")):
+            action(x, name)
+            self.assertEqual(listener.next(), {"channel": "native_application_factory", "method": method,
+                                               "arguments": None})
+        listener.close()
 
         sounds = Sounds(pulse).start()
         self.addCleanup(sounds.stop)
