@@ -32,10 +32,9 @@ def walk(node, found, window):
             walk(child, found, window)
 
 
-found = None
+found = {"windows": [], "menus": {}}
 for application in pyatspi.Registry.getDesktop(0):
     if application is not None and application.name == sys.argv[1]:
-        found = {"windows": [], "menus": {}}
         for window in application:
             place = window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
             found["windows"].append([window.name, [place.x, place.y, place.width, place.height], []])

@@ -9,18 +9,14 @@ from gi.repository import Gio, GLib
 
 INTERFACES = Gio.DBusNodeInfo.new_for_xml("""<node>
   <interface name="org.gnome.SessionManager">
-    <method name="Inhibit">
-      <arg name="app_id" type="s"/><arg name="xid" type="u"/><arg name="reason" type="s"/>
-      <arg name="flags" type="u"/><arg name="cookie" type="u" direction="out"/>
-    </method>
+    <method name="Inhibit"><arg name="app_id" type="s"/><arg name="xid" type="u"/><arg name="reason" type="s"/>
+      <arg name="flags" type="u"/><arg name="cookie" type="u" direction="out"/></method>
     <method name="Uninhibit"><arg name="cookie" type="u"/></method>
   </interface>
   <interface name="org.freedesktop.Notifications">
-    <method name="Notify">
-      <arg name="app" type="s"/><arg name="replaces" type="u"/><arg name="icon" type="s"/>
+    <method name="Notify"><arg name="app" type="s"/><arg name="replaces" type="u"/><arg name="icon" type="s"/>
       <arg name="summary" type="s"/><arg name="body" type="s"/><arg name="actions" type="as"/>
-      <arg name="hints" type="a{sv}"/><arg name="timeout" type="i"/><arg name="id" type="u" direction="out"/>
-    </method>
+      <arg name="hints" type="a{sv}"/><arg name="timeout" type="i"/><arg name="id" type="u" direction="out"/></method>
   </interface>
 </node>""").interfaces
 ANSWERS = {"Inhibit": itertools.count(100), "Notify": itertools.count(1)}  # cookies, notification ids
