@@ -1,80 +1,39 @@
-"""Stand-ins for the desktop's session manager and notification server on a
-test session bus: it owns org.gnome.SessionManager, granting every
-inhibition, and org.freedesktop.Notifications, showing nothing, and prints one
-JSON line per call ("ready" first, once both names are held). Run with the
-system python, which has GLib's bindings (python3-gi)."""
+"""Stand-ins for the desktop's session manager, granting every inhibition,
+and notification server, showing nothing, on the session bus. Prints each call
+as a JSON line, "ready" first. Run with the system python (GLib's bindings)."""
 
+import itertools
 import json
-import sys
 
 from gi.repository import Gio, GLib
 
-NAMES = {"org.gnome.SessionManager": "/org/gnome/SessionManager",
-         "org.freedesktop.Notifications": "/org/freedesktop/Notifications"}
-# Each method's argument and result signatures, one type per argument.
-METHODS = {"org.gnome.SessionManager": {"Inhibit": (["s", "u", "s", "u"], ["u"]), "Uninhibit": (["u"], [])},
-           "org.freedesktop.Notifications": {
-               "Notify": (["s", "u", "s", "s", "s", "as", "a{sv}", "i"], ["u"]), "CloseNotification": (["u"], []),
-               "GetCapabilities": ([], ["as"]), "GetServerInformation": ([], ["s", "s", "s", "s"])}}
-
-
-def introspection():
-    def args(types, direction):
-        return "".join('<arg type="%s" direction="%s"/>' % (t, direction) for t in types)
-    return "<node>%s</node>" % "".join(
-        '<interface name="%s">%s</interface>' % (name, "".join(
-            '<method name="%s">%s%s</method>' % (method, args(ins, "in"), args(outs, "out"))
-            for method, (ins, outs) in methods.items())) for name, methods in METHODS.items())
-
-
-cookies = iter(range(100, 1000))
-notification_ids = iter(range(1, 1000))
-
-
-def report(entry):
-    print(json.dumps(entry), flush=True)
+INTERFACES = Gio.DBusNodeInfo.new_for_xml("""<node>
+  <interface name="org.gnome.SessionManager">
+    <method name="Inhibit"><arg name="app_id" type="s"/><arg name="xid" type="u"/><arg name="reason" type="s"/>
+      <arg name="flags" type="u"/><arg name="cookie" type="u" direction="out"/></method>
+    <method name="Uninhibit"><arg name="cookie" type="u"/></method>
+  </interface>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify"><arg name="app" type="s"/><arg name="replaces" type="u"/><arg name="icon" type="s"/>
+      <arg name="summary" type="s"/><arg name="body" type="s"/><arg name="actions" type="as"/>
+      <arg name="hints" type="a{sv}"/><arg name="timeout" type="i"/><arg name="id" type="u" direction="out"/></method>
+  </interface>
+</node>""").interfaces
+ANSWERS = {"Inhibit": itertools.count(100), "Notify": itertools.count(1)}  # cookies, notification ids
 
 
 def on_call(connection, sender, path, interface, method, params, invocation):
-    if method == "Inhibit":
-        app_id, xid, reason, flags = params.unpack()
-        cookie = next(cookies)
-        report({"call": "Inhibit", "app_id": app_id, "xid": xid, "reason": reason, "flags": flags, "cookie": cookie})
-        invocation.return_value(GLib.Variant("(u)", (cookie,)))
-    elif method == "Uninhibit":
-        report({"call": "Uninhibit", "cookie": params.unpack()[0]})
-        invocation.return_value(None)
-    elif method == "Notify":
-        _, replaces, _, summary, body, _, _, _ = params.unpack()
-        report({"call": "Notify", "summary": summary, "body": body, "replaces": replaces})
-        invocation.return_value(GLib.Variant("(u)", (replaces or next(notification_ids),)))
-    elif method == "GetCapabilities":
-        invocation.return_value(GLib.Variant("(as)", (["body"],)))
-    elif method == "GetServerInformation":
-        invocation.return_value(GLib.Variant("(ssss)", ("stand-in", "quillon tests", "1", "1.2")))
-    else:
-        invocation.return_value(None)
+    call = dict(zip([arg.name for arg in invocation.get_method_info().in_args], params.unpack()), call=method)
+    if method in ANSWERS:
+        call["answer"] = call.get("replaces") or next(ANSWERS[method])
+    invocation.return_value(GLib.Variant("(u)", (call["answer"],)) if "answer" in call else None)
+    print(json.dumps(call, default=repr), flush=True)
 
 
-def main():
-    loop = GLib.MainLoop()
-    node = Gio.DBusNodeInfo.new_for_xml(introspection())
-    waiting = set(NAMES)
-
-    def on_bus(connection, name):
-        interface = next(i for i in node.interfaces if i.name == name)
-        connection.register_object(NAMES[name], interface, on_call, None, None)
-
-    def on_name(connection, name):
-        waiting.discard(name)
-        if not waiting:
-            report({"call": "ready"})
-
-    for name in NAMES:
-        Gio.bus_own_name(Gio.BusType.SESSION, name, Gio.BusNameOwnerFlags.NONE,
-                         on_bus, on_name, lambda c, n: loop.quit())
-    loop.run()
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+for interface in INTERFACES:
+    bus.register_object("/" + interface.name.replace(".", "/"), interface, on_call, None, None)
+    bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+                  GLib.Variant("(su)", (interface.name, 0)), None, Gio.DBusCallFlags.NONE, -1)
+print(json.dumps({"call": "ready"}), flush=True)
+GLib.MainLoop().run()
