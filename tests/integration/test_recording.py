@@ -190,8 +190,8 @@ class RecordingTest(RecordingCase):
         session.close()
 
         self.assertEqual(summary["success"], 0)
-        # The engine got 1280-byte blocks equal to the file from the moment
-        # the callbacks were set, and the very packets of the Opus file.
+        # The engine that came back got 1280-byte blocks equal to the file from
+        # the moment it connected, and the very packets of the Opus file.
         self.assert_files_match(folder, summary, b"".join(session.pcm))
         self.assertTrue(all(len(block) == 1280 for block in session.pcm))
         rate, channels, samples = wav_samples(wav)
