@@ -1,7 +1,7 @@
 """What the user hears and what the recording holds, measured from outside
 the host: a tap on a sink's monitor, bursts played into the microphone and
 the output at the same instant, and the analysis of both. Shared by the
-system-audio tests and the benchmark that prints the same figures."""
+tests and the benchmarks that print the same figures."""
 
 import fcntl
 import math
@@ -12,6 +12,7 @@ import termios
 import threading
 import time
 
+from harness import stop
 from recording_analysis import int16, sine_pcm, tone_level
 
 RATE = 16000
@@ -28,8 +29,7 @@ def db(ratio):
 
 
 def onsets(samples, frequency, threshold, rate=RATE, window=0.005, gap=0.5):
-    """Start times (s) of the bursts of one frequency (samples -1..1): the
-    first window whose amplitude crosses `threshold` after `gap` s without."""
+    """Start times (s) of the bursts of one frequency in samples of -1..1."""
     step = int(rate * window)
     found, last = [], -1e9
     for start in range(0, len(samples) - 4 * step, step):
@@ -74,8 +74,7 @@ class MonitorTap:
             return [v / 32768.0 for v in int16(f.read())]
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait()
+        stop(self.process)
         return self.samples()
 
 
@@ -89,13 +88,11 @@ class TonePlayer:
         self.process = pacat(server, latency_ms, path, rate=rate)
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait()
+        stop(self.process)
 
 
 def stream_latency(server, pid):
-    """Buffer plus sink latency (s) of the playback stream of process `pid`:
-    how long a sample it writes now takes to reach the sink."""
+    """Buffer plus sink latency (s) of the playback stream of process `pid`."""
     for block in server.pactl("list", "sink-inputs").split("Sink Input #")[1:]:
         if re.search(r'application\.process\.id = "%d"' % pid, block):
             return sum(int(v) for v in re.findall(r"(?:Buffer|Sink) Latency: (\d+) usec", block)) / 1e6
@@ -107,18 +104,15 @@ def fionread(fd):
 
 
 class BurstPlayer:
-    """Silence with a 200 ms burst every `period` s, written at the same
-    instant into the microphone (tone MIC_TONE) and into the default output
-    (tone SYSTEM_TONE) at real-time pace. Each path's own delay (the pipe's
-    fill on the microphone side, the playback stream's buffer and sink
-    latency on the output side) is sampled, so that what the host adds can
-    be told from what the injection adds."""
+    """A 200 ms burst every `period` s (after `lead` s of silence), written at
+    the same instant into the microphone (MIC_TONE) and the default output
+    (SYSTEM_TONE). Each path's own delay is sampled, so that what the host
+    adds can be told from what the injection adds."""
 
     output_latency = 0.02
 
-    def __init__(self, server, seconds, period=1.5, amplitude=0.5, lead=0.0):
-        self.server, self.seconds, self.period, self.amplitude = server, seconds, period, amplitude
-        self.lead = lead  # extra silence before the first burst
+    def __init__(self, server, seconds, period=1.5, lead=0.0):
+        self.server, self.seconds, self.period, self.lead = server, seconds, period, lead
         self.player = pacat(server, int(self.output_latency * 1000), "--process-time-msec=5",
                             stdin=subprocess.PIPE)
         self.thread = threading.Thread(target=self._run, daemon=True)
@@ -127,8 +121,6 @@ class BurstPlayer:
 
     def injection_ms_at(self, player_time):
         """How much later the output path delivered than the microphone's, sampled nearest to a moment."""
-        if not self.timed_injection:
-            return self.output_latency * 1000.0
         return min(self.timed_injection, key=lambda entry: abs(entry[0] - player_time))[1] * 1000.0
 
     def start(self):
@@ -136,10 +128,10 @@ class BurstPlayer:
         return self
 
     def _signal(self, frequency, rate):
-        """The whole run's PCM, made before it starts so that the writer
-        only ever copies and never falls behind real time."""
+        # Made before the run starts: the writer only ever copies and never
+        # falls behind real time.
         data, quiet = bytes(2 * int(rate * self.lead)), bytes(2 * int(rate * (self.period - 0.2)))
-        burst = sine_pcm(frequency, rate, 0.2, self.amplitude)
+        burst = sine_pcm(frequency, rate, 0.2, 0.5)
         while len(data) < 2 * self.seconds * rate:
             data += quiet + burst
         return data
@@ -191,17 +183,15 @@ class BurstPlayer:
             self.player.stdin.close()
         except OSError:
             pass
-        self.player.terminate()
-        self.player.wait()
+        stop(self.player)
 
 
-def alignment_offsets(samples, injection_ms, threshold=0.05):
+def alignment_offsets(samples, injection_ms):
     """Offsets (ms) of the system-audio bursts against the microphone's in
-    the recording, after taking out how much later the output path itself
-    delivered: `injection_ms` is a function of the burst's time in the
-    recording (s) answering the figure sampled nearest to it."""
-    mic = onsets(samples, MIC_TONE, threshold)
-    system = onsets(samples, SYSTEM_TONE, threshold)
+    the recording, less how much later the output path itself delivered:
+    `injection_ms` answers that for a moment of the recording (s)."""
+    mic = onsets(samples, MIC_TONE, 0.05)
+    system = onsets(samples, SYSTEM_TONE, 0.05)
     offsets = []
     for m in mic:
         near = [t for t in system if abs(t - injection_ms(t) / 1000.0 - m) < 0.5]

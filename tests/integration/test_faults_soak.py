@@ -7,19 +7,16 @@ import re
 import subprocess
 import unittest
 
-from harness import BUILD_DIR
-
-SOAK = os.path.join(BUILD_DIR, "bench", "bench_soak_pipeline")
+from harness import BUILD_DIR, SANITIZER
 
 
 class PipelineSoakTest(unittest.TestCase):
     def test_memory_stays_flat_over_ten_minutes_of_audio(self):
+        command = [os.path.join(BUILD_DIR, "bench", "bench_soak_pipeline"), "600"]
         # Generous against allocator noise; a block kept per 40 ms would add
-        # about 17 MiB over these nine minutes, several times the whole process.
-        command = [SOAK, "600"]
-        # AddressSanitizer holds freed blocks in quarantine, so resident memory
-        # grows by design there; that build still runs the chain for its checks.
-        if "address" not in os.environ.get("QUILLON_SANITIZE", ""):
+        # about 17 MiB, several times the whole process. AddressSanitizer holds
+        # freed blocks in quarantine, so resident memory grows by design there.
+        if "address" not in SANITIZER:
             command += ["--max-growth", "10"]
         done = subprocess.run(command, capture_output=True, text=True, timeout=600)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)

@@ -1,11 +1,12 @@
 """End-to-end recordings: a real quillon-host against a private PulseAudio
 (and PipeWire) whose microphone hears tone A (440 Hz) while tone B (1000 Hz)
-plays through the system output."""
+plays through the system output; what the user hears meanwhile, the user's
+devices put back, and the loopback device made when it is missing."""
 
+import contextlib
 import json
 import os
 import re
-import shutil
 import signal
 import struct
 import subprocess
@@ -15,11 +16,11 @@ import unittest
 import wave
 
 from engine_session import EngineSession
-from harness import ENGINE, Host, wait_for
+from harness import ENGINE, SANITIZER, SOURCE_DIR, Host, wait_for
 from pipewire_server import PipeWireServer
 from pulse_server import PulseServer
 from recording_analysis import decode_opus_file, int16, opus_records, sine_pcm, tone_level, wav_data, wav_samples
-from system_audio_probe import MonitorTap, TonePlayer
+from system_audio_probe import MonitorTap, TonePlayer, db, longest_silence, rms
 
 LOOPBACK = "VerdalisRecorder"
 TONE_A, LEVEL_A = 440, 0.5
@@ -27,6 +28,7 @@ TONE_B, LEVEL_B = 1000, 0.3
 SECOND = 32000  # bytes of 16 kHz mono 16-bit audio
 STAGE_FORMATS = {"mic_original.wav": (48000, 1), "mic.wav": (16000, 1),
                  "speaker_original.wav": (44100, 2), "speaker.wav": (16000, 1)}
+DROP_INS = os.path.join(SOURCE_DIR, "resources")
 
 
 class Sounds:
@@ -35,7 +37,6 @@ class Sounds:
 
     def __init__(self, pulse, seconds=60):
         self.pulse, self.seconds, self.player = pulse, seconds, None
-        self.mic = threading.Thread(target=self._feed_microphone, daemon=True)
 
     def _feed_microphone(self):
         try:
@@ -44,7 +45,7 @@ class Sounds:
             pass  # the server went away at the end of the test
 
     def start(self):
-        self.mic.start()
+        threading.Thread(target=self._feed_microphone, daemon=True).start()
         return self
 
     def play_tone_b(self):
@@ -69,37 +70,35 @@ def start_args(folder, mic=True):
 
 
 def settle(session, quiet=0.7):
-    """Waits (15 s at most) until no message has arrived for `quiet` seconds."""
+    """Whether (within 15 s) no message arrived for `quiet` seconds."""
     last = [session.counts(), time.monotonic()]
 
     def quiet_now():
         if session.counts() != last[0]:
             last[:] = [session.counts(), time.monotonic()]
         return time.monotonic() - last[1] >= quiet
-    wait_for(quiet_now, 15, interval=0.1)
+    return wait_for(quiet_now, 15, interval=0.1)
 
 
 def wav_header_sizes(path):
     """(RIFF size, data size) as the header declares them."""
     with open(path, "rb") as f:
-        header = f.read(44)
-    return struct.unpack("<I", header[4:8])[0], struct.unpack("<I", header[40:44])[0]
+        return struct.unpack("<4xI32xI", f.read(44))
 
 
 class RecordingCase(unittest.TestCase):
     """A private sound server whose microphone hears tone A."""
-    SOUND_SECONDS = 120
     SERVER = PulseServer
 
     def setUp(self):
-        self.pulse = self.SERVER()
-        self.addCleanup(shutil.rmtree, self.pulse.dir, ignore_errors=True)
-        self.addCleanup(self.pulse.stop)
-        self.pulse.start()
+        self.pulse = self.start_server()
         self.home = os.path.join(self.pulse.dir, "home")
         os.makedirs(self.home)
-        self.sounds = Sounds(self.pulse, self.SOUND_SECONDS).start()
+        self.sounds = Sounds(self.pulse, 120).start()
         self.addCleanup(self.sounds.stop)
+
+    def start_server(self, **kwargs):
+        return self.enterContext(self.SERVER(**kwargs))
 
     def folder(self, name):
         """A recording folder of that name; answers its path and its WAV file's."""
@@ -117,6 +116,21 @@ class RecordingCase(unittest.TestCase):
             args = {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": stage}
             self.assertIs(session.call("init", args), True)
         return session
+
+    def wait_blocks(self, session, count):
+        self.assertTrue(wait_for(lambda: session.counts()[0] >= count, timeout=60))
+
+    @contextlib.contextmanager
+    def recording(self, session, folder, mic=True, succeeds=True):
+        """The output is the loopback device inside and the user's again
+        after; the stop's summary fills the dict it gives."""
+        self.assertIs(session.call("startRecorder", start_args(folder, mic)), True)
+        self.assertEqual(default_sink(self.pulse), LOOPBACK)
+        summary = {}
+        yield summary
+        summary.update(session.call("stopRecorder"))
+        self.assertEqual(summary["success"] == 0, succeeds, summary)
+        self.assertEqual(default_sink(self.pulse), "Speakers")
 
     def assert_files_match(self, folder, summary, streamed=None):
         """The WAV's header describes exactly the bytes on disk, as does the
@@ -136,33 +150,48 @@ class RecordingCase(unittest.TestCase):
 
 
 class RecordingTest(RecordingCase):
-    """One host serves every recording, each on a fresh engine connection."""
+    """One host serves every recording."""
+
+    def start_server(self):
+        # Without a loopback device of its own: the shipped drop-in gives it.
+        form = "VerdalisRecorder.conf" if self.SERVER is PipeWireServer else "VerdalisRecorder.pa"
+        return super().start_server(loopback=False, drop_in=os.path.join(DROP_INS, form))
 
     def test_recordings_through_the_engine_link_and_the_record_command(self):
-        with self.host() as host:
-            self.check_mixed_recording(host)
+        self.assertTrue(wait_for(lambda: LOOPBACK in self.pulse.pactl("list", "short", "sinks"), 15))
+        root = self.folder("root")[0]
+        with self.host(args=("--loopback-root", root)) as host:
+            self.check_mixed_recording_and_the_engine_leaving(host)
             self.check_record_command(host)
             self.check_switching_pause_resume_and_what_finishes_a_recording(host)
+            session, folder = self.session(host), self.folder("system")[0]
+            self.check_what_the_user_hears(session, folder)
+            self.check_volume_zero_and_mute_put_back(session, folder)
+            self.check_missing_device_installed_and_loaded(session, folder, root)
 
-    def check_mixed_recording(self, host):
-        """What reaches the files and the engine, while the user still hears it."""
+    def check_mixed_recording_and_the_engine_leaving(self, host):
+        """What reaches the files and the engine, while the user still hears
+        it; the engine leaving mid-recording does not stop it."""
         folder, wav = self.folder("mixed")
-        session = self.session(host, stage=True)
-        self.assertIs(session.call("startRecorder", start_args(folder)), True)
+        first = self.session(host, stage=True)
+        self.assertIs(first.call("startRecorder", start_args(folder)), True)
         self.assertEqual(default_sink(self.pulse), LOOPBACK)
+        self.wait_blocks(first, 25)
+        first.close()
+        # Nobody listening: the file keeps growing.
+        grown = os.path.getsize(wav) + 2 * SECOND
+        self.assertTrue(wait_for(lambda: os.path.getsize(wav) >= grown, timeout=60))
+        session = self.session(host, init=False)
         self.sounds.play_tone_b()
-        tap = MonitorTap(self.pulse, "Speakers")
-        # Six seconds of audio reach the engine (blocks of 40 ms).
-        self.assertTrue(wait_for(lambda: session.counts()[0] >= 150, timeout=60))
-        heard = tap.stop()
+        self.wait_blocks(session, 150)  # six seconds
         summary = session.call("stopRecorder")
+        self.assertEqual(default_sink(self.pulse), "Speakers")
         settle(session)
         session.close()
-        self.assertEqual(default_sink(self.pulse), "Speakers")
 
         self.assertEqual(summary["success"], 0)
-        # The engine got 1280-byte blocks equal to the file from the moment
-        # the callbacks were set, and the very packets of the Opus file.
+        # The engine that came back got 1280-byte blocks equal to the file from
+        # the moment it connected, and the very packets of the Opus file.
         self.assert_files_match(folder, summary, b"".join(session.pcm))
         self.assertTrue(all(len(block) == 1280 for block in session.pcm))
         rate, channels, samples = wav_samples(wav)
@@ -178,8 +207,6 @@ class RecordingTest(RecordingCase):
         self.assertEqual(len(decoded), len(records) * 640)
         for tone in (TONE_A, TONE_B):
             self.assertAlmostEqual(tone_level(decoded[-40000:], tone, 16000), tone_level(tail, tone, rate), delta=0.03)
-        # The pass-through player kept tone B audible on the user's sink.
-        self.assertGreater(tone_level(heard[-16000:], TONE_B, 16000, scale=1.0), 0.05)
         for name, expected in STAGE_FORMATS.items():
             with wave.open(os.path.join(folder, name), "rb") as w:
                 self.assertEqual((w.getframerate(), w.getnchannels(), w.getsampwidth()), expected + (2,), name)
@@ -191,14 +218,11 @@ class RecordingTest(RecordingCase):
         wav = os.path.join(folder, "recording.wav")
         recorder = subprocess.Popen([ENGINE, "--socket", host.socket, "record", "--dir", folder, "--no-mic", "--stage"],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=host.env)
-        # Once the data has grown past a second, the recording runs.
         self.assertTrue(wait_for(lambda: os.path.exists(wav) and os.path.getsize(wav) > SECOND + 44,
                                  timeout=60, interval=0.1))
-        self.assertEqual(default_sink(self.pulse), LOOPBACK)
         recorder.send_signal(signal.SIGINT)
         out, err = recorder.communicate(timeout=60)
         self.assertEqual(recorder.returncode, 0, err)
-        self.assertEqual(default_sink(self.pulse), "Speakers")
 
         summary = json.loads(re.search(r"^stopRecorder: (\{.*\})$", out, re.M).group(1))
         self.assertEqual((summary["success"], summary["size"]), (0, os.path.getsize(wav)))
@@ -217,36 +241,30 @@ class RecordingTest(RecordingCase):
         session = self.session(host)
         self.pulse.pactl("set-sink-volume", "Speakers", "60%")
 
-        def last_second():
-            return int16(b"".join(session.pcm)[-SECOND:])
+        def level_of_last_second(tone):
+            return tone_level(int16(b"".join(session.pcm)[-SECOND:]), tone, 16000)
 
-        def more_bytes():
+        def switch_mic(on):
             # Blocks of 40 ms while the microphone takes part, of the system
             # audio's own size while it does not: wait for 1.5 s of bytes.
+            self.assertIs(session.call("switchMicRecorder", {"recorderMic": on}), True)
             target = session.pcm_bytes() + 48000
             self.assertTrue(wait_for(lambda: session.pcm_bytes() >= target, timeout=60))
+            return level_of_last_second(TONE_A)
 
         self.assertIs(session.call("checkMicActive"), True)
         self.assertIs(session.call("startRecorder", start_args(folder, mic=False)), True)
         # Tone B reaches the stream once the application's sound flows
         # through the loopback device; poll rather than count blocks.
-        self.assertTrue(wait_for(lambda: len(session.pcm) >= 75
-                                 and tone_level(last_second(), TONE_B, 16000) > 0.05, timeout=60))
-        self.assertLess(tone_level(last_second(), TONE_A, 16000), 0.01)
-        self.assertIs(session.call("switchMicRecorder", {"recorderMic": True}), True)
-        more_bytes()
-        self.assertAlmostEqual(tone_level(last_second(), TONE_A, 16000), 0.6 * LEVEL_A, delta=0.05)
-        self.assertIs(session.call("switchMicRecorder", {"recorderMic": False}), True)
-        more_bytes()
-        self.assertLess(tone_level(last_second(), TONE_A, 16000), 0.01)
+        self.assertTrue(wait_for(lambda: len(session.pcm) >= 75 and level_of_last_second(TONE_B) > 0.05, timeout=60))
+        self.assertLess(level_of_last_second(TONE_A), 0.01)
+        self.assertAlmostEqual(switch_mic(True), 0.6 * LEVEL_A, delta=0.05)
+        self.assertLess(switch_mic(False), 0.01)
 
         self.assertIs(session.call("pauseRecorder"), True)
-        settle(session)
-        paused_count = session.counts()
-        time.sleep(1.0)
-        self.assertEqual(session.counts(), paused_count)
+        self.assertTrue(settle(session, quiet=1.7), "blocks kept coming while paused")
         self.assertIs(session.call("resumeRecorder"), True)
-        self.assertTrue(wait_for(lambda: session.counts()[0] >= paused_count[0] + 10, timeout=60))
+        self.wait_blocks(session, session.counts()[0] + 10)
 
         # An init finishes the running recording (as a new start does, shown
         # by the facade's unit test).
@@ -262,13 +280,84 @@ class RecordingTest(RecordingCase):
             # own sound, not a microphone.
             self.pulse.pactl("set-default-source", "Speakers.monitor")
             self.assertIs(session.call("checkMicActive"), False)
+        session.close()
+
+    def check_what_the_user_hears(self, session, folder):
+        """The level and no gap at the switch, either way."""
+        self.pulse.pactl("set-sink-volume", "Speakers", "50%")
+        self.pulse.pactl("set-sink-mute", "Speakers", "1")
+        self.pulse.pactl("set-sink-mute", "Speakers", "0")
+        self.sounds.stop()  # tone B, a tone of its own plays here
+        tone = TonePlayer(self.pulse)
+        tap = MonitorTap(self.pulse, "Speakers")
+        # An idle sink's monitor starts delivering only after its first block.
+        wait_for(lambda: len(tap.samples()) > 24000, 15)
+        before = len(tap.samples())
+        with self.recording(session, folder, mic=False) as summary:
+            started = len(tap.samples())
+            time.sleep(2.5)
+        stopped = len(tap.samples())
+        time.sleep(1.0)
+        heard = tap.stop()
+        tone.stop()
+        # The loopback device took the user's volume while recording and has its own back.
+        self.assertEqual((sink_volume_percent(self.pulse, "Speakers"), sink_volume_percent(self.pulse, LOOPBACK)),
+                         (50, 100))
+
+        level_before = rms(heard[max(0, before - 16000):before])
+        level_during = rms(heard[started + 16000:started + 32000])
+        self.assertGreater(level_before, 0.01)
+        self.assertGreater(level_during, 0.25 * level_before)
+        # Under a sanitizer the host runs several times slower: that run looks
+        # for memory and thread faults, the timing checks stay with the normal
+        # build. They leave room for a loaded machine (bench/system_audio.py
+        # measures the goals); half a second of silence still fails.
+        if not SANITIZER:
+            self.assertLess(abs(db(level_during / level_before)), 1.0, (level_before, level_during))
+            self.assertLess(longest_silence(heard[max(0, before - 8000):started + 16000]), 0.25)
+            self.assertLess(longest_silence(heard[stopped - 16000:stopped + 12000]), 0.25)
+
+    def check_volume_zero_and_mute_put_back(self, session, folder):
+        self.pulse.pactl("set-sink-volume", "Speakers", "0%")
+        self.pulse.pactl("set-sink-volume", LOOPBACK, "37%")
+        self.pulse.pactl("set-sink-mute", LOOPBACK, "1")
+        with self.recording(session, folder, mic=False):
+            time.sleep(0.5)
+        self.assertEqual((sink_volume_percent(self.pulse, "Speakers"), sink_volume_percent(self.pulse, LOOPBACK)),
+                         (0, 37))
+        self.assertIn("yes", self.pulse.pactl("get-sink-mute", LOOPBACK))
+
+    def check_missing_device_installed_and_loaded(self, session, folder, root):
+        """A missing loopback device is installed and loaded without restarting the server."""
+        if os.geteuid() != 0:
+            return  # the drop-in is copied without a prompt only as root
+        pid = self.pulse.process.pid
+
+        def unload():
+            index = [line.split()[0] for line in self.pulse.pactl("list", "short", "modules").splitlines()
+                     if "sink_name=VerdalisRecorder" in line][0]
+            self.pulse.pactl("unload-module", index)
+            self.assertTrue(wait_for(lambda: LOOPBACK not in self.pulse.pactl("list", "short", "sinks")))
+        unload()
+        source = os.path.join(DROP_INS, "VerdalisRecorder.pa")
+        self.assertIs(session.call("init", {"blackHolePath": source, "reserveStageAudio": False}), True)
+        self.assertIn(LOOPBACK, self.pulse.pactl("list", "short", "sinks"))
+        bundle = root + ("/etc/pipewire/pipewire-pulse.conf.d/VerdalisRecorder.conf" if self.SERVER is PipeWireServer
+                         else "/etc/pulse/default.pa.d/VerdalisRecorder.pa")
+        with open(bundle) as f:
+            self.assertIn("module-null-sink sink_name=VerdalisRecorder", f.read())
+        self.assertEqual((self.pulse.process.poll(), self.pulse.process.pid), (None, pid))
+        # The device gone (a server restart that did not read the drop-in):
+        # the next recording loads the installed drop-in again, no prompt.
+        unload()
+        with self.recording(session, folder, mic=False):
+            pass
 
 
 @unittest.skipIf(os.environ.get("QUILLON_SANITIZE") == "address,undefined",
                  "AddressSanitizer's load starves PipeWire's real-time graph; the normal build and "
                  "ThreadSanitizer run these")
 class PipeWireRecordingTest(RecordingTest):
-    """The same recordings through PipeWire's pulse server."""
     SERVER = PipeWireServer
 
 

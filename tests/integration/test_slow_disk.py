@@ -1,10 +1,5 @@
-"""A disk that stalls under a recording, on PulseAudio and on PipeWire: the
-host's writes to the recording folder are made to sleep (a preloaded
-fwrite). What the user hears never waits on the recording's work, the files
-have no hole and last as long as the recording, and a stall longer than the
-recording's queue costs whole periods that are counted as silence, said once
-per source.
-
+"""A disk that stalls under a recording, on PulseAudio and on PipeWire: a
+preloaded fwrite makes the host's writes to the recording folder sleep.
 Under a sanitizer the preload cannot come first and the host runs several
 times slower: these run with the normal build only."""
 
@@ -15,12 +10,13 @@ import tempfile
 import time
 import unittest
 
+from engine_session import EngineSession
 from harness import BUILD_DIR, SANITIZER, Host, day_log, init_args, wait_for
 from pipewire_server import PipeWireServer
 from pulse_server import PulseServer
 from recording_analysis import opus_records, wav_samples
-from system_audio_probe import SYSTEM_TONE, BurstPlayer, MonitorTap, TonePlayer, longest_silence, onsets
-from engine_session import EngineSession
+from system_audio_probe import (SYSTEM_TONE, BurstPlayer, MonitorTap, TonePlayer, alignment_offsets, longest_silence,
+                                onsets)
 from test_recording import start_args
 
 SLOW_WRITES = os.path.join(BUILD_DIR, "tests", "libquillon_slow_writes.so")
@@ -28,11 +24,8 @@ QUIET_TONE = 300
 
 
 class StalledRecording:
-    """A recording of `seconds` with the microphone, bursts every second and
-    a steady tone playing, the host's writes to the recording folder
-    stalling as `stalls` ("MS:EVERY_MS", empty: never) says. Holds what the
-    user heard while it ran, the wall time, the WAV samples, the day log,
-    the burst onsets heard and how many stalls the preload made."""
+    """A recording of `seconds` with bursts every second and a steady tone
+    playing, the host's writes stalling as `stalls` ("MS:EVERY_MS") says."""
 
     def __init__(self, server, stalls, seconds):
         self.folder = tempfile.mkdtemp(prefix="rec-", dir=server.dir)
@@ -48,16 +41,16 @@ class StalledRecording:
                 session = EngineSession(host.socket)
                 try:
                     session.call("init", {"blackHolePath": "/nonexistent", "reserveStageAudio": False})
-                    began = time.monotonic()
+                    self.began = time.monotonic()
                     self.started = session.call("startRecorder", start_args(self.folder))
                     first = len(tap.samples())
-                    bursts = BurstPlayer(server, seconds=seconds, period=1.0).start()
+                    # Its first burst comes after the second in which each stream's timing settles.
+                    self.bursts = BurstPlayer(server, seconds=seconds, period=1.0, lead=0.5).start()
                     time.sleep(seconds)
-                    self.wall = time.monotonic() - began
+                    self.wall = time.monotonic() - self.began
                     last = len(tap.samples())
                     self.summary = session.call("stopRecorder", timeout=120)
-                    bursts.stop()
-                    self.injection = bursts.timed_output_delays
+                    self.bursts.stop()
                 finally:
                     session.close()
                 self.log = day_log(host.log_dir)
@@ -70,7 +63,7 @@ class StalledRecording:
 
     def longest_gap_heard(self):
         """Longest silence (s) the user heard after the first second (the
-        switch at the start is test_system_audio's)."""
+        switch at the start is test_recording's)."""
         return longest_silence(self.heard[16000:])
 
     def pass_through_drift(self):
@@ -81,8 +74,8 @@ class StalledRecording:
         ref = self.onsets[1] % 1.0
         phases = [(t - ref + 0.5) % 1.0 - 0.5 for t in self.onsets]
         moved = statistics.median(phases[-3:]) - statistics.median(phases[1:3])
-        early = [d for t, d in self.injection if t < 3.0]
-        late = [d for t, d in self.injection if t > self.wall - 3.0]
+        early = [d for t, d in self.bursts.timed_output_delays if t < 3.0]
+        late = [d for t, d in self.bursts.timed_output_delays if t > self.wall - 3.0]
         if early and late:
             moved -= statistics.median(late) - statistics.median(early)
         return moved
@@ -90,15 +83,18 @@ class StalledRecording:
     def duration_error(self):
         return len(self.samples) / 16000 - self.wall
 
+    def alignment_offsets(self):
+        # A burst at time t of the recording was played at t - lag.
+        lag = self.bursts.started - self.began
+        return alignment_offsets([v / 32768.0 for v in self.samples], lambda t: self.bursts.injection_ms_at(t - lag))
+
 
 @unittest.skipIf(SANITIZER, "timing and preloading need the normal build")
 class SlowDiskTest(unittest.TestCase):
     SERVER = PulseServer
 
     def test_stalls_cost_the_listener_nothing_and_the_files_no_time(self):
-        server = self.SERVER()
-        self.addCleanup(server.stop)
-        server.start()
+        server = self.enterContext(self.SERVER())
         # The long stall ends at about 17 s and the next would come 2 s later:
         # the stop comes well before it.
         for stalls, seconds, check in (("400:3000", 13.0, self.check_short_stalls),
@@ -119,6 +115,11 @@ class SlowDiskTest(unittest.TestCase):
         # each of them and is as close behind the applications after them as before.
         self.assertGreaterEqual(len(run.onsets), 10, run.onsets)
         self.assertLess(abs(run.pass_through_drift()), 0.08)
+        # Microphone and system audio line up in the file, stalls or not (the
+        # room left fails a fixed 160 ms pairing offset).
+        offsets = run.alignment_offsets()
+        self.assertGreaterEqual(len(offsets), 8, offsets)
+        self.assertLess(max(abs(o) for o in offsets), 100.0, offsets)
         # The steady tone runs through the whole file: no stall went into it as
         # silence (a server's own short hole under load may).
         self.assertLess(longest_silence([v / 32768.0 for v in run.samples[16000:]]), 0.2)
