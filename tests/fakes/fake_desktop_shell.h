@@ -16,7 +16,6 @@ class FakeDesktopShell final : public DesktopShell {
   bool window = true;
   std::optional<Rect> screen = Rect{0, 0, 1920, 1080};
   BinaryMessenger* messenger = nullptr;
-  std::string icon = "/icons/app.png";
 
   std::optional<Rect> windowFrame;
   int presents = 0;
@@ -33,7 +32,7 @@ class FakeDesktopShell final : public DesktopShell {
   void showAboutPanel(const AboutPanelContent& content) override { panels.push_back(content); }
   void quit() override { ++quits; }
   BinaryMessenger* engineMessenger() override { return window ? messenger : nullptr; }
-  std::string iconPath() const override { return icon; }
+  std::string iconPath() const override { return "/icons/app.png"; }
 };
 
 }  // namespace quillon::test

@@ -2,16 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include "app/window_frame.h"
 #include "fakes/fake_desktop_shell.h"
 #include "fakes/fake_messenger.h"
 #include "support/expected_log_lines.h"
 #include "support/log_capture.h"
 
-// The window's place on a real screen, the menu's title, the About panel as
-// drawn with the texts of its moment, and the update and exit messages are
-// checked end to end (integration.test_window); these are the cases only a fake shows.
+// The window's place on full HD and 1024x600 screens, the menu's title, the
+// About panel as drawn with the texts of its moment, and the update and exit
+// messages are checked end to end (integration.test_window); these are the
+// cases only a fake shows.
 namespace quillon {
 namespace {
+
+TEST(MainWindowFrame, CentredOnTheUsableAreaRoundingHalfPixelsUpwards) {
+  // A top panel of 27 pixels on the second of two side-by-side monitors.
+  EXPECT_EQ(mainWindowFrame(Rect{1920, 27, 1280, 1024}), (Rect{2010, 189, 1100, 700}));
+  // Odd negative differences round the same way as odd positive ones.
+  EXPECT_EQ(mainWindowFrame(Rect{0, 0, 1099, 699}), (Rect{-1, -1, 1100, 700}));
+  EXPECT_EQ(mainWindowFrame(Rect{0, 0, 1101, 701}), (Rect{0, 0, 1100, 700}));
+  EXPECT_EQ(mainWindowFrame(std::nullopt), std::nullopt);
+}
 
 class AppDelegateTest : public testing::Test {
  protected:
@@ -31,10 +42,9 @@ TEST_F(AppDelegateTest, TheMenuOffersAboutAndExitWithoutAScreenOrAWindowToo) {
   delegate.applicationDidBecomeActive();
   EXPECT_EQ(shell.presents, 0);
   ASSERT_EQ(shell.menus.size(), 1u);
-  const auto& items = shell.menus[0].items;
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(std::make_pair(items[0].label, items[0].action), std::make_pair(std::string("关于我们"), std::string("app.showAbout")));
-  EXPECT_EQ(std::make_pair(items[1].label, items[1].action), std::make_pair(std::string("退出"), std::string("app.openExit")));
+  std::vector<std::pair<std::string, std::string>> items;
+  for (const auto& item : shell.menus[0].items) items.emplace_back(item.label, item.action);
+  EXPECT_EQ(items, (decltype(items){{"关于我们", "app.showAbout"}, {"退出", "app.openExit"}}));
   EXPECT_TRUE(delegate.performAction("showAbout"));
   ASSERT_EQ(shell.panels.size(), 1u);
   EXPECT_EQ(shell.panels[0].version, QUILLON_VERSION);
