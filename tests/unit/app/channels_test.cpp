@@ -232,35 +232,31 @@ TEST(UsbChannelMonitor, ReportsPortChangesToTheEngineUntilStopped) {
   test::FakeSerialTree tree(dir.path());
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   Window w(std::make_shared<SysfsSerialPortRegistry>(tree.sysRoot(), tree.devRoot()));
-  using Sent = std::pair<std::string, EncodableValue>;
-  auto sent = [&] {
-    std::vector<Sent> messages;
-    for (const auto& message : w.messenger.sent()) {
-      messages.emplace_back(message.channel + "." + message.call.method, message.call.arguments);
-    }
-    return messages;
-  };
-  auto sentReaches = [&](size_t count) {
-    for (auto deadline = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < deadline;) {
-      if (sent().size() >= count) break;
+  using Sent = std::pair<std::string, EncodableValue>;  // "channel.method", arguments
+  // What reached the engine once `count` messages came, or 20 s passed.
+  auto sentBy = [&](size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (w.messenger.sent().size() < count && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(10ms);
     }
-    return sent().size() == count;
-  };
-  auto change = [&](const char* name, bool attached) {
-    return Sent{"native_usb_factory.onUsbDeviceChanged", map({{"path", tree.devicePath(name)}, {"attached", attached}})};
+    std::vector<Sent> sent;
+    for (const auto& m : w.messenger.sent()) sent.emplace_back(m.channel + "." + m.call.method, m.call.arguments);
+    return sent;
   };
 
   EXPECT_TRUE(successValue(w.call(kUsb, "startUsbChangedMonitor")).isNull());
-  ASSERT_TRUE(sentReaches(1));
+  ASSERT_EQ(sentBy(1).size(), 1u);
   // Only a monitor that really stopped reports the present ports again on a restart.
   EXPECT_TRUE(successValue(w.call(kUsb, "stopUsbChangedMonitor")).isNull());
   w.call(kUsb, "startUsbChangedMonitor");
-  ASSERT_TRUE(sentReaches(2));
+  ASSERT_EQ(sentBy(2).size(), 2u);
   tree.removePort("ttyACM0");
-  ASSERT_TRUE(sentReaches(3));
+  const auto sent = sentBy(3);
   w.call(kUsb, "stopUsbChangedMonitor");
-  EXPECT_EQ(sent(), (std::vector<Sent>{change("ttyACM0", true), change("ttyACM0", true), change("ttyACM0", false)}));
+  auto change = [&](bool attached) {
+    return Sent{"native_usb_factory.onUsbDeviceChanged", map({{"path", tree.devicePath("ttyACM0")}, {"attached", attached}})};
+  };
+  EXPECT_EQ(sent, (std::vector<Sent>{change(true), change(true), change(false)}));
 }
 
 TEST(UsbChannelPorts, TheExchangeWindowDefaultsTo500MsAndTheCFunctionsKeepTheirOwnPorts) {

@@ -40,19 +40,18 @@ class PtyDevice {
 
   const std::string& path() const { return path_; }
 
-  // On a thread of its own: waits up to ten seconds for a command of
-  // commandLength bytes, then sends the bursts. command() joins it and gives
+  // On a thread of its own: waits for a command of commandLength bytes (ten
+  // seconds at most between its parts), then sends the bursts. command() joins it and gives
   // what was received.
   void answer(size_t commandLength, std::vector<Burst> bursts) {
     command_.clear();
     responder_ = std::thread([this, commandLength, bursts = std::move(bursts)] {
-      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (command_.size() < commandLength && std::chrono::steady_clock::now() < end) {
+      while (command_.size() < commandLength) {
         pollfd waiter{master_, POLLIN, 0};
         uint8_t buffer[512];
-        if (poll(&waiter, 1, 20) <= 0 || !(waiter.revents & POLLIN)) continue;
-        const ssize_t got = read(master_, buffer, sizeof buffer);
-        if (got > 0) command_.insert(command_.end(), buffer, buffer + got);
+        const ssize_t got = poll(&waiter, 1, 10'000) > 0 ? read(master_, buffer, sizeof buffer) : -1;
+        if (got <= 0) break;
+        command_.insert(command_.end(), buffer, buffer + got);
       }
       for (const auto& burst : bursts) {
         std::this_thread::sleep_for(burst.delay);
