@@ -127,24 +127,22 @@ ApplicationMonitor monitorWith(std::optional<uint64_t> footprint, std::vector<Cp
 }
 
 TEST(ApplicationMonitor, ReadingsSumThreadsOverTheWindowSinceTheLastLongEnoughReading) {
-  EXPECT_EQ(monitorWith(100u * 1024 * 1024, {sample(50.0, {{1, 0.0}, {2, 0.0}}, 40.0)}).getResourceUsage(),
-            "Memory: 100.00 MB | CPU: 0.00%");
   EXPECT_EQ(monitorWith(std::nullopt, {}).getResourceUsage(), "Memory: 0.00 MB | CPU: 0.00%");  // reads failed
 
   // The first reading covers the process's life: 20 s of processor time in
-  // 100 s. Over the next 2 s thread 1 runs a quarter of the time, thread 2 all
+  // the 40 s since it started. Over the next 2 s thread 1 runs a quarter of the time, thread 2 all
   // of it, thread 3 not at all. Then one thread at 40 % whose time shows in
   // whole ticks: readings closer than the minimum window must not become the
   // new starting point, or the next would measure a window of a few ticks.
   auto monitor = monitorWith(3u * 1024 * 1024 / 2, {
-      sample(100.0, {{1, 10.0}, {2, 3.0}, {3, 7.0}}),
+      sample(100.0, {{1, 10.0}, {2, 3.0}, {3, 7.0}}, 60.0),
       sample(102.0, {{1, 10.5}, {2, 5.0}, {3, 7.0}}),
       sample(110.0, {{1, 4.0}}),
       sample(110.1, {{1, 4.1}}),
       sample(110.2, {{1, 4.1}}),
       sample(111.0, {{1, 4.4}}),
   });
-  EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 20.00%");
+  EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 50.00%");
   EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 125.00%");
   monitor.getCPUUsagePercent();
   EXPECT_NEAR(monitor.getCPUUsagePercent(), 100.0, 1e-6);
