@@ -24,7 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(StatusTexts, ElapsedLevelsPlainPortsAndTheStopNotice) {
+TEST(StatusTexts, ElapsedLevelsAndTheStopNotice) {
   EXPECT_EQ(elapsedText(0ms), "0:00");
   EXPECT_EQ(elapsedText(59'999ms), "0:59");
   EXPECT_EQ(elapsedText(754'000ms), "12:34");
@@ -33,7 +33,6 @@ TEST(StatusTexts, ElapsedLevelsPlainPortsAndTheStopNotice) {
   EXPECT_EQ(levelFraction(0.0005f), 0.0);        // below -60 dBFS
   EXPECT_NEAR(levelFraction(0.5f), 0.9, 0.001);  // -6 dBFS
   EXPECT_EQ(levelFraction(4.0f), 1.0);
-  EXPECT_EQ(portText({"/dev/ttyS0", std::nullopt, false}), "/dev/ttyS0");
 
   HostStatus idle, running;
   running.recording = true;
