@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/window_frame.h"
-#include "fakes/fake_desktop_shell.h"
 #include "fakes/fake_messenger.h"
 #include "support/expected_log_lines.h"
 #include "support/log_capture.h"
@@ -14,6 +13,32 @@
 // cases only a fake shows.
 namespace quillon {
 namespace {
+
+// A desktop without a toolkit: a screen of the test's choosing and a record
+// of what the delegate asked for.
+class FakeDesktopShell final : public DesktopShell {
+ public:
+  bool window = true;
+  std::optional<Rect> screen = Rect{0, 0, 1920, 1080};
+  FakeMessenger messenger;
+
+  std::optional<Rect> windowFrame;
+  int presents = 0;
+  std::vector<ApplicationMenu> menus;
+  std::vector<AboutPanelContent> panels;
+  int quits = 0;
+
+  bool hasMainWindow() const override { return window; }
+  std::optional<Rect> visibleScreenArea() const override { return screen; }
+  void setMainWindowFrame(const Rect& frame) override { windowFrame = frame; }
+  void presentMainWindow() override { ++presents; }
+  void hideMainWindow() override {}
+  void installMenu(const ApplicationMenu& menu) override { menus.push_back(menu); }
+  void showAboutPanel(const AboutPanelContent& content) override { panels.push_back(content); }
+  void quit() override { ++quits; }
+  BinaryMessenger* engineMessenger() override { return window ? &messenger : nullptr; }
+  std::string iconPath() const override { return "/icons/app.png"; }
+};
 
 TEST(MainWindowFrame, CentredOnTheUsableAreaRoundingHalfPixelsUpwards) {
   // A top panel of 27 pixels on the second of two side-by-side monitors.
@@ -26,11 +51,8 @@ TEST(MainWindowFrame, CentredOnTheUsableAreaRoundingHalfPixelsUpwards) {
 
 class AppDelegateTest : public testing::Test {
  protected:
-  AppDelegateTest() { shell.messenger = &messenger; }
-
   test::LogCapture log;
-  test::FakeDesktopShell shell;
-  FakeMessenger messenger;
+  FakeDesktopShell shell;
   AppDelegate delegate{shell};
 };
 
@@ -56,19 +78,19 @@ TEST_F(AppDelegateTest, ActionsReachTheEngineOnlyWithAWindowAndAConnectedEngine)
   EXPECT_FALSE(delegate.performAction("OpenExit"));  // action names keep their case
   // Its channel and null arguments are checked end to end with the update
   // and exit actions (integration.test_window).
-  auto sent = messenger.sent();
+  auto sent = shell.messenger.sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].call.method, "menuOnSettings");
   EXPECT_FALSE(sent[0].wantsReply);
 
   // A completion has no caller in the host; one reaching the caller is
   // MethodChannel's test.
-  messenger.setEngineConnected(false);
+  shell.messenger.setEngineConnected(false);
   delegate.callFlutter("menuOnExit");
-  messenger.setEngineConnected(true);
+  shell.messenger.setEngineConnected(true);
   shell.window = false;
   delegate.callFlutter("menuOnExit");
-  EXPECT_EQ(messenger.sent().size(), 1u);
+  EXPECT_EQ(shell.messenger.sent().size(), 1u);
 
   EXPECT_TRUE(delegate.performAction("simulateShutdown"));
   EXPECT_EQ(shell.quits, 1);

@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
 
 #include "app/application_monitor.h"
 #include "app/proc_self_probe.h"
 #include "app/status_monitor.h"
 #include "app/status_texts.h"
-#include "fakes/fake_process_probe.h"
 #include "fakes/fake_serial_tree.h"
 #include "platform/linux/glib_main_thread.h"
 #include "platform/linux/sysfs_serial_port_registry.h"
@@ -118,11 +118,23 @@ CpuSample sample(double takenAt, std::vector<ThreadCpuTime> threads, double star
   return CpuSample{takenAt, startedAt, std::move(threads)};
 }
 
-ApplicationMonitor monitorWith(std::optional<uint64_t> footprint, std::vector<CpuSample> samples) {
-  auto probe = std::make_unique<test::FakeProcessProbe>();
-  probe->footprint = footprint;
-  probe->samples.assign(samples.begin(), samples.end());
-  return ApplicationMonitor(std::move(probe));
+// Hands out prepared readings, one per call; none once they run out.
+struct PreparedProbe final : ProcessProbe {
+  PreparedProbe(std::optional<uint64_t> footprint, const std::vector<CpuSample>& samples)
+      : footprint(footprint), samples(samples.begin(), samples.end()) {}
+  std::optional<uint64_t> footprintBytes() override { return footprint; }
+  std::optional<CpuSample> cpuSample() override {
+    if (samples.empty()) return std::nullopt;
+    CpuSample next = std::move(samples.front());
+    samples.pop_front();
+    return next;
+  }
+  std::optional<uint64_t> footprint;
+  std::deque<CpuSample> samples;
+};
+
+ApplicationMonitor monitorWith(std::optional<uint64_t> footprint, const std::vector<CpuSample>& samples) {
+  return ApplicationMonitor(std::make_unique<PreparedProbe>(footprint, samples));
 }
 
 TEST(ApplicationMonitor, ReadingsSumThreadsOverTheWindowSinceTheLastLongEnoughReading) {
