@@ -143,10 +143,6 @@ EncodableMap startArgs(const test::TempDir& dir, bool mic) {
               {"opusFilePath", (dir.path() / "r.opus").string()}});
 }
 
-EncodableValue summary(int32_t success, int32_t duration, int32_t size) {
-  return map({{"success", success}, {"duration", duration}, {"size", size}});
-}
-
 TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
   test::LogCapture log;
   Window w;
@@ -154,7 +150,7 @@ TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
   for (const char* method : {"startRecorder", "switchMicRecorder", "pauseRecorder", "resumeRecorder"}) {
     EXPECT_EQ(successValue(w.call(kAudio, method, startArgs(dir, true))), EncodableValue(false)) << method;
   }
-  EXPECT_EQ(successValue(w.call(kAudio, "stopRecorder")), summary(-1, 0, 0));
+  EXPECT_EQ(successValue(w.call(kAudio, "stopRecorder")), map({{"success", -1}, {"duration", 0}, {"size", 0}}));
   EXPECT_EQ(log.count(std::string(test::log_lines::kStopRecorder)), 1u);
   for (const auto& args : {map({{"blackHolePath", "/d.pa"}}), map({{"blackHolePath", 7}, {"reserveStageAudio", true}})}) {
     EXPECT_EQ(failure(w.call(kAudio, "init", args)), "INVALID_ARGS: Missing paths");
