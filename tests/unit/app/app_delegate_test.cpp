@@ -2,24 +2,57 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/fake_desktop_shell.h"
+#include "app/window_frame.h"
 #include "fakes/fake_messenger.h"
 #include "support/expected_log_lines.h"
 #include "support/log_capture.h"
 
-// The window's place on a real screen, the menu's title, the About panel as
-// drawn with the texts of its moment, and the update and exit messages are
-// checked end to end (integration.test_window); these are the cases only a fake shows.
+// The window's place on full HD and 1024x600 screens, the menu's title, the
+// About panel as drawn with the texts of its moment, and the update and exit
+// messages are checked end to end (integration.test_window); these are the
+// cases only a fake shows.
 namespace quillon {
 namespace {
 
+// A desktop without a toolkit: a screen of the test's choosing and a record
+// of what the delegate asked for.
+class FakeDesktopShell final : public DesktopShell {
+ public:
+  bool window = true;
+  std::optional<Rect> screen = Rect{0, 0, 1920, 1080};
+  FakeMessenger messenger;
+
+  std::optional<Rect> windowFrame;
+  int presents = 0;
+  std::vector<ApplicationMenu> menus;
+  std::vector<AboutPanelContent> panels;
+  int quits = 0;
+
+  bool hasMainWindow() const override { return window; }
+  std::optional<Rect> visibleScreenArea() const override { return screen; }
+  void setMainWindowFrame(const Rect& frame) override { windowFrame = frame; }
+  void presentMainWindow() override { ++presents; }
+  void hideMainWindow() override {}
+  void installMenu(const ApplicationMenu& menu) override { menus.push_back(menu); }
+  void showAboutPanel(const AboutPanelContent& content) override { panels.push_back(content); }
+  void quit() override { ++quits; }
+  BinaryMessenger* engineMessenger() override { return window ? &messenger : nullptr; }
+  std::string iconPath() const override { return "/icons/app.png"; }
+};
+
+TEST(MainWindowFrame, CentredOnTheUsableAreaRoundingHalfPixelsUpwards) {
+  // A top panel of 27 pixels on the second of two side-by-side monitors.
+  EXPECT_EQ(mainWindowFrame(Rect{1920, 27, 1280, 1024}), (Rect{2010, 189, 1100, 700}));
+  // Odd negative differences round the same way as odd positive ones.
+  EXPECT_EQ(mainWindowFrame(Rect{0, 0, 1099, 699}), (Rect{-1, -1, 1100, 700}));
+  EXPECT_EQ(mainWindowFrame(Rect{0, 0, 1101, 701}), (Rect{0, 0, 1100, 700}));
+  EXPECT_EQ(mainWindowFrame(std::nullopt), std::nullopt);
+}
+
 class AppDelegateTest : public testing::Test {
  protected:
-  AppDelegateTest() { shell.messenger = &messenger; }
-
   test::LogCapture log;
-  test::FakeDesktopShell shell;
-  FakeMessenger messenger;
+  FakeDesktopShell shell;
   AppDelegate delegate{shell};
 };
 
@@ -31,10 +64,9 @@ TEST_F(AppDelegateTest, TheMenuOffersAboutAndExitWithoutAScreenOrAWindowToo) {
   delegate.applicationDidBecomeActive();
   EXPECT_EQ(shell.presents, 0);
   ASSERT_EQ(shell.menus.size(), 1u);
-  const auto& items = shell.menus[0].items;
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(std::make_pair(items[0].label, items[0].action), std::make_pair(std::string("关于我们"), std::string("app.showAbout")));
-  EXPECT_EQ(std::make_pair(items[1].label, items[1].action), std::make_pair(std::string("退出"), std::string("app.openExit")));
+  std::vector<std::pair<std::string, std::string>> items;
+  for (const auto& item : shell.menus[0].items) items.emplace_back(item.label, item.action);
+  EXPECT_EQ(items, (decltype(items){{"关于我们", "app.showAbout"}, {"退出", "app.openExit"}}));
   EXPECT_TRUE(delegate.performAction("showAbout"));
   ASSERT_EQ(shell.panels.size(), 1u);
   EXPECT_EQ(shell.panels[0].version, QUILLON_VERSION);
@@ -46,19 +78,19 @@ TEST_F(AppDelegateTest, ActionsReachTheEngineOnlyWithAWindowAndAConnectedEngine)
   EXPECT_FALSE(delegate.performAction("OpenExit"));  // action names keep their case
   // Its channel and null arguments are checked end to end with the update
   // and exit actions (integration.test_window).
-  auto sent = messenger.sent();
+  auto sent = shell.messenger.sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].call.method, "menuOnSettings");
   EXPECT_FALSE(sent[0].wantsReply);
 
   // A completion has no caller in the host; one reaching the caller is
   // MethodChannel's test.
-  messenger.setEngineConnected(false);
+  shell.messenger.setEngineConnected(false);
   delegate.callFlutter("menuOnExit");
-  messenger.setEngineConnected(true);
+  shell.messenger.setEngineConnected(true);
   shell.window = false;
   delegate.callFlutter("menuOnExit");
-  EXPECT_EQ(messenger.sent().size(), 1u);
+  EXPECT_EQ(shell.messenger.sent().size(), 1u);
 
   EXPECT_TRUE(delegate.performAction("simulateShutdown"));
   EXPECT_EQ(shell.quits, 1);

@@ -1,102 +1,282 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 
-#include "app/app_texts.h"
-#include "channel_test_support.h"
-#include "support/test_support.h"
+#include <thread>
 
-// A good "init", the resource line, "eventByExit", the background activity's
-// begin, end and default reason and the serial commands on a real port, one
-// that cannot open included, are checked end to end (integration.test_host_spine,
-// test_window); these are the cases only a fake shows.
+#include "app/app_texts.h"
+#include "app/main_flutter_window.h"
+#include "app/plugin_registry.h"
+#include "fakes/fake_messenger.h"
+#include "fakes/fake_serial_tree.h"
+#include "platform/linux/glib_main_thread.h"
+#include "platform/linux/sysfs_serial_port_registry.h"
+#include "support/expected_log_lines.h"
+#include "unit/facade/facade_test_support.h"
+#include "unit/usb/pty_device.h"
+#include "usb/ffi_surface.h"
+
+// A good "init", "eventByExit", the background activity's reasons, serial
+// commands on a real port (one that cannot open included) and a whole
+// recording streamed to the engine are checked end to end
+// (integration.test_host_spine, test_window, test_recording); these are the
+// cases only a fake shows.
 namespace quillon {
 namespace {
 
-using test::expectError;
-using test::map;
-using test::WindowFixture;
+using namespace std::chrono_literals;
 
 constexpr const char* kApplication = "native_application_factory";
 constexpr const char* kAudio = "native_audio_factory";
 constexpr const char* kUsb = "native_usb_factory";
 constexpr const char* kBackground = "background_activity_factory";
 
-TEST(Channels, UnknownOrDifferentlyCasedMethodsAreNotImplementedOnEveryChannel) {
-  WindowFixture fixture;
+// A window with its four channels open on a fake messenger; it stands in for
+// the process around the window too, counting the activities begun and not
+// yet ended. Its audio "init" makes facades over fake captures.
+struct Window final : ActivityInhibitor, ApplicationControl {
+  FakeMessenger messenger;
+  GlibMainThread mainThread;
+  test::FacadeWorld world;
+  int liveActivities = 0;
+  std::unique_ptr<MainFlutterWindow> window;
+
+  explicit Window(std::shared_ptr<SerialPortRegistry> serialPorts = nullptr) {
+    window = std::make_unique<MainFlutterWindow>(MainFlutterWindow::Environment{
+        messenger, mainThread, *this, *this, std::move(serialPorts),
+        [this](const std::string& blackHolePath, bool reserveStageAudio) {
+          return std::make_unique<NativeAudioFactory>(blackHolePath, reserveStageAudio, world.dependencies());
+        }});
+    EmptyPluginRegistry plugins;
+    window->awakeFromNib(plugins);
+  }
+  // Sends still queued must not outlive the messenger.
+  ~Window() override {
+    window.reset();
+    runPosted();
+  }
+
+  std::optional<MethodReply> call(const char* channel, const std::string& method, EncodableValue args = {}) {
+    return messenger.call(channel, method, std::move(args));
+  }
+  // Runs what was posted to the main thread so far.
+  void runPosted() {
+    while (g_main_context_iteration(nullptr, FALSE)) continue;
+  }
+
+  std::unique_ptr<ActivityToken> beginActivity(const std::string&) override {
+    struct Token final : ActivityToken {
+      explicit Token(int& count) : live(++count) {}
+      ~Token() override { --live; }
+      int& live;
+    };
+    return std::make_unique<Token>(liveActivities);
+  }
+  void terminate() override {}
+};
+
+EncodableMap map(std::initializer_list<std::pair<const char*, EncodableValue>> entries) {
+  EncodableMap result;
+  for (const auto& [key, value] : entries) result[EncodableValue(key)] = value;
+  return result;
+}
+
+// Anything but a success as text, so that one comparison shows what came instead.
+std::string failure(const std::optional<MethodReply>& reply) {
+  if (!reply) return "no reply";
+  if (std::holds_alternative<MethodNotImplemented>(*reply)) return "not implemented";
+  const auto* error = std::get_if<MethodError>(&*reply);
+  if (!error) return "success";
+  return error->code + ": " + error->message + (error->details.isNull() ? "" : " (with details)");
+}
+
+EncodableValue successValue(const std::optional<MethodReply>& reply) {
+  const auto* success = reply ? std::get_if<MethodSuccess>(&*reply) : nullptr;
+  EXPECT_NE(success, nullptr) << failure(reply);
+  return success ? success->value : EncodableValue("<not a success>");
+}
+
+TEST(Channels, UnknownMethodsAreNotImplementedAndOnceTheWindowIsGoneEveryChannelIsUnavailable) {
+  Window w;
   for (const auto& [channel, method] : std::vector<std::pair<const char*, const char*>>{
            {kApplication, "noSuchMethod"}, {kAudio, "noSuchMethod"}, {kUsb, "noSuchMethod"},
            {kBackground, "noSuchMethod"}, {kApplication, "Init"}, {kUsb, "OPEN"}, {kBackground, "beginbackgroundtask"}}) {
-    auto reply = fixture.messenger.call(channel, method, map({{"path", "/dev/null"}}));
-    EXPECT_TRUE(reply && std::holds_alternative<MethodNotImplemented>(*reply)) << channel << "." << method;
+    EXPECT_EQ(failure(w.call(channel, method, map({{"path", "/dev/null"}}))), "not implemented") << method;
   }
-}
 
-TEST(Channels, OnceTheWindowIsGoneItsActivityEndsAndEveryChannelAnswersUnavailable) {
-  WindowFixture fixture;
-  fixture.messenger.call(kBackground, "beginBackgroundTask", map({{"reason", "export"}}));
-  EXPECT_EQ(fixture.inhibitor.live, 1);
-  fixture.window.reset();
-  EXPECT_EQ(fixture.inhibitor.live, 0);
+  w.call(kBackground, "beginBackgroundTask", map({{"reason", "export"}}));
+  EXPECT_EQ(w.liveActivities, 1);
+  w.window.reset();
+  EXPECT_EQ(w.liveActivities, 0);
   for (const char* channel : {kApplication, kAudio, kUsb, kBackground}) {
-    expectError(fixture.messenger.call(channel, "anything"), "UNAVAILABLE", "Instance not available");
+    EXPECT_EQ(failure(w.call(channel, "anything")), "UNAVAILABLE: Instance not available") << channel;
   }
-  expectError(fixture.messenger.call(kBackground, "beginBackgroundTask"), "UNAVAILABLE", "Instance not available");
-  EXPECT_EQ(fixture.inhibitor.live, 0);
+  EXPECT_EQ(failure(w.call(kBackground, "beginBackgroundTask")), "UNAVAILABLE: Instance not available");
+  EXPECT_EQ(w.liveActivities, 0);
 }
 
 TEST(ApplicationChannel, InitWithAnyKeyMissingOrOfTheWrongKindChangesNothing) {
-  WindowFixture fixture;
+  Window w;
   test::TempDir dir;
   const AppTexts before = appTexts();
   const EncodableMap complete = map(
       {{"logPath", dir.str()}, {"logEnable", true}, {"applicationName", "Recorder Desk"}, {"menuAbout", "About"},
        {"menuUpdate", "Update"}, {"menuSettings", "Settings"}, {"menuOpen", "Open"}, {"menuExit", "Quit"},
        {"menuAboutCopyrightTip", "© Somebody"}});
+  std::vector<EncodableValue> refused = {EncodableValue(), EncodableList{}};
   for (const auto& [key, value] : complete) {
-    EncodableMap missing = complete;
-    missing.erase(key);
-    expectError(fixture.messenger.call(kApplication, "init", missing), "INVALID_ARGS", "Missing paths");
-    EncodableMap wrongKind = complete;
-    wrongKind[key] = EncodableValue(int32_t{1});
-    expectError(fixture.messenger.call(kApplication, "init", wrongKind), "INVALID_ARGS", "Missing paths");
+    EncodableMap args = complete;
+    args.erase(key);
+    refused.emplace_back(args);
+    args[key] = EncodableValue(int32_t{1});
+    refused.emplace_back(args);
   }
-  expectError(fixture.messenger.call(kApplication, "init"), "INVALID_ARGS", "Missing paths");
-  expectError(fixture.messenger.call(kApplication, "init", EncodableList{}), "INVALID_ARGS", "Missing paths");
+  for (const auto& args : refused) EXPECT_EQ(failure(w.call(kApplication, "init", args)), "INVALID_ARGS: Missing paths");
   EXPECT_EQ(appTexts().applicationName, before.applicationName);
   EXPECT_EQ(appTexts().menuAboutCopyrightTip, before.menuAboutCopyrightTip);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(UsbChannel, RejectsMissingOrMistypedPathsAndData) {
-  WindowFixture fixture;
-  for (const char* method : {"open", "close", "readUsbBytesData", "readUsbHexData"}) {
-    expectError(fixture.messenger.call(kUsb, method), "INVALID_ARGS", "Missing 'path'");
-    expectError(fixture.messenger.call(kUsb, method, map({{"path", int32_t{3}}})), "INVALID_ARGS", "Missing 'path'");
+EncodableMap startArgs(const test::TempDir& dir, bool mic) {
+  return map({{"recorderMic", mic},
+              {"recorderPath", dir.str()},
+              {"wavFilePath", (dir.path() / "r.wav").string()},
+              {"opusFilePath", (dir.path() / "r.opus").string()}});
+}
+
+TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
+  test::LogCapture log;
+  Window w;
+  test::TempDir dir;
+  for (const char* method : {"startRecorder", "switchMicRecorder", "pauseRecorder", "resumeRecorder"}) {
+    EXPECT_EQ(successValue(w.call(kAudio, method, startArgs(dir, true))), EncodableValue(false)) << method;
   }
-  for (const char* method : {"sendUsbHexData", "sendUsbHexDataAndClose", "sendUsbBytesData"}) {
-    expectError(fixture.messenger.call(kUsb, method, map({{"path", "/dev/x"}})), "INVALID_ARGS",
-                "Missing 'path' or 'data'");
-    expectError(fixture.messenger.call(kUsb, method, map({{"data", "AA"}})), "INVALID_ARGS",
-                "Missing 'path' or 'data'");
+  EXPECT_EQ(successValue(w.call(kAudio, "stopRecorder")), map({{"success", -1}, {"duration", 0}, {"size", 0}}));
+  EXPECT_EQ(log.count(std::string(test::log_lines::kStopRecorder)), 1u);
+  for (const auto& args : {map({{"blackHolePath", "/d.pa"}}), map({{"blackHolePath", 7}, {"reserveStageAudio", true}})}) {
+    EXPECT_EQ(failure(w.call(kAudio, "init", args)), "INVALID_ARGS: Missing paths");
+  }
+  EXPECT_EQ(w.window->nativeAudioFactory(), nullptr);
+
+  ASSERT_EQ(successValue(w.call(kAudio, "init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", false}}))),
+            EncodableValue(true));
+  for (const auto& [key, value] : std::vector<std::pair<const char*, EncodableValue>>{
+           {"opusFilePath", EncodableValue()}, {"recorderMic", "yes"}}) {
+    auto args = startArgs(dir, true);
+    args[EncodableValue(key)] = value;
+    EXPECT_EQ(failure(w.call(kAudio, "startRecorder", args)), "INVALID_ARGUMENTS: 缺少参数") << key;
+  }
+  EXPECT_TRUE(w.world.captures.journal->events().empty());
+  // A bad switch argument is no error, just false; the facade is not asked.
+  EXPECT_EQ(successValue(w.call(kAudio, "switchMicRecorder", map({{"recorderMic", 1}}))), EncodableValue(false));
+  EXPECT_TRUE(w.window->nativeAudioFactory()->isMicRecordingEnabled);
+  // The duration itself is AudioUtil's (recording.AudioUtil).
+  EXPECT_EQ(failure(w.call(kAudio, "getWavDuration", map({{"file", "/x.wav"}}))), "INVALID_ARGUMENTS: Missing 'path'");
+}
+
+TEST(AudioChannel, ARecordingStreamsItsBuffersThroughTheMainThreadInOrder) {
+  Window w;
+  test::TempDir dir;
+  ASSERT_EQ(successValue(w.call(kAudio, "init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", true}}))),
+            EncodableValue(true));
+  ASSERT_EQ(successValue(w.call(kAudio, "startRecorder", startArgs(dir, false))), EncodableValue(true));
+  EXPECT_EQ(w.world.captures.journal->count("speaker.start(stage=1,path=" + dir.str() + ")"), 1u);
+
+  auto speaker = w.world.captures.lastSpeaker;
+  std::thread audioThread([&] {
+    for (float level : {0.1f, 0.2f, 0.3f}) speaker->deliver(test::constantBlock(level));
+  });
+  audioThread.join();
+  // Nothing is sent from the audio thread itself.
+  EXPECT_TRUE(w.messenger.sent().empty());
+  w.runPosted();
+
+  // One PCM block, then one Opus packet, per 40 ms block; their contents
+  // are checked end to end against the files (integration.test_recording).
+  std::vector<std::string> methods;
+  for (const auto& message : w.messenger.sent()) methods.push_back(message.call.method);
+  EXPECT_EQ(methods, (std::vector<std::string>{"onPcmData", "onOpusData", "onPcmData", "onOpusData", "onPcmData",
+                                               "onOpusData"}));
+}
+
+TEST(UsbChannel, RejectsMissingOrMistypedPathsAndData) {
+  Window w;
+  for (const char* method : {"open", "close", "readUsbBytesData", "readUsbHexData"}) {
+    for (const auto& args : {EncodableValue(), EncodableValue(map({{"path", int32_t{3}}}))}) {
+      EXPECT_EQ(failure(w.call(kUsb, method, args)), "INVALID_ARGS: Missing 'path'") << method;
+    }
   }
   // Bytes must be a plain list of integers 0..255: a typed byte array, a value
   // out of range or a non-integer would otherwise be sent as other bytes.
-  const std::vector<EncodableValue> badData = {
-      EncodableValue(std::vector<uint8_t>{1, 2}), EncodableValue(EncodableList{int32_t{1}, int32_t{256}}),
-      EncodableValue(EncodableList{int32_t{-1}}), EncodableValue(EncodableList{EncodableValue("1")}),
-      EncodableValue("0102")};
-  for (const auto& data : badData) {
-    expectError(fixture.messenger.call(kUsb, "sendUsbBytesData", map({{"path", "/dev/x"}, {"data", data}})),
-                "INVALID_ARGS", "Missing 'path' or 'data'");
+  const std::vector<std::pair<const char*, EncodableMap>> refused = {
+      {"sendUsbHexData", map({{"path", "/dev/x"}})},
+      {"sendUsbHexDataAndClose", map({{"data", "AA"}})},
+      {"sendUsbBytesData", map({{"data", EncodableList{int32_t{1}}}})},
+      {"sendUsbBytesData", map({{"path", "/dev/x"}, {"data", std::vector<uint8_t>{1, 2}}})},
+      {"sendUsbBytesData", map({{"path", "/dev/x"}, {"data", EncodableList{int32_t{1}, int32_t{256}}}})},
+      {"sendUsbBytesData", map({{"path", "/dev/x"}, {"data", EncodableList{int32_t{-1}}}})},
+      {"sendUsbBytesData", map({{"path", "/dev/x"}, {"data", EncodableList{EncodableValue("1")}}})},
+      {"sendUsbBytesData", map({{"path", "/dev/x"}, {"data", "0102"}})}};
+  for (const auto& [method, args] : refused) {
+    EXPECT_EQ(failure(w.call(kUsb, method, args)), "INVALID_ARGS: Missing 'path' or 'data'") << method;
   }
 }
 
-TEST(Plugins, AllTenAreAskedForByNameInOrder) {
-  WindowFixture fixture;
-  EXPECT_EQ(fixture.plugins.asked,
-            (std::vector<std::string>{"AudioplayersDarwinPlugin", "DeviceInfoPlusMacosPlugin", "FilePickerPlugin",
-                                      "FileSelectorPlugin", "InAppWebViewFlutterPlugin", "FlutterSecureStoragePlugin",
-                                      "IsarFlutterLibsPlugin", "FPPPackageInfoPlusPlugin", "PathProviderPlugin",
-                                      "SharedPreferencesPlugin"}));
+// The watcher's own cases are the usb folder's (usb.Watcher).
+TEST(UsbChannelMonitor, ReportsPortChangesToTheEngineUntilStopped) {
+  test::TempDir dir;
+  test::FakeSerialTree tree(dir.path());
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  Window w(std::make_shared<SysfsSerialPortRegistry>(tree.sysRoot(), tree.devRoot()));
+  using Sent = std::pair<std::string, EncodableValue>;  // "channel.method", arguments
+  // What reached the engine once `count` messages came, or 20 s passed.
+  auto sentBy = [&](size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (w.messenger.sent().size() < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    std::vector<Sent> sent;
+    for (const auto& m : w.messenger.sent()) sent.emplace_back(m.channel + "." + m.call.method, m.call.arguments);
+    return sent;
+  };
+
+  EXPECT_TRUE(successValue(w.call(kUsb, "startUsbChangedMonitor")).isNull());
+  ASSERT_EQ(sentBy(1).size(), 1u);
+  // Only a monitor that really stopped reports the present ports again on a restart.
+  EXPECT_TRUE(successValue(w.call(kUsb, "stopUsbChangedMonitor")).isNull());
+  w.call(kUsb, "startUsbChangedMonitor");
+  ASSERT_EQ(sentBy(2).size(), 2u);
+  tree.removePort("ttyACM0");
+  const auto sent = sentBy(3);
+  w.call(kUsb, "stopUsbChangedMonitor");
+  auto change = [&](bool attached) {
+    return Sent{"native_usb_factory.onUsbDeviceChanged", map({{"path", tree.devicePath("ttyACM0")}, {"attached", attached}})};
+  };
+  EXPECT_EQ(sent, (std::vector<Sent>{change(true), change(true), change(false)}));
+}
+
+TEST(UsbChannelPorts, TheExchangeWindowDefaultsTo500MsAndTheCFunctionsKeepTheirOwnPorts) {
+  test::PtyDevice device;
+  const std::string& path = device.path();
+  Window w;
+  // The device answers the command at once; without a "timeout" the exchange
+  // still collects for 50 passes of 10 ms.
+  device.answer(2, {{0ms, {0xAB}}});
+  const auto start = std::chrono::steady_clock::now();
+  const auto reply = w.call(kUsb, "sendUsbHexDataAndClose", map({{"path", path}, {"data", "C0DE"}}));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 490ms);
+  EXPECT_EQ(device.command(), (std::vector<uint8_t>{0xC0, 0xDE}));
+  EXPECT_EQ(successValue(reply), EncodableValue("AB"));
+
+  EXPECT_EQ(successValue(w.call(kUsb, "open", map({{"path", path}}))), EncodableValue(true));
+  char* status = ffi_send_usb_hex_data(path.c_str(), "AA");
+  EXPECT_STREQ(status, "REAL_PORT_NOT_OPEN");
+  ffi_free_string(status);
+  ASSERT_TRUE(ffi_open_usb(path.c_str()));
+  w.call(kUsb, "close", map({{"path", path}}));
+  status = ffi_send_usb_hex_data(path.c_str(), "AB");
+  EXPECT_STREQ(status, "REAL_SUCCESS") << "closing the channel's port must not close the C surface's";
+  ffi_free_string(status);
+  ffi_close_usb(path.c_str());
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 namespace quillon::test {
 
 // Plays the recorder on the far side of a pseudo-terminal: the host opens
-// path(), the test reads and writes the master side.
+// path(), answer() reads and writes the master side.
 class PtyDevice {
  public:
   struct Burst {
@@ -40,25 +40,19 @@ class PtyDevice {
 
   const std::string& path() const { return path_; }
 
-  // What the host wrote, until count bytes came or ten seconds passed.
-  std::vector<uint8_t> receive(size_t count) {
-    std::vector<uint8_t> received;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (received.size() < count && std::chrono::steady_clock::now() < end) {
-      pollfd waiter{master_, POLLIN, 0};
-      uint8_t buffer[512];
-      if (poll(&waiter, 1, 20) <= 0 || !(waiter.revents & POLLIN)) continue;
-      const ssize_t got = read(master_, buffer, sizeof buffer);
-      if (got > 0) received.insert(received.end(), buffer, buffer + got);
-    }
-    return received;
-  }
-
-  // On a thread of its own: waits for a command of commandLength bytes, then
-  // sends the bursts. command() joins it and gives what was received.
+  // On a thread of its own: waits for a command of commandLength bytes (ten
+  // seconds at most between its parts), then sends the bursts. command() joins it and gives
+  // what was received.
   void answer(size_t commandLength, std::vector<Burst> bursts) {
+    command_.clear();
     responder_ = std::thread([this, commandLength, bursts = std::move(bursts)] {
-      command_ = receive(commandLength);
+      while (command_.size() < commandLength) {
+        pollfd waiter{master_, POLLIN, 0};
+        uint8_t buffer[512];
+        const ssize_t got = poll(&waiter, 1, 10'000) > 0 ? read(master_, buffer, sizeof buffer) : -1;
+        if (got <= 0) break;
+        command_.insert(command_.end(), buffer, buffer + got);
+      }
       for (const auto& burst : bursts) {
         std::this_thread::sleep_for(burst.delay);
         if (write(master_, burst.bytes.data(), burst.bytes.size()) != ssize_t(burst.bytes.size())) return;

@@ -45,24 +45,27 @@ class SerialPort : public test::WithDayLog {
   UsbFactory factory;
 };
 
-// What reaches the device, a send after close and a port that cannot open
-// are the C functions' tests.
+// What reaches the device and a device unplugged during a reply are the C
+// functions' tests (integration.test_ffi).
 TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorSendsLogEachWriteAndCloseForgetsIt) {
   ASSERT_TRUE(factory.open(device.path()));
   ASSERT_TRUE(factory.open(device.path()));
   EXPECT_EQ(countInLog("打开串口成功: " + device.path() + ", fd="), 1u);
   EXPECT_EQ(factory.sendUsbHexData(device.path(), "a1B2"), kRealSuccess);
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), ""), kRealSuccess);
   EXPECT_TRUE(logMatches(R"(\[UsbFactory\] \[INFO\] \[sendUsbBytesData\] \[Send Start\] path=)" + device.path() +
                          R"(, len=2, time=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000)"));
   EXPECT_TRUE(logMatches(R"(\[sendUsbBytesData\] \[Send End\] path=)" + device.path() +
-                         R"(, written=0, duration=\d+\.\d\d ms)"));
+                         R"(, written=2, duration=\d+\.\d\d ms)"));
 
   factory.close("/dev/never-opened");
   factory.close(device.path());
   factory.close(device.path());
   EXPECT_EQ(countInLog("关闭串口: "), 1u);
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {1}), kRealPortNotOpen);
+  // A port that cannot open gets neutral answers.
+  EXPECT_FALSE(factory.open("/dev/quillon-missing"));
+  EXPECT_TRUE(factory.readBytesData("/dev/quillon-missing").empty());
+  EXPECT_EQ(factory.sendUsbHexDataAndClose("/dev/quillon-missing", "01", 10, "gone"), "");
 }
 
 // A read waits up to a second for the first byte, then takes what follows

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+
+#include "app/application_monitor.h"
+#include "app/proc_self_probe.h"
+#include "app/status_monitor.h"
+#include "app/status_texts.h"
+#include "fakes/fake_serial_tree.h"
+#include "platform/linux/glib_main_thread.h"
+#include "platform/linux/sysfs_serial_port_registry.h"
+#include "recording/native_audio_factory.h"
+#include "recording/source_levels.h"
+#include "support/test_support.h"
+
+// The status page as shown, with the title, the start notice, the levels and
+// ports arriving with their identifiers, is checked end to end
+// (integration.test_window); the resource line only here.
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(StatusTexts, ElapsedLevelsAndTheStopNotice) {
+  EXPECT_EQ(elapsedText(0ms), "0:00");
+  EXPECT_EQ(elapsedText(59'999ms), "0:59");
+  EXPECT_EQ(elapsedText(754'000ms), "12:34");
+  EXPECT_EQ(elapsedText(3'723'000ms), "1:02:03");
+  EXPECT_EQ(levelFraction(0.0f), 0.0);
+  EXPECT_EQ(levelFraction(0.0005f), 0.0);        // below -60 dBFS
+  EXPECT_NEAR(levelFraction(0.5f), 0.9, 0.001);  // -6 dBFS
+  EXPECT_EQ(levelFraction(4.0f), 1.0);
+
+  HostStatus idle, running;
+  running.recording = true;
+  running.folder = "/rec";
+  running.elapsed = 65'000ms;
+  EXPECT_FALSE(recordingNotice("Quillon", running, running));
+  EXPECT_EQ(recordingNotice("Quillon", running, idle)->body, "Recorded 1:05 into /rec");
+}
+
+struct MonitorFixture {
+  NativeAudioFactory recorder{"", false, {{}, [] { return true; }, {}}};
+  StatusMonitor::Clock::time_point now{};
+  GlibMainThread mainThread;
+  std::unique_ptr<StatusMonitor> monitor;
+
+  explicit MonitorFixture(std::shared_ptr<SerialPortRegistry> ports = nullptr) {
+    StatusMonitor::Sources sources;
+    sources.engineConnected = [] { return true; };
+    sources.recorder = [this] { return &recorder; };
+    sources.serialPorts = std::move(ports);
+    sources.now = [this] { return now; };
+    monitor = std::make_unique<StatusMonitor>(std::move(sources), mainThread);
+  }};
+
+TEST(StatusMonitor, ElapsedTimeLeavesOutPausesAndLevelsFallBackOnceBlocksStop) {
+  MonitorFixture f;
+  sourceLevels().microphone = 0.8f;
+  EXPECT_EQ(f.monitor->sample().microphoneLevel, 0.0f);  // left over from no recording
+
+  f.recorder.isRecording = true;
+  f.recorder.isMicRecordingEnabled = true;
+  EXPECT_EQ(f.monitor->sample().elapsed, 0ms);
+  f.now += 5s;
+  sourceLevels().microphone = 0.5f;
+  sourceLevels().systemAudio = 0.25f;
+  HostStatus status = f.monitor->sample();
+  EXPECT_EQ(status.elapsed, 5000ms);
+  EXPECT_EQ(status.microphoneLevel, 0.5f);
+  EXPECT_EQ(status.systemAudioLevel, 0.25f);
+  status = f.monitor->sample();  // no block since: falling, not gone
+  EXPECT_GT(status.microphoneLevel, 0.0f);
+  EXPECT_LT(status.microphoneLevel, 0.5f);
+
+  f.recorder.isPaused = true;
+  f.monitor->sample();
+  f.now += 3s;
+  EXPECT_EQ(f.monitor->sample().elapsed, 5000ms);
+  f.recorder.isPaused = false;
+  f.monitor->sample();
+  f.now += 2s;
+  f.recorder.isMicRecordingEnabled = false;
+  sourceLevels().microphone = 0.9f;
+  status = f.monitor->sample();
+  EXPECT_EQ(status.elapsed, 7000ms);
+  EXPECT_EQ(status.microphoneLevel, 0.0f);
+
+  f.recorder.isRecording = false;
+  f.monitor->sample();
+  f.recorder.isRecording = true;
+  f.now += 1s;
+  EXPECT_EQ(f.monitor->sample().elapsed, 0ms);  // a new recording counts from its start
+}
+
+TEST(StatusMonitor, APortThatGoesLeavesThePage) {
+  test::TempDir dir;
+  test::FakeSerialTree tree(dir.path());
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  MonitorFixture f(std::make_shared<SysfsSerialPortRegistry>(tree.sysRoot(), tree.devRoot()));
+  auto portCountBecomes = [&](size_t count) {
+    for (auto deadline = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < deadline;) {
+      while (g_main_context_iteration(nullptr, FALSE)) continue;
+      if (f.monitor->sample().ports.size() == count) return true;
+      g_usleep(10'000);
+    }
+    return false;
+  };
+  ASSERT_TRUE(portCountBecomes(1));
+  tree.removePort("ttyACM0");
+  EXPECT_TRUE(portCountBecomes(0));
+}
+
+CpuSample sample(double takenAt, std::vector<ThreadCpuTime> threads, double startedAt = 0.0) {
+  return CpuSample{takenAt, startedAt, std::move(threads)};
+}
+
+// Hands out prepared readings, one per call; none once they run out.
+struct PreparedProbe final : ProcessProbe {
+  PreparedProbe(std::optional<uint64_t> footprint, const std::vector<CpuSample>& samples)
+      : footprint(footprint), samples(samples.begin(), samples.end()) {}
+  std::optional<uint64_t> footprintBytes() override { return footprint; }
+  std::optional<CpuSample> cpuSample() override {
+    if (samples.empty()) return std::nullopt;
+    CpuSample next = std::move(samples.front());
+    samples.pop_front();
+    return next;
+  }
+  std::optional<uint64_t> footprint;
+  std::deque<CpuSample> samples;
+};
+
+ApplicationMonitor monitorWith(std::optional<uint64_t> footprint, const std::vector<CpuSample>& samples) {
+  return ApplicationMonitor(std::make_unique<PreparedProbe>(footprint, samples));
+}
+
+TEST(ApplicationMonitor, ReadingsSumThreadsOverTheWindowSinceTheLastLongEnoughReading) {
+  EXPECT_EQ(monitorWith(std::nullopt, {}).getResourceUsage(), "Memory: 0.00 MB | CPU: 0.00%");  // reads failed
+
+  // The first reading covers the process's life: 20 s of processor time in
+  // the 40 s since it started. Over the next 2 s thread 1 runs a quarter of the time, thread 2 all
+  // of it, thread 3 not at all. Then one thread at 40 % whose time shows in
+  // whole ticks: readings closer than the minimum window must not become the
+  // new starting point, or the next would measure a window of a few ticks.
+  auto monitor = monitorWith(3u * 1024 * 1024 / 2, {
+      sample(100.0, {{1, 10.0}, {2, 3.0}, {3, 7.0}}, 60.0),
+      sample(102.0, {{1, 10.5}, {2, 5.0}, {3, 7.0}}),
+      sample(110.0, {{1, 4.0}}),
+      sample(110.1, {{1, 4.1}}),
+      sample(110.2, {{1, 4.1}}),
+      sample(111.0, {{1, 4.4}}),
+  });
+  EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 50.00%");
+  EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 125.00%");
+  monitor.getCPUUsagePercent();
+  EXPECT_NEAR(monitor.getCPUUsagePercent(), 100.0, 1e-6);
+  EXPECT_NEAR(monitor.getCPUUsagePercent(), 50.0, 1e-6);
+  EXPECT_NEAR(monitor.getCPUUsagePercent(), 40.0, 1e-6);
+
+  // Thread 4 was born in the window and counts from zero; id 2 went to a new
+  // thread with less processor time than the old one, so its gain is unknown.
+  const auto earlier = sample(0.0, {{1, 1.0}, {2, 9.0}});
+  const auto later = sample(4.0, {{1, 2.0}, {2, 0.5}, {4, 2.0}});
+  EXPECT_NEAR(cpuPercentBetween(earlier, later), 25.0 + 50.0, 1e-9);
+  EXPECT_EQ(cpuPercentBetween(later, earlier), 0.0);
+}
+
+TEST(ProcParsers, StatLineWithAwkwardCommandNameAndFootprintAsPrivateResidentPlusSwap) {
+  const auto times = parseStatTimes("4242 (a) b (c) d) S 1 4242 4242 0 -1 4194560 100 0 0 0 "
+                                    "321 45 0 0 20 0 3 0 987654 1000000 100");
+  ASSERT_TRUE(times);
+  EXPECT_EQ(times->userTicks, 321u);
+  EXPECT_EQ(times->systemTicks, 45u);
+  EXPECT_EQ(times->startTicks, 987654u);
+  EXPECT_FALSE(parseStatTimes("4242 (short) S 1 2 3"));
+  EXPECT_FALSE(parseStatTimes("no parenthesis at all"));
+
+  EXPECT_EQ(parseFootprintBytes("55cfd008e000-7ffe27b11000 ---p 00000000 00:00 0    [rollup]\n"
+                                "Rss: 1764 kB\nPss_Dirty: 112 kB\nShared_Clean: 1580 kB\nPrivate_Clean: 72 kB\n"
+                                "Private_Dirty: 112 kB\nSwap: 16 kB\nSwapPss: 8 kB\n"),
+            (72u + 112u + 16u) * 1024u);
+  // smaps (without the rollup) repeats the fields per mapping.
+  EXPECT_EQ(parseFootprintBytes("Private_Dirty: 4 kB\nSwap: 0 kB\nPrivate_Dirty: 6 kB\n"), 10u * 1024u);
+  EXPECT_FALSE(parseFootprintBytes("Rss: 10 kB\n"));
+}
+
+TEST(ProcSelfProbe, SeesTheFootprintAndThisThreadsProcessorTime) {
+  ProcSelfProbe probe;
+  EXPECT_GT(probe.footprintBytes().value_or(0), 0u);
+  // This thread spins until it has used 0.2 s of processor time, however
+  // loaded the machine is; the reading must then show that much for it.
+  timespec used{};
+  do {
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  } while (used.tv_sec == 0 && used.tv_nsec < 200'000'000);
+  const auto seen = probe.cpuSample();
+  ASSERT_TRUE(seen);
+  EXPECT_LE(seen->processStartedAt, seen->takenAt);
+  const auto self = std::find_if(seen->threads.begin(), seen->threads.end(),
+                                 [](const ThreadCpuTime& t) { return t.tid == gettid(); });
+  ASSERT_NE(self, seen->threads.end());
+  EXPECT_GE(self->cpuSeconds, 0.15);
+}
+
+}  // namespace
+}  // namespace quillon
