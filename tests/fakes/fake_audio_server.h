@@ -28,10 +28,9 @@ class FakeAudioServer final : public AudioServer {
 
   // What was asked.
   std::vector<std::string> loadedModules;  // "NAME ARGS"; a loopback null sink adds its sink
-  std::vector<AudioDeviceId> defaultSinkSets;
   AudioDeviceId recordDevice = kNoAudioDevice, playbackDevice = kNoAudioDevice;
   AudioStreamBasicDescription recordFormat{};
-  size_t recordPeriodBytes = 0, lastMaxPullBytes = 0;
+  size_t lastMaxPullBytes = 0;
   float playbackVolume = 1.0f;
   int openPlaybackStreams = 0, stoppedPlaybackStreams = 0, openRecordStreams = 0, stoppedRecordStreams = 0;
   bool recordPaused = false;
@@ -81,7 +80,6 @@ class FakeAudioServer final : public AudioServer {
   AudioStatus setDefaultSink(AudioDeviceId sink) override {
     if (setDefaultStatus != AudioStatus::ok) return setDefaultStatus;
     if (!findSink(sink)) return AudioStatus::noSuchDevice;
-    defaultSinkSets.push_back(sink);
     defaultSink = sink;
     return AudioStatus::ok;
   }
@@ -108,7 +106,7 @@ class FakeAudioServer final : public AudioServer {
   }
   AudioStatus unloadModule(uint32_t) override { return AudioStatus::ok; }
   std::unique_ptr<AudioStream> openRecordStream(AudioDeviceId id, const AudioStreamBasicDescription& format,
-                                                size_t periodBytes, AudioInputHandler handler,
+                                                size_t, AudioInputHandler handler,
                                                 AudioStatus& status) override {
     status = device(id) ? recordStatus : AudioStatus::noSuchDevice;
     if (status != AudioStatus::ok) return nullptr;
@@ -116,7 +114,6 @@ class FakeAudioServer final : public AudioServer {
     record_ = std::move(handler);
     recordDevice = id;
     recordFormat = format;
-    recordPeriodBytes = periodBytes;
     recordPaused = false;
     ++openRecordStreams;
     return std::make_unique<Handle>(*this, [this] {

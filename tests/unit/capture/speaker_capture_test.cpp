@@ -46,7 +46,7 @@ TEST_F(SpeakerCaptureTest, TheUserHearsTheLoopbackThroughThePassThroughAndEveryt
   std::vector<float> collected;
   capture->setAudioCallback(test::collectInto(collected));
   ASSERT_TRUE(capture->startCapture(true, stage.str()));
-  EXPECT_EQ(server->defaultSinkSets, std::vector<AudioDeviceId>{kLoopback});
+  EXPECT_EQ(server->defaultSink, kLoopback);
   // The loopback takes the user's volume and the pass-through undoes it on
   // the user's device, whose own volume is never touched.
   EXPECT_EQ(server->device(kLoopback)->volumes, (std::vector<float>{0.6f, 0.6f}));
