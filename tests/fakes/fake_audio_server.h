@@ -106,8 +106,7 @@ class FakeAudioServer final : public AudioServer {
   }
   AudioStatus unloadModule(uint32_t) override { return AudioStatus::ok; }
   std::unique_ptr<AudioStream> openRecordStream(AudioDeviceId id, const AudioStreamBasicDescription& format,
-                                                size_t, AudioInputHandler handler,
-                                                AudioStatus& status) override {
+                                                size_t, AudioInputHandler handler, AudioStatus& status) override {
     status = device(id) ? recordStatus : AudioStatus::noSuchDevice;
     if (status != AudioStatus::ok) return nullptr;
     std::lock_guard lock(mutex_);

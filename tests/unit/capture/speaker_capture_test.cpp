@@ -11,6 +11,7 @@ namespace quillon {
 namespace {
 
 constexpr AudioDeviceId kSpeakers = 1, kLoopback = 2, kHeadphones = 3;
+using Levels = std::vector<std::pair<std::vector<float>, bool>>;  // each device's volumes and mute
 
 class SpeakerCaptureTest : public ::testing::Test {
  protected:
@@ -27,9 +28,9 @@ class SpeakerCaptureTest : public ::testing::Test {
   }
   std::optional<OutputDeviceStateFile::Entry> stateEntry() { return OutputDeviceStateFile(folder).read(); }
   bool repair() { return SpeakerCapture::restoreOutputLeftOnLoopback(*server, folder); }
-  // Every device's volumes and mute, to see that a capture leaves them as it found them.
-  std::vector<std::pair<std::vector<float>, bool>> levels() {
-    std::vector<std::pair<std::vector<float>, bool>> all;
+  // To see that a capture leaves every device as it found it, the user's muted one included.
+  Levels levels() {
+    Levels all;
     for (const auto& d : server->devices) all.emplace_back(d.volumes, d.muted);
     return all;
   }
@@ -38,7 +39,7 @@ class SpeakerCaptureTest : public ::testing::Test {
   test::TempDir state, stage;
   const std::string folder = state.str() + "/quillon-host";  // made by the first write
   std::shared_ptr<test::FakeAudioServer> server = std::make_shared<test::FakeAudioServer>();
-  std::vector<std::pair<std::vector<float>, bool>> before;
+  Levels before;
 };
 
 TEST_F(SpeakerCaptureTest, TheUserHearsTheLoopbackThroughThePassThroughAndEverythingGoesBack) {
