@@ -98,11 +98,13 @@ TEST_F(MicCaptureTest, NoMicrophoneNoPermissionOrNoStreamRefusesToStartAndLeaves
   EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
 
-TEST_F(MicCaptureTest, A24BitDeviceIsRecordedAsFloatAtItsOwnRateAndChannels) {
+TEST_F(MicCaptureTest, AGrantedRequestStartsAndA24BitDeviceIsRecordedAsFloatAtItsOwnRateAndChannels) {
   server->addSource(kStudioMic, "StudioMic", 2, 96000.0, 24);
   server->defaultSource = kStudioMic;
-  MicCapture mic(server);
+  auto asked = std::make_shared<ScriptedPermission>(S::notDetermined, true);
+  MicCapture mic(server, asked);
   ASSERT_TRUE(mic.startCapture(false, folder.str()));
+  EXPECT_EQ(asked->requests, 1);
   EXPECT_EQ(server->recordDevice, kStudioMic);
   EXPECT_EQ(server->recordFormat.mFormatFlags & kAudioFormatFlagIsFloat, kAudioFormatFlagIsFloat);
   EXPECT_EQ(server->recordFormat.mBitsPerChannel, 32u);

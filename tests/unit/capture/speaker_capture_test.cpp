@@ -57,6 +57,7 @@ TEST_F(SpeakerCaptureTest, TheUserHearsTheLoopbackThroughThePassThroughAndEveryt
   EXPECT_EQ(server->recordDevice, kLoopback);
   ASSERT_TRUE(stateEntry());
   EXPECT_EQ(stateEntry()->deviceName, "Speakers");
+  EXPECT_FLOAT_EQ(stateEntry()->volume, 0.6f);
   EXPECT_EQ(server->listeners, 1);
   EXPECT_FALSE(repair());  // the output is this capture's
 
