@@ -3,49 +3,32 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <mutex>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "platform/microphone_permission.h"
 #include "recording/recording_capture.h"
+#include "support/test_support.h"
 
 namespace quillon::test {
 
-// Keeps every float sample a capture delivers.
-class SampleCollector {
- public:
-  SampleCallback callback() {
-    return [this](std::span<const float> block) {
-      std::lock_guard lock(mutex_);
-      samples_.insert(samples_.end(), block.begin(), block.end());
-    };
-  }
-  std::vector<float> samples() {
-    std::lock_guard lock(mutex_);
-    return samples_;
-  }
-  size_t count() {
-    std::lock_guard lock(mutex_);
-    return samples_.size();
-  }
+// Keeps every float sample a capture delivers; without a recording worker
+// the capture delivers on the thread that pushes its periods.
+inline SampleCallback collectInto(std::vector<float>& samples) {
+  return [&samples](std::span<const float> block) { samples.insert(samples.end(), block.begin(), block.end()); };
+}
 
- private:
-  std::mutex mutex_;
-  std::vector<float> samples_;
-};
-
-// `frames` of a 16-bit sine, the same value on every channel, continuing at `phase`.
+// `frames` of a 16-bit sine at half scale, the same value on every channel, continuing at `phase`.
 inline std::vector<uint8_t> sinePeriod(double frequency, double rate, uint32_t channels, size_t frames,
-                                       uint64_t& phase, double amplitude = 0.5) {
-  std::vector<int16_t> pcm;
+                                       uint64_t& phase) {
+  std::vector<uint8_t> bytes;
   for (size_t i = 0; i < frames; ++i, ++phase) {
-    const auto v = static_cast<int16_t>(32767.0 * amplitude * std::sin(2 * M_PI * frequency * phase / rate));
-    pcm.insert(pcm.end(), channels, v);
+    const auto v = static_cast<int16_t>(16383.0 * std::sin(2 * M_PI * frequency * phase / rate));
+    for (uint32_t c = 0; c < channels; ++c) {
+      bytes.push_back(static_cast<uint8_t>(v));
+      bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+    }
   }
-  std::vector<uint8_t> bytes(pcm.size() * 2);
-  std::memcpy(bytes.data(), pcm.data(), bytes.size());
   return bytes;
 }
 
@@ -59,22 +42,27 @@ inline double toneFrequency(const std::vector<float>& s, double rate) {
   return rate * static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front());
 }
 
-struct WavHeader {
-  uint32_t rate = 0;
-  uint16_t channels = 0, bits = 0;
-  uint32_t dataLength = 0;
-};
-
-inline WavHeader readWavHeader(const std::string& path) {
-  WavHeader h;
-  std::ifstream in(path, std::ios::binary);
-  uint8_t b[44] = {};
-  if (!in.read(reinterpret_cast<char*>(b), 44)) return h;
-  std::memcpy(&h.channels, b + 22, 2);
-  std::memcpy(&h.rate, b + 24, 4);
-  std::memcpy(&h.bits, b + 34, 2);
-  std::memcpy(&h.dataLength, b + 40, 4);
-  return h;
+// A WAV file's little-endian 32-bit field at `offset`.
+constexpr size_t kWavRate = 24, kWavDataLength = 40;
+inline uint32_t wavField(const std::string& path, size_t offset) {
+  const std::string file = readFile(path);
+  uint32_t value = 0;
+  if (file.size() >= offset + 4) std::memcpy(&value, file.data() + offset, 4);
+  return value;
 }
+
+// A permission in a state of the test's choosing that counts the requests and
+// answers them with `grant`.
+struct ScriptedPermission final : MicrophonePermission {
+  ScriptedPermission(MicrophonePermissionState state, bool grant) : current(state), grant(grant) {}
+  MicrophonePermissionState state() override { return current; }
+  bool requestAccess() override {
+    ++requests;
+    return grant;
+  }
+  MicrophonePermissionState current;
+  bool grant;
+  int requests = 0;
+};
 
 }  // namespace quillon::test

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "capture/loopback_driver_installer.h"
+#include "capture/privileged_runner.h"
 #include "fakes/fake_audio_server.h"
-#include "fakes/fake_privileged_runner.h"
 #include "support/expected_log_lines.h"
 #include "support/log_capture.h"
 
@@ -13,32 +13,45 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FakePrivilegedRunner;
 
 constexpr const char* kModuleLine =
     "module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
     "sink_properties=device.description=VerdalisRecorder";
 
+// Records every step ("create", "rights: PROMPT", "run", "free") and the
+// argv run, and answers the statuses a test sets.
+struct ScriptedRunner final : PrivilegedRunner {
+  int createAuthorization() override {
+    calls.push_back("create");
+    return createStatus;
+  }
+  int obtainRights(const std::string& prompt) override {
+    calls.push_back("rights: " + prompt);
+    return 0;
+  }
+  int execute(const std::vector<std::string>& argv) override {
+    calls.push_back("run");
+    run = argv;
+    return runStatus;
+  }
+  void freeAuthorization() override { calls.push_back("free"); }
+
+  std::vector<std::string> calls, run;
+  int createStatus = 0, runStatus = 0;
+};
+
 class Installer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    layout = LoopbackInstallLayout::underRoot(root.str());
-    source = (root.path() / "VerdalisRecorder.pa").string();
-    std::ofstream(source) << "# comment\n.nofail\nload-module " << kModuleLine << "\n.fail\n";
-    server->addSink(1, "Speakers");
-  }
+  void SetUp() override { std::ofstream(source) << "# comment\n.nofail\nload-module " << kModuleLine << "\n.fail\n"; }
   int install(const std::string& from) {
     return LoopbackDriverInstaller(layout, runner, server).checkAndInstallDriver(from);
-  }
-  std::string installCall(const std::string& from, const std::string& to) const {
-    return "run: /usr/bin/install -D -m 0644 " + from + " " + to;
   }
 
   test::TempDir root;
   test::LogCapture log;
-  LoopbackInstallLayout layout;
-  std::string source;
-  std::shared_ptr<FakePrivilegedRunner> runner = std::make_shared<FakePrivilegedRunner>();
+  LoopbackInstallLayout layout = LoopbackInstallLayout::underRoot(root.str());
+  std::string source = (root.path() / "VerdalisRecorder.pa").string();
+  std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
   std::shared_ptr<test::FakeAudioServer> server = std::make_shared<test::FakeAudioServer>();
 };
 
@@ -49,7 +62,7 @@ TEST_F(Installer, ListedDeviceOrInstalledDropInNeedsNoPrompt) {
   EXPECT_EQ(install(source + ".missing"), 0);
   EXPECT_TRUE(log.has(test::log_lines::kLoopbackPresent));
 
-  server = std::make_shared<test::FakeAudioServer>();
+  server->remove(7);
   fs::create_directories(fs::path(layout.pulseAudioBundle).parent_path());
   std::ofstream(layout.pulseAudioBundle) << "load-module " << kModuleLine << "\n";
   EXPECT_EQ(install(source), 0);
@@ -57,55 +70,56 @@ TEST_F(Installer, ListedDeviceOrInstalledDropInNeedsNoPrompt) {
   EXPECT_EQ(server->loadedModules, std::vector<std::string>{kModuleLine});
 }
 
+// PipeWire's pulse server reads its own format: the shipped one beside the
+// source, or else one made from the source's module line.
 TEST_F(Installer, OnePromptCopiesTheFormOfTheAnsweringServerThenLoadsIt) {
-  EXPECT_EQ(install(source), 0);
-  EXPECT_EQ(runner->calls, (std::vector<std::string>{"create", std::string("rights: ") +
-                                                                   LoopbackDriverInstaller::kPromptText,
-                                                     installCall(source, layout.pulseAudioBundle), "free"}));
-  EXPECT_EQ(server->loadedModules, std::vector<std::string>{kModuleLine});
-
-  // PipeWire's pulse server reads its own format: the shipped one beside the
-  // source, or else one made from the source's module line.
-  for (bool shipped : {true, false}) {
-    SCOPED_TRACE(shipped);
-    runner = std::make_shared<FakePrivilegedRunner>();
+  const std::string sibling = (root.path() / "VerdalisRecorder.conf").string();
+  std::ofstream(sibling) << LoopbackModule{"module-null-sink", "sink_name=VerdalisRecorder"}.pipeWireDropIn();
+  const std::string pipeWire = "PulseAudio (on PipeWire 0.3.65)";
+  struct Case {
+    std::string server, from, bundle;  // from empty: made for the install
+  };
+  const std::vector<std::string> steps{"create", std::string("rights: ") + LoopbackDriverInstaller::kPromptText,
+                                       "run", "free"};
+  for (const Case& c : {Case{"pulseaudio", source, layout.pulseAudioBundle},
+                        Case{pipeWire, sibling, layout.pipeWireBundle}, Case{pipeWire, "", layout.pipeWireBundle}}) {
+    SCOPED_TRACE(c.server + " " + c.from);
+    if (c.from.empty()) fs::remove(sibling);
+    runner = std::make_shared<ScriptedRunner>();
     server = std::make_shared<test::FakeAudioServer>();
-    server->server = "PulseAudio (on PipeWire 0.3.65)";
-    const std::string sibling = (root.path() / "VerdalisRecorder.conf").string();
-    if (shipped) std::ofstream(sibling) << LoopbackModule{"module-null-sink", "sink_name=VerdalisRecorder"}.pipeWireDropIn();
-    else fs::remove(sibling);
+    server->server = c.server;
     EXPECT_EQ(install(source), 0);
-    ASSERT_EQ(runner->calls.size(), 4u);
-    const std::string copied = runner->calls[2].substr(runner->calls[2].find(" 0644 ") + 6);
-    const std::string from = copied.substr(0, copied.find(' '));
-    EXPECT_EQ(runner->calls[2], installCall(from, layout.pipeWireBundle));
-    EXPECT_EQ(from == sibling, shipped);
+    EXPECT_EQ(runner->calls, steps);
+    ASSERT_EQ(runner->run.size(), 6u);
+    const std::string from = c.from.empty() ? runner->run[4] : c.from;
+    EXPECT_EQ(runner->run, (std::vector<std::string>{"/usr/bin/install", "-D", "-m", "0644", from, c.bundle}));
     LoopbackModule module;
-    ASSERT_TRUE(LoopbackModule::readFrom(from, module));
+    ASSERT_TRUE(LoopbackModule::readFrom(runner->run[4], module));
     EXPECT_EQ(module.name, "module-null-sink");
     EXPECT_EQ(server->loadedModules, std::vector<std::string>{kModuleLine});
   }
 }
 
 // A cancelled prompt, a failed copy or a refused module each end the
-// install with a status of their own and a line naming the cause.
+// install with a status of their own and a line naming the cause; nothing
+// is loaded after a copy that did not happen.
 TEST_F(Installer, FailuresAreReportedWithTheirCause) {
   EXPECT_EQ(install(source + ".missing"), -1);
   EXPECT_TRUE(runner->calls.empty());
 
-  runner->runStatus["/usr/bin/install"] = 126;
-  EXPECT_EQ(install(source), 126);
+  runner->createStatus = 127;
+  EXPECT_EQ(install(source), 127);
+  EXPECT_TRUE(runner->run.empty());
+
+  runner->createStatus = 0;
+  for (int status : {126, 1}) {
+    runner->runStatus = status;
+    EXPECT_EQ(install(source), status);
+  }
   EXPECT_TRUE(log.has(test::log_lines::kPromptRefused));
   EXPECT_TRUE(server->loadedModules.empty());
 
-  runner->runStatus["/usr/bin/install"] = 1;
-  EXPECT_EQ(install(source), 1);
-
-  runner->runStatus.clear();
-  runner->createStatus = 127;
-  EXPECT_EQ(install(source), 127);
-
-  runner->createStatus = 0;
+  runner->runStatus = 0;
   server->loadStatus = AudioStatus::notSettable;
   EXPECT_EQ(install(source), LoopbackDriverInstaller::kModuleRefusedBase + 3);
   EXPECT_TRUE(log.has(test::log_lines::kModuleRefused));

@@ -25,15 +25,15 @@ struct World : test::FacadeWorld {
 
 TEST(NativeAudioFactory, DriverCheckAtCreationLogsSkipOrFailureAndNeverFailsTheFacade) {
   test::LogCapture log;
-  World present, missing, installed;
-  { NativeAudioFactory facade("/drivers/a.pa", true, present.dependencies()); }
-  EXPECT_TRUE(present.installCalls.empty());
-  missing.driverInstalled = installed.driverInstalled = false;
-  missing.installStatus = -1;
-  { NativeAudioFactory facade("/drivers/b.pa", false, missing.dependencies()); }
-  EXPECT_EQ(missing.installCalls, std::vector<std::string>{"/drivers/b.pa"});
-  { NativeAudioFactory facade("/drivers/c.pa", false, installed.dependencies()); }
-  EXPECT_EQ(installed.installCalls, std::vector<std::string>{"/drivers/c.pa"});
+  World world;
+  { NativeAudioFactory facade("/drivers/a.pa", true, world.dependencies()); }
+  EXPECT_TRUE(world.installCalls.empty());
+  world.driverInstalled = false;
+  for (int status : {-1, 0}) {
+    world.installStatus = status;
+    NativeAudioFactory facade("/drivers/b.pa", false, world.dependencies());
+  }
+  EXPECT_EQ(world.installCalls, (std::vector<std::string>{"/drivers/b.pa", "/drivers/b.pa"}));
 
   const std::string text = log.text();
   EXPECT_THAT(text, HasSubstr("[native_audio_factory] [INFO] init. reserveStageAudio: true"));
