@@ -33,9 +33,8 @@ class FakeMessenger : public BinaryMessenger {
   std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message,
                                           std::string* undecodable = nullptr);
 
+  // What the code under test sent; a reply it asked for never comes.
   std::vector<SentMessage> sent() const;
-  // Answers the oldest pending sendWithReply on `channel`; false when none waits.
-  bool answerPending(const std::string& channel, BinaryMessage reply);
   void setEngineConnected(bool connected) { connected_ = connected; }
 
   void send(const std::string& channel, BinaryMessage message) override;
@@ -48,7 +47,6 @@ class FakeMessenger : public BinaryMessenger {
   std::atomic<bool> connected_{true};
   std::map<std::string, BinaryMessageHandler> handlers_;
   std::vector<SentMessage> sent_;
-  std::multimap<std::string, BinaryReply> pending_;
 };
 
 }  // namespace quillon::test
