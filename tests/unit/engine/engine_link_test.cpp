@@ -173,7 +173,7 @@ TEST_F(EngineLinkTest, OneEngineAtATimeAndOneThatLeftOrBrokeTheFramingFreesTheSl
   // The first's end of stream, not yet read, as the next engine connects (a
   // script running one command after another).
   std::unique_ptr<RawEngine> next;
-  runner_.whileHeld([&] {
+  runner_.runOnLoop([&] {
     first.reset();
     next = std::make_unique<RawEngine>(runner_.path());
   });
@@ -274,31 +274,29 @@ TEST(EngineLink, SendsFromManyThreadsToAStalledEngineArriveWholeInOrderAndBounde
   ASSERT_TRUE(eventually([&] { return runner.link().engineConnected(); }));
   constexpr int kThreads = 4, kEach = 500;
   // Sizes vary so frames straddle the socket buffer at different points.
-  auto pad = [](int t, int i) { return EncodableValue(Bytes(size_t(97 * i % 4000), uint8_t(t))); };
+  auto message = [](int t, int i) {
+    const EncodableList args{int32_t{t}, int32_t{i}, Bytes(size_t(97 * i % 4000), uint8_t(t))};
+    return StandardCodec::encodeMethodCall({"onPcmData", args});
+  };
   std::vector<std::thread> senders;
   for (int t = 0; t < kThreads; ++t) {
     senders.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) {
-        const EncodableMap args{{"t", int32_t{t}}, {"i", int32_t{i}}, {"pad", pad(t, i)}};
-        runner.link().send("native_audio_factory", StandardCodec::encodeMethodCall({"onPcmData", args}));
-      }
+      for (int i = 0; i < kEach; ++i) runner.link().send("native_audio_factory", message(t, i));
     });
   }
   for (auto& sender : senders) sender.join();
   std::vector<int> last(kThreads, -1);
   int received = 0;
   for (pollfd entry{engine.fd(), POLLIN, 0}; poll(&entry, 1, 2000) > 0; ++received) {
-    auto message = engine.next();
-    ASSERT_TRUE(message) << "after " << received << " frames";
-    auto call = StandardCodec::decodeMethodCall(message->payload);
-    ASSERT_TRUE(call && call->method == "onPcmData");
-    EXPECT_EQ(message->replyId, 0u);
-    EXPECT_EQ(message->channel, "native_audio_factory");
-    const int t = static_cast<int>(*call->arguments.find("t")->asInteger());
-    const int i = static_cast<int>(*call->arguments.find("i")->asInteger());
-    EXPECT_GT(i, last[t]);
+    auto frame = engine.next();
+    ASSERT_TRUE(frame && frame->replyId == 0 && frame->channel == "native_audio_factory") << "after " << received;
+    auto call = StandardCodec::decodeMethodCall(frame->payload);
+    ASSERT_TRUE(call && call->arguments.asList()) << "after " << received;
+    const int t = static_cast<int>(*call->arguments.asList()->at(0).asInteger());
+    const int i = static_cast<int>(*call->arguments.asList()->at(1).asInteger());
+    EXPECT_GT(i, last.at(t));
     last[t] = i;
-    ASSERT_EQ(*call->arguments.find("pad"), pad(t, i));
+    ASSERT_EQ(Bytes(frame->payload.begin(), frame->payload.end()), message(t, i));
   }
   EXPECT_GT(received, 0);
   // The queue's 64 KiB and the socket's buffers hold far fewer than a quarter.

@@ -49,24 +49,17 @@ class LinkRunner {
   const std::string& path() const { return path_; }
   std::thread::id loopThread() const { return thread_.get_id(); }
 
-  // Runs `meanwhile` with the loop held inside a callback, so that everything
-  // it sets off waits for the loop's next wake-up together.
-  void whileHeld(const std::function<void()>& meanwhile) {
-    struct Gate {
-      std::promise<void> held, open;
-    } gate;
-    auto held = gate.held.get_future();
-    auto hold = [](gpointer data) {
-      auto* gate = static_cast<Gate*>(data);
-      auto open = gate->open.get_future();
-      gate->held.set_value();
-      open.wait();
+  // Runs `task` on the loop thread, which meanwhile watches nothing: what the
+  // task sets off reaches the link in one wake-up.
+  void runOnLoop(const std::function<void()>& task) {
+    std::packaged_task<void()> run(task);
+    auto done = run.get_future();
+    auto invoke = [](gpointer data) {
+      (*static_cast<std::packaged_task<void()>*>(data))();
       return G_SOURCE_REMOVE;
     };
-    g_main_context_invoke(context_, hold, &gate);
-    held.wait();
-    meanwhile();
-    gate.open.set_value();
+    g_main_context_invoke(context_, invoke, &run);
+    done.wait();
   }
 
  private:
