@@ -45,6 +45,7 @@ class RawEngine {
   // The host's next frame, its payload valid until the next call; nullopt when
   // the host closed (closed_) or nothing came in time.
   std::optional<link::Frame> next() {
+    body_.clear();
     while (reader_.next(body_, nullptr) == link::FrameReader::Status::kNeedMore) {
       pollfd entry{fd_, POLLIN, 0};
       uint8_t chunk[64 * 1024];
