@@ -40,10 +40,6 @@ std::vector<FakeMessenger::SentMessage> FakeMessenger::sent() const {
   return sent_;
 }
 
-void FakeMessenger::send(const std::string& channel, BinaryMessage message) {
-  sendWithReply(channel, std::move(message), nullptr);
-}
-
 void FakeMessenger::sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
   auto call = StandardCodec::decodeMethodCall(message).value_or(MethodCall{"<undecodable>", {}});
   std::lock_guard lock(mutex_);

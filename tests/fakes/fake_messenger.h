@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/binary_messenger.h"
@@ -37,7 +38,9 @@ class FakeMessenger : public BinaryMessenger {
   std::vector<SentMessage> sent() const;
   void setEngineConnected(bool connected) { connected_ = connected; }
 
-  void send(const std::string& channel, BinaryMessage message) override;
+  void send(const std::string& channel, BinaryMessage message) override {
+    sendWithReply(channel, std::move(message), nullptr);
+  }
   void sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) override;
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;
   bool engineConnected() const override { return connected_; }
