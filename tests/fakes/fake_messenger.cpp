@@ -11,9 +11,8 @@ std::optional<MethodReply> FakeMessenger::call(const std::string& channel, const
                                                EncodableValue args) {
   auto raw = deliverRaw(channel, StandardCodec::encodeMethodCall(MethodCall{method, std::move(args)}));
   if (!raw) return std::nullopt;
-  auto reply = StandardCodec::decodeEnvelope(*raw);
-  if (!reply) return MethodReply(MethodError{"UNDECODABLE_REPLY", "the handler's reply did not decode", {}});
-  return reply;
+  return StandardCodec::decodeEnvelope(*raw).value_or(
+      MethodError{"UNDECODABLE_REPLY", "the handler's reply did not decode", {}});
 }
 
 std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channel, BinaryMessage message,
@@ -41,38 +40,16 @@ std::vector<FakeMessenger::SentMessage> FakeMessenger::sent() const {
   return sent_;
 }
 
-bool FakeMessenger::answerPending(const std::string& channel, BinaryMessage reply) {
-  BinaryReply onReply;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = pending_.find(channel);
-    if (it == pending_.end()) return false;
-    onReply = std::move(it->second);
-    pending_.erase(it);
-  }
-  onReply(std::move(reply));
-  return true;
-}
-
-void FakeMessenger::send(const std::string& channel, BinaryMessage message) {
-  sendWithReply(channel, std::move(message), nullptr);
-}
-
 void FakeMessenger::sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) {
-  auto call = StandardCodec::decodeMethodCall(message);
+  auto call = StandardCodec::decodeMethodCall(message).value_or(MethodCall{"<undecodable>", {}});
   std::lock_guard lock(mutex_);
-  if (!connected_) return;
-  sent_.push_back({channel, call ? std::move(*call) : MethodCall{"<undecodable>", {}}, onReply != nullptr});
-  if (onReply) pending_.emplace(channel, std::move(onReply));
+  if (connected_) sent_.push_back({channel, std::move(call), onReply != nullptr});
 }
 
 void FakeMessenger::setMessageHandler(const std::string& channel, BinaryMessageHandler handler) {
   std::lock_guard lock(mutex_);
-  if (handler) {
-    handlers_[channel] = std::move(handler);
-  } else {
-    handlers_.erase(channel);
-  }
+  handlers_.erase(channel);
+  if (handler) handlers_.emplace(channel, std::move(handler));
 }
 
 }  // namespace quillon::test

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/binary_messenger.h"
@@ -33,12 +34,13 @@ class FakeMessenger : public BinaryMessenger {
   std::optional<BinaryMessage> deliverRaw(const std::string& channel, BinaryMessage message,
                                           std::string* undecodable = nullptr);
 
+  // What the code under test sent; a reply it asked for never comes.
   std::vector<SentMessage> sent() const;
-  // Answers the oldest pending sendWithReply on `channel`; false when none waits.
-  bool answerPending(const std::string& channel, BinaryMessage reply);
   void setEngineConnected(bool connected) { connected_ = connected; }
 
-  void send(const std::string& channel, BinaryMessage message) override;
+  void send(const std::string& channel, BinaryMessage message) override {
+    sendWithReply(channel, std::move(message), nullptr);
+  }
   void sendWithReply(const std::string& channel, BinaryMessage message, BinaryReply onReply) override;
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;
   bool engineConnected() const override { return connected_; }
@@ -48,7 +50,6 @@ class FakeMessenger : public BinaryMessenger {
   std::atomic<bool> connected_{true};
   std::map<std::string, BinaryMessageHandler> handlers_;
   std::vector<SentMessage> sent_;
-  std::multimap<std::string, BinaryReply> pending_;
 };
 
 }  // namespace quillon::test

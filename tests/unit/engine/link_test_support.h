@@ -1,27 +1,19 @@
 #pragma once
 
 #include <glib.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
-#include <optional>
+#include <future>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "engine/engine_link.h"
-#include "engine/link_frame.h"
-#include "engine/link_socket.h"
-#include "engine/standard_codec.h"
 #include "support/test_support.h"
 #include "value_printer.h"
 
 namespace quillon::test {
 
-using Bytes = std::vector<uint8_t>;
 constexpr auto kPatience = std::chrono::seconds(20);
 
 inline bool eventually(const std::function<bool()>& condition) {
@@ -31,67 +23,6 @@ inline bool eventually(const std::function<bool()>& condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
-}
-
-// An engine on a bare socket that writes any bytes, well formed or not. The
-// framing itself is checked against an implementation of its own end to end
-// (integration/engine_session.py).
-class RawEngine {
- public:
-  struct Frame {
-    uint8_t kind;
-    uint32_t replyId;
-    std::string channel;
-    Bytes payload;
-  };
-
-  explicit RawEngine(const std::string& path) : fd_(link::connectToUnixSocket(path, nullptr)) {}
-  ~RawEngine() { ::close(fd_); }
-  int fd() const { return fd_; }
-
-  void write(const Bytes& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-      const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
-  void sendCall(uint32_t replyId, const std::string& channel, const std::string& method) {
-    write(link::encodeMessageFrame(replyId, channel, StandardCodec::encodeMethodCall({method, {}})));
-  }
-
-  // The host's next frame; nullopt when the host closed (closed_) or nothing came in time.
-  std::optional<Frame> next() {
-    Bytes body;
-    while (reader_.next(body, nullptr) == link::FrameReader::Status::kNeedMore) {
-      pollfd entry{fd_, POLLIN, 0};
-      uint8_t chunk[64 * 1024];
-      const ssize_t n = poll(&entry, 1, 20'000) > 0 ? recv(fd_, chunk, sizeof chunk, 0) : -1;
-      closed_ = n == 0;
-      if (n <= 0) return std::nullopt;
-      reader_.append(chunk, static_cast<size_t>(n));
-    }
-    link::Frame frame;
-    if (body.empty() || link::parseFrame(body, frame) != link::ParseResult::kOk) return std::nullopt;
-    return Frame{frame.kind, frame.replyId, frame.channel, Bytes(frame.payload.begin(), frame.payload.end())};
-  }
-  // True when the host hangs up within the patience.
-  bool closedByHost() {
-    while (next()) continue;
-    return closed_;
-  }
-
- private:
-  int fd_;
-  link::FrameReader reader_;
-  bool closed_ = false;
-};
-
-// The success value of a reply frame, or a text that says what came instead.
-inline EncodableValue successValue(const std::optional<RawEngine::Frame>& reply) {
-  auto decoded = reply ? StandardCodec::decodeEnvelope(reply->payload) : std::nullopt;
-  if (!decoded || !std::holds_alternative<MethodSuccess>(*decoded)) return "<not a success>";
-  return std::get<MethodSuccess>(*decoded).value;
 }
 
 // An EngineLink on a private socket whose main context runs on its own thread.
@@ -117,6 +48,19 @@ class LinkRunner {
   EngineLink& link() { return *link_; }
   const std::string& path() const { return path_; }
   std::thread::id loopThread() const { return thread_.get_id(); }
+
+  // Runs `task` on the loop thread, which meanwhile watches nothing: what the
+  // task sets off reaches the link in one wake-up.
+  void runOnLoop(const std::function<void()>& task) {
+    std::packaged_task<void()> run(task);
+    auto done = run.get_future();
+    auto invoke = [](gpointer data) {
+      (*static_cast<std::packaged_task<void()>*>(data))();
+      return G_SOURCE_REMOVE;
+    };
+    g_main_context_invoke(context_, invoke, &run);
+    done.wait();
+  }
 
  private:
   TempDir dir_;
