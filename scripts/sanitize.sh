@@ -69,7 +69,7 @@ run_asan() {
 # captures and their output observer, the host recording end to end against a
 # real PulseAudio daemon, the facade starting both captures in parallel and the
 # audio channel taking their buffers to the main thread.
-TSAN_TESTS='^(logging\.|recording\.(RecordingWorker|PeriodQueue)\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|capture\.|facade\.|app\.AudioChannel\.|integration\.test_recording$)'
+TSAN_TESTS='^(logging\.|recording\.(RecordingWorker|PeriodQueue)\.|recording\.AudioMixer\.|recording\.AudioFactory\.TwoFeedingThreads|usb\.Watcher\.|engine\.EngineLink\.|engine\.EngineLinkTest\.OneEngineAtATime|capture\.|facade\.|app\.AudioChannel\.|integration\.test_recording$)'
 TSAN_TARGETS=(test_logging test_recording test_usb test_engine test_capture test_facade test_app
               quillon-host quillon-engine)
 
