@@ -62,14 +62,10 @@ class EngineSession:
         # The socket's file appears at bind(), a moment before the host
         # listens: on a loaded machine a first try can come in between.
         deadline = time.monotonic() + 10
-        while True:
-            try:
-                self.sock.connect(socket_path)
-                break
-            except ConnectionRefusedError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.05)
+        while self.sock.connect_ex(socket_path) != 0:
+            if time.monotonic() > deadline:
+                raise ConnectionRefusedError(socket_path)
+            time.sleep(0.05)
         self.lock = threading.Condition()
         self.replies = {}
         self.pcm = []   # every "onPcmData" payload, in arrival order
@@ -88,19 +84,16 @@ class EngineSession:
     def _read_loop(self):
         try:
             while True:
-                (length,) = struct.unpack("<I", self._recv_exact(4))
-                body = self._recv_exact(length)
-                if body[0] == 2:
-                    (reply_id,) = struct.unpack("<I", body[1:5])
+                body = self._recv_exact(struct.unpack("<I", self._recv_exact(4))[0])
+                if body[0] == 2:  # a reply: its id, then the envelope
                     with self.lock:
-                        self.replies[reply_id] = body[5:]
+                        self.replies[struct.unpack("<I", body[1:5])[0]] = body[5:]
                         self.lock.notify_all()
-                elif body[0] == 1:
-                    reply_id, name_length = struct.unpack("<IH", body[1:7])
-                    channel = body[7:7 + name_length].decode()
+                elif body[0] == 1:  # a message: reply id, channel, then method and argument
+                    name_length = struct.unpack("<H", body[5:7])[0]
                     reader = _Reader(body[7 + name_length:])
                     method, argument = reader.value(), reader.value()
-                    if channel == AUDIO and method in ("onPcmData", "onOpusData"):
+                    if body[7:7 + name_length].decode() == AUDIO and method in ("onPcmData", "onOpusData"):
                         with self.lock:
                             (self.pcm if method == "onPcmData" else self.opus).append(argument)
         except (EOFError, OSError):
@@ -108,25 +101,18 @@ class EngineSession:
                 self.closed = True
                 self.lock.notify_all()
 
-    def request(self, channel, payload, timeout=60.0):
-        """Sends one message; returns the reply's envelope (None if none came)."""
+    def call(self, method, args=None, timeout=60.0):
+        """The success value of a call on the audio channel; EngineError otherwise."""
         with self.lock:
             reply_id = self.next_id
             self.next_id += 1
-        name = channel.encode()
-        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + payload
+        body = struct.pack("<BIH", 1, reply_id, len(AUDIO)) + AUDIO.encode() + encode(method) + encode(args)
         self.sock.sendall(struct.pack("<I", len(body)) + body)
         with self.lock:
             self.lock.wait_for(lambda: reply_id in self.replies or self.closed, timeout)
-            return self.replies.pop(reply_id, None)
-
-    def call(self, method, args=None, timeout=60.0):
-        """The success value of a call on the audio channel; EngineError otherwise."""
-        envelope = self.request(AUDIO, encode(method) + encode(args), timeout)
-        if envelope is None:
-            raise EngineError("no reply to " + method)
+            envelope = self.replies.pop(reply_id, None)
         if not envelope:
-            raise EngineError(method + ": not implemented")
+            raise EngineError("%s: %s" % (method, "not implemented" if envelope == b"" else "no reply"))
         reader = _Reader(envelope)
         if reader.take(1)[0] == 0:
             return reader.value()
