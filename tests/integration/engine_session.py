@@ -2,10 +2,12 @@
 reader thread, collects the "onPcmData" and "onOpusData" messages the host
 sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 
+import contextlib
 import socket
 import struct
 import threading
-import time
+
+from harness import wait_for
 
 AUDIO = "native_audio_factory"
 
@@ -61,11 +63,8 @@ class EngineSession:
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         # The socket's file appears at bind(), a moment before the host
         # listens: on a loaded machine a first try can come in between.
-        deadline = time.monotonic() + 10
-        while self.sock.connect_ex(socket_path) != 0:
-            if time.monotonic() > deadline:
-                raise ConnectionRefusedError(socket_path)
-            time.sleep(0.05)
+        if not wait_for(lambda: self.sock.connect_ex(socket_path) == 0, 10, interval=0.05):
+            raise ConnectionRefusedError(socket_path)
         self.lock = threading.Condition()
         self.replies = {}
         self.pcm = []   # every "onPcmData" payload, in arrival order
@@ -127,9 +126,7 @@ class EngineSession:
             return sum(len(block) for block in self.pcm)
 
     def close(self):
-        try:
+        with contextlib.suppress(OSError):
             self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
         self.sock.close()
         self.thread.join(timeout=10)

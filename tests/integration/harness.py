@@ -33,14 +33,13 @@ def wait_for(predicate, timeout=10.0, interval=0.02):
 
 
 def stop(process, timeout=10):
-    if process is None or process.poll() is not None:
-        return
-    process.terminate()
-    try:
-        process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+    if process is not None and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 def init_args(log_dir, name="Quillon", copyright_text="(c)"):

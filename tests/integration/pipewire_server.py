@@ -22,8 +22,7 @@ class PipeWireServer(PulseServer):
             shutil.copy(self.drop_in, conf_d)
         script = ("pipewire & sleep 0.3; wireplumber & pipewire-pulse & "
                   "trap 'kill $(jobs -p) 2>/dev/null; wait' TERM; wait")
-        self._launch(["dbus-run-session", "--", "sh", "-c", script],
-                     XDG_CONFIG_HOME=os.path.join(self.dir, "config"), XDG_STATE_HOME=os.path.join(self.dir, "state"))
+        self._launch(["dbus-run-session", "--", "sh", "-c", script])
         if not os.path.exists(self.mic_fifo):
             os.mkfifo(self.mic_fifo)
         for args in self.modules():

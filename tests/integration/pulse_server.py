@@ -46,15 +46,16 @@ class PulseServer:
             ["module-pipe-source", "source_name=VirtualMic", "file=" + self.mic_fifo, "format=s16le",
              "rate=%d" % self.mic_rate, "channels=1"]) if args]
 
-    def _launch(self, argv, **env):
-        """Starts the server in a session of its own, with its own HOME and
-        runtime folder; returns once its socket answers."""
+    def _launch(self, argv):
+        """Starts the server in a session of its own, with its own HOME, runtime,
+        configuration and state folders; returns once its socket answers."""
         for sub in ("runtime", "config", "state"):
             os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
         with open(os.path.join(self.dir, "client.conf"), "w") as f:
             f.write("autospawn = no\n")
-        env = dict({k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "DBUS_", "PIPEWIRE_", "XDG_"))},
-                   HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"), **env)
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "DBUS_", "PIPEWIRE_", "XDG_"))}
+        env.update(HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
+                   XDG_CONFIG_HOME=os.path.join(self.dir, "config"), XDG_STATE_HOME=os.path.join(self.dir, "state"))
         with open(os.path.join(self.dir, "daemon.log"), "ab") as log:
             self.process = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                             env=env, start_new_session=True)
@@ -75,9 +76,7 @@ class PulseServer:
                 "set-default-source VirtualMic",
                 "load-module module-native-protocol-unix auth-anonymous=1 socket=" + self.socket]) + "\n")
         self._launch(["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-                      "--system=false", "--use-pid-file=false", "--log-target=stderr"],
-                     PULSE_RUNTIME_PATH=os.path.join(self.dir, "runtime"),
-                     PULSE_STATE_PATH=os.path.join(self.dir, "state"))
+                      "--system=false", "--use-pid-file=false", "--log-target=stderr"])
         return self
 
     def daemon_log(self):

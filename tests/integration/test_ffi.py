@@ -158,13 +158,9 @@ class MonitorAndExports(unittest.TestCase):
 MISSING_PORT = "/dev/quillon-no-such-port"
 # The engine's process: loads the library, opens a port that is not there and stays until its
 # input closes, as the day log is written off the caller's thread.
-ENGINE_PROCESS = """
-import ctypes, sys
-lib = ctypes.CDLL(sys.argv[1])
-lib.ffi_open_usb.argtypes, lib.ffi_open_usb.restype = [ctypes.c_char_p], ctypes.c_bool
-print(lib.ffi_open_usb(sys.argv[2].encode()), flush=True)
-sys.stdin.read()
-"""
+ENGINE_PROCESS = """import sys, test_ffi
+print(test_ffi.LIB.ffi_open_usb(sys.argv[1].encode()), flush=True)
+sys.stdin.read()"""
 
 
 class DayLogOfAnotherProcess(unittest.TestCase):
@@ -177,9 +173,9 @@ class DayLogOfAnotherProcess(unittest.TestCase):
 
         def engine(until=lambda: True):
             """Runs the engine's process, after its call has returned until `until()`; answers what it wrote."""
-            child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, harness.LIBRARY, MISSING_PORT],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=env, text=True)
+            child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, MISSING_PORT], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
+                                     cwd=os.path.dirname(os.path.abspath(__file__)))
             self.assertEqual(child.stdout.readline(), "False\n")
             harness.wait_for(until)
             return child.communicate(timeout=20), child.returncode
