@@ -3,6 +3,7 @@ reader thread, collects the "onPcmData" and "onOpusData" messages the host
 sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 
 import contextlib
+import itertools
 import socket
 import struct
 import threading
@@ -69,7 +70,7 @@ class EngineSession:
         self.replies = {}
         self.pcm = []   # every "onPcmData" payload, in arrival order
         self.opus = []  # every "onOpusData" payload
-        self.next_id = 1
+        self.ids = itertools.count(1)
         self.closed = False
         self.thread = threading.Thread(target=self._read_loop, daemon=True)
         self.thread.start()
@@ -102,9 +103,7 @@ class EngineSession:
 
     def call(self, method, args=None, timeout=60.0):
         """The success value of a call on the audio channel; EngineError otherwise."""
-        with self.lock:
-            reply_id = self.next_id
-            self.next_id += 1
+        reply_id = next(self.ids)
         body = struct.pack("<BIH", 1, reply_id, len(AUDIO)) + AUDIO.encode() + encode(method) + encode(args)
         self.sock.sendall(struct.pack("<I", len(body)) + body)
         with self.lock:

@@ -25,8 +25,7 @@ def run(argv, timeout=600, **kwargs):
 class VersionTest(unittest.TestCase):
     def test_commit_and_dirty_mark_unless_clean_at_the_release_tag(self):
         """On a repository of its own: the project's version only for a clean tree at its release tag."""
-        repo = tempfile.mkdtemp(prefix="quillon-version-")
-        self.addCleanup(shutil.rmtree, repo, ignore_errors=True)
+        repo = self.enterContext(tempfile.TemporaryDirectory(prefix="quillon-version-"))
         os.makedirs(os.path.join(repo, "scripts"))
         for name in ("CMakeLists.txt", "scripts/package-version.sh"):
             shutil.copy(os.path.join(SOURCE_DIR, name), os.path.join(repo, name))
