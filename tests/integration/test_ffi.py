@@ -4,7 +4,6 @@ a pseudo-terminal standing in for the recorder."""
 import ctypes as c
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -165,8 +164,7 @@ sys.stdin.read()"""
 
 class DayLogOfAnotherProcess(unittest.TestCase):
     def test_another_process_logs_where_the_host_was_last_told_and_nowhere_without_a_record(self):
-        root = tempfile.mkdtemp(prefix="quillon-ffi-log-")
-        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        root = self.enterContext(tempfile.TemporaryDirectory(prefix="quillon-ffi-log-"))
         logs, state = os.path.join(root, "logs"), os.path.join(root, "state")
         env = dict(os.environ, HOME=os.path.join(root, "home"), XDG_STATE_HOME=state)
         env.pop("XDG_DOCUMENTS_DIR", None)
