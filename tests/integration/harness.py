@@ -13,9 +13,7 @@ import tempfile
 import threading
 import time
 
-SOURCE_DIR = os.environ.get(
-    "QUILLON_SOURCE_DIR",
-    os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+SOURCE_DIR = os.environ.get("QUILLON_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "../..")))
 BUILD_DIR = os.environ.get("QUILLON_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 HOST = os.path.join(BUILD_DIR, "quillon-host")
 ENGINE = os.path.join(BUILD_DIR, "quillon-engine")
