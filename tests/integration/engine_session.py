@@ -2,10 +2,13 @@
 reader thread, collects the "onPcmData" and "onOpusData" messages the host
 sends meanwhile. Speaks the subset of the Standard codec these messages use."""
 
+import contextlib
+import itertools
 import socket
 import struct
 import threading
-import time
+
+from harness import wait_for
 
 AUDIO = "native_audio_factory"
 
@@ -61,20 +64,13 @@ class EngineSession:
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         # The socket's file appears at bind(), a moment before the host
         # listens: on a loaded machine a first try can come in between.
-        deadline = time.monotonic() + 10
-        while True:
-            try:
-                self.sock.connect(socket_path)
-                break
-            except ConnectionRefusedError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.05)
+        if not wait_for(lambda: self.sock.connect_ex(socket_path) == 0, 10, interval=0.05):
+            raise ConnectionRefusedError(socket_path)
         self.lock = threading.Condition()
         self.replies = {}
         self.pcm = []   # every "onPcmData" payload, in arrival order
         self.opus = []  # every "onOpusData" payload
-        self.next_id = 1
+        self.ids = itertools.count(1)
         self.closed = False
         self.thread = threading.Thread(target=self._read_loop, daemon=True)
         self.thread.start()
@@ -88,19 +84,16 @@ class EngineSession:
     def _read_loop(self):
         try:
             while True:
-                (length,) = struct.unpack("<I", self._recv_exact(4))
-                body = self._recv_exact(length)
-                if body[0] == 2:
-                    (reply_id,) = struct.unpack("<I", body[1:5])
+                body = self._recv_exact(struct.unpack("<I", self._recv_exact(4))[0])
+                if body[0] == 2:  # a reply: its id, then the envelope
                     with self.lock:
-                        self.replies[reply_id] = body[5:]
+                        self.replies[struct.unpack("<I", body[1:5])[0]] = body[5:]
                         self.lock.notify_all()
-                elif body[0] == 1:
-                    reply_id, name_length = struct.unpack("<IH", body[1:7])
-                    channel = body[7:7 + name_length].decode()
+                elif body[0] == 1:  # a message: reply id, channel, then method and argument
+                    name_length = struct.unpack("<H", body[5:7])[0]
                     reader = _Reader(body[7 + name_length:])
                     method, argument = reader.value(), reader.value()
-                    if channel == AUDIO and method in ("onPcmData", "onOpusData"):
+                    if body[7:7 + name_length].decode() == AUDIO and method in ("onPcmData", "onOpusData"):
                         with self.lock:
                             (self.pcm if method == "onPcmData" else self.opus).append(argument)
         except (EOFError, OSError):
@@ -108,25 +101,16 @@ class EngineSession:
                 self.closed = True
                 self.lock.notify_all()
 
-    def request(self, channel, payload, timeout=60.0):
-        """Sends one message; returns the reply's envelope (None if none came)."""
-        with self.lock:
-            reply_id = self.next_id
-            self.next_id += 1
-        name = channel.encode()
-        body = struct.pack("<BIH", 1, reply_id, len(name)) + name + payload
+    def call(self, method, args=None, timeout=60.0):
+        """The success value of a call on the audio channel; EngineError otherwise."""
+        reply_id = next(self.ids)
+        body = struct.pack("<BIH", 1, reply_id, len(AUDIO)) + AUDIO.encode() + encode(method) + encode(args)
         self.sock.sendall(struct.pack("<I", len(body)) + body)
         with self.lock:
             self.lock.wait_for(lambda: reply_id in self.replies or self.closed, timeout)
-            return self.replies.pop(reply_id, None)
-
-    def call(self, method, args=None, timeout=60.0):
-        """The success value of a call on the audio channel; EngineError otherwise."""
-        envelope = self.request(AUDIO, encode(method) + encode(args), timeout)
-        if envelope is None:
-            raise EngineError("no reply to " + method)
+            envelope = self.replies.pop(reply_id, None)
         if not envelope:
-            raise EngineError(method + ": not implemented")
+            raise EngineError("%s: %s" % (method, "not implemented" if envelope == b"" else "no reply"))
         reader = _Reader(envelope)
         if reader.take(1)[0] == 0:
             return reader.value()
@@ -141,9 +125,7 @@ class EngineSession:
             return sum(len(block) for block in self.pcm)
 
     def close(self):
-        try:
+        with contextlib.suppress(OSError):
             self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
         self.sock.close()
         self.thread.join(timeout=10)

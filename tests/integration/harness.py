@@ -1,6 +1,7 @@
 """Shared helpers for the integration tests: where the build is, a
 quillon-host process on its own engine socket, and its day log."""
 
+import glob
 import json
 import os
 import queue
@@ -12,15 +13,13 @@ import tempfile
 import threading
 import time
 
-SOURCE_DIR = os.environ.get(
-    "QUILLON_SOURCE_DIR",
-    os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+SOURCE_DIR = os.environ.get("QUILLON_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "../..")))
 BUILD_DIR = os.environ.get("QUILLON_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 HOST = os.path.join(BUILD_DIR, "quillon-host")
-# The build's sanitizer ("OFF" or empty for the normal build).
-SANITIZER = "" if os.environ.get("QUILLON_SANITIZE", "OFF") == "OFF" else os.environ["QUILLON_SANITIZE"]
 ENGINE = os.path.join(BUILD_DIR, "quillon-engine")
 LIBRARY = os.path.join(BUILD_DIR, "libquillon_host.so")
+# The build's sanitizer ("OFF" or empty for the normal build).
+SANITIZER = "" if os.environ.get("QUILLON_SANITIZE", "OFF") == "OFF" else os.environ["QUILLON_SANITIZE"]
 
 
 def wait_for(predicate, timeout=10.0, interval=0.02):
@@ -32,14 +31,13 @@ def wait_for(predicate, timeout=10.0, interval=0.02):
 
 
 def stop(process, timeout=10):
-    if process is None or process.poll() is not None:
-        return
-    process.terminate()
-    try:
-        process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+    if process is not None and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 def init_args(log_dir, name="Quillon", copyright_text="(c)"):
@@ -49,51 +47,47 @@ def init_args(log_dir, name="Quillon", copyright_text="(c)"):
 
 
 def day_log(log_dir):
-    names = [n for n in os.listdir(log_dir) if n.startswith("native_") and n.endswith(".log")]
+    """The text of the one day log in log_dir, empty unless there is exactly one."""
+    names = glob.glob(os.path.join(log_dir, "native_*.log"))
     if len(names) != 1:
         return ""
-    with open(os.path.join(log_dir, names[0]), encoding="utf-8") as f:
+    with open(names[0], encoding="utf-8") as f:
         return f.read()
 
 
 def expected_log_line(name):
-    """A line of tests/support/expected_log_lines.h: "[tag] [LEVEL] message" or a fixed part of one."""
+    """An entry of tests/support/expected_log_lines.h, its value possibly on the line after its name."""
     with open(os.path.join(SOURCE_DIR, "tests/support/expected_log_lines.h"), encoding="utf-8") as f:
         return re.search(r'\b%s =\s*"([^"]*)"' % name, f.read())[1]
 
 
 class Host:
-    """quillon-host on a private socket; use as a context manager. `env` is the
-    whole environment (default: ours). Windowed, it gets a HOME of its own;
-    with `file_limit`, its files may not grow beyond that many bytes; `host`
-    and `engine` are the programs, the build's by default. It records the day
-    log's folder under `state_home`, a folder of its own unless given."""
+    """quillon-host on a private socket, headless unless `windowed` (then with
+    a HOME of its own); `env` is its whole environment, `file_limit` caps the
+    size of the files it writes, and it records the day log's folder under
+    `state_home`, a folder of its own unless given."""
 
     def __init__(self, env=None, windowed=False, file_limit=None, host=HOST, engine=ENGINE, args=(),
                  state_home=None):
         self.dir = tempfile.mkdtemp(prefix="quillon-host-")
         self.socket = os.path.join(self.dir, "engine.sock")
         self.log_dir = os.path.join(self.dir, "logs")
-        self.stderr_path = os.path.join(self.dir, "host.stderr")
         self.env = dict(os.environ if env is None else env)
         self.env["XDG_STATE_HOME"] = state_home or os.path.join(self.dir, "state")
         if windowed:
             self.env["HOME"] = self.dir
-        self.engine = engine
+        self.engine, self.file_limit = engine, file_limit
         self.argv = [host, "--engine-socket", self.socket] + ([] if windowed else ["--headless"]) + list(args)
-        self.file_limit = file_limit
-        self.process = None
 
     def __enter__(self):
-        self._stderr = open(self.stderr_path, "wb")
+        self._stderr = open(os.path.join(self.dir, "host.stderr"), "wb")
         limit = self.file_limit
         self.process = subprocess.Popen(
             self.argv, stdout=subprocess.DEVNULL, stderr=self._stderr, env=self.env,
             preexec_fn=(lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None)
-        if not wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None, 30):
-            raise RuntimeError("quillon-host did not create its socket")
-        if self.process.poll() is not None:
-            raise RuntimeError("quillon-host exited (%d): %s" % (self.process.returncode, self.stderr()))
+        wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None, 30)
+        if self.process.poll() is not None or not os.path.exists(self.socket):
+            raise RuntimeError("quillon-host did not start (exit %s): %s" % (self.process.poll(), self.stderr()))
         return self
 
     def __exit__(self, *exc):
@@ -102,15 +96,15 @@ class Host:
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def stderr(self):
-        with open(self.stderr_path, "rb") as f:
+        with open(os.path.join(self.dir, "host.stderr"), "rb") as f:
             return f.read().decode("utf-8", "replace")
 
-    def call(self, channel, method, args=None, timeout=30):
+    def call(self, channel, method, args=None):
         """`quillon-engine call` against this host: (exit code, stdout, stderr)."""
         argv = [self.engine, "--socket", self.socket, "call", channel, method]
         done = subprocess.run(argv + ([json.dumps(args)] if args is not None else []),
-                              capture_output=True, timeout=timeout, env=self.env)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
+                              capture_output=True, encoding="utf-8", timeout=30, env=self.env)
+        return done.returncode, done.stdout, done.stderr
 
 
 class JsonLines:

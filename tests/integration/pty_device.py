@@ -13,7 +13,6 @@ class PtyDevice:
         # leave it without users (the master would then see a hang-up).
         self.path = os.ttyname(self._keeper)
         self._thread = None
-        self._command = b""
 
     def unplug(self):
         for fd in (self.master, self._keeper):
@@ -30,8 +29,7 @@ class PtyDevice:
         data = b""
         deadline = time.monotonic() + timeout
         while len(data) < count and time.monotonic() < deadline:
-            ready, _, _ = select.select([self.master], [], [], 0.02)
-            if ready:
+            if select.select([self.master], [], [], 0.02)[0]:
                 data += os.read(self.master, 512)
         return data
 
@@ -39,7 +37,7 @@ class PtyDevice:
         os.write(self.master, data)
 
     def answer(self, command_length, reply, delay=0.0):
-        """On a thread: waits for the command, then sends the reply."""
+        """On a thread: waits for the command, then sends the reply; join() gives the command."""
         def respond():
             self._command = self.receive(command_length)
             time.sleep(delay)
@@ -51,4 +49,4 @@ class PtyDevice:
         if self._thread:
             self._thread.join()
             self._thread = None
-        return self._command
+            return self._command

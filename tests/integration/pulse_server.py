@@ -4,12 +4,13 @@ null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
 
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
 import time
 
-from harness import stop, wait_for
+from harness import wait_for
 
 
 class PulseServer:
@@ -18,10 +19,11 @@ class PulseServer:
     device-restore module would remember it; `loopback=False` leaves the
     loopback sink out, as on a desktop where it was never installed;
     `drop_in` is a file the server reads at start."""
+    SOCKET = ("native",)  # under the server's folder
 
     def __init__(self, folder=None, default_sink="Speakers", loopback=True, drop_in=None):
         self.dir = folder or tempfile.mkdtemp(prefix="quillon-pulse-")
-        self.socket = os.path.join(self.dir, "native")
+        self.socket = os.path.join(self.dir, *self.SOCKET)
         self.mic_fifo = os.path.join(self.dir, "mic.fifo")
         self.mic_rate = 48000
         self.default_sink, self.loopback, self.drop_in = default_sink, loopback, drop_in
@@ -35,42 +37,46 @@ class PulseServer:
         """Environment for a client (the host, pactl) of this server."""
         return dict(os.environ, PULSE_SERVER=self.server, PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
 
-    def _launch(self, argv, env, name, **kwargs):
-        """Starts the server with its output in daemon.log; returns once its socket answers."""
+    def modules(self):
+        """The devices, as arguments of load-module."""
+        return [args for args in (
+            ["module-null-sink", "sink_name=Speakers", "sink_properties=device.description=Speakers"],
+            ["module-null-sink", "sink_name=VerdalisRecorder", "rate=44100", "channels=2",
+             "sink_properties=device.description=VerdalisRecorder"] if self.loopback else None,
+            ["module-pipe-source", "source_name=VirtualMic", "file=" + self.mic_fifo, "format=s16le",
+             "rate=%d" % self.mic_rate, "channels=1"]) if args]
+
+    def _launch(self, argv):
+        """Starts the server in a session of its own, with its own HOME, runtime,
+        configuration and state folders; returns once its socket answers."""
+        for sub in ("runtime", "config", "state"):
+            os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
         with open(os.path.join(self.dir, "client.conf"), "w") as f:
             f.write("autospawn = no\n")
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PULSE_", "DBUS_", "PIPEWIRE_", "XDG_"))}
+        env.update(HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
+                   XDG_CONFIG_HOME=os.path.join(self.dir, "config"), XDG_STATE_HOME=os.path.join(self.dir, "state"))
         with open(os.path.join(self.dir, "daemon.log"), "ab") as log:
             self.process = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                            env=env, **kwargs)
+                                            env=env, start_new_session=True)
 
         def answers():
             with socket.socket(socket.AF_UNIX) as s:
                 return s.connect_ex(self.socket) == 0 or self.process.poll() is not None
         if not wait_for(answers, 30) or self.process.poll() is not None:
             self.stop()
-            raise RuntimeError("%s did not start: %s" % (name, self.daemon_log()))
+            raise RuntimeError("%s did not start: %s" % (type(self).__name__, self.daemon_log()))
 
     def start(self):
-        for sub in ("runtime", "state"):
-            os.makedirs(os.path.join(self.dir, sub), exist_ok=True)
         script = os.path.join(self.dir, "server.pa")
         with open(script, "w") as f:
-            f.write("\n".join([
-                "load-module module-null-sink sink_name=Speakers sink_properties=device.description=Speakers",
-                "load-module module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
-                "sink_properties=device.description=VerdalisRecorder" if self.loopback else "",
-                "load-module module-pipe-source source_name=VirtualMic file=%s format=s16le rate=%d channels=1"
-                % (self.mic_fifo, self.mic_rate),
+            f.write("\n".join(["load-module " + " ".join(args) for args in self.modules()] + [
                 ".include " + self.drop_in if self.drop_in else "",
                 "set-default-sink " + self.default_sink,
                 "set-default-source VirtualMic",
                 "load-module module-native-protocol-unix auth-anonymous=1 socket=" + self.socket]) + "\n")
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("PULSE_", "DBUS_")) and k not in ("HOME", "XDG_RUNTIME_DIR")}
-        env.update(HOME=self.dir, XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
-                   PULSE_RUNTIME_PATH=os.path.join(self.dir, "runtime"), PULSE_STATE_PATH=os.path.join(self.dir, "state"))
         self._launch(["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-                      "--system=false", "--use-pid-file=false", "--log-target=stderr"], env, "pulseaudio")
+                      "--system=false", "--use-pid-file=false", "--log-target=stderr"])
         return self
 
     def daemon_log(self):
@@ -78,22 +84,30 @@ class PulseServer:
             return f.read()[-4000:]
 
     def stop(self):
-        stop(self.process)
+        """Stops the server's whole session, helpers included."""
+        if self.process and self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait()
 
-    def feed_microphone(self, pcm, chunk_seconds=0.02):
+    def feed_microphone(self, pcm):
         """Writes s16le mono PCM into the microphone at real-time pace (the
         pipe source only delivers what arrives as time passes)."""
         fd = os.open(self.mic_fifo, os.O_WRONLY)
         try:
-            step = int(self.mic_rate * chunk_seconds) * 2
+            chunk = 0.02
+            step = int(self.mic_rate * chunk) * 2
             # A cushion in the pipe: a writer held up by a busy machine must
             # not starve a server that reads the pipe at its own pace.
-            cushion = int(self.mic_rate * 0.5) * 2
+            cushion = self.mic_rate // 2 * 2
             os.write(fd, pcm[:cushion])
             start = time.monotonic()
             for i, offset in enumerate(range(cushion, len(pcm), step)):
                 os.write(fd, pcm[offset:offset + step])
-                time.sleep(max(0.0, start + (i + 1) * chunk_seconds - time.monotonic()))
+                time.sleep(max(0.0, start + (i + 1) * chunk - time.monotonic()))
         finally:
             os.close(fd)
 

@@ -1,10 +1,9 @@
 """The exported C functions, called through ctypes on the built library with
 a pseudo-terminal standing in for the recorder."""
 
-import ctypes
+import ctypes as c
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -15,43 +14,40 @@ import unittest
 import harness
 from pty_device import PtyDevice
 
-c = ctypes
 MONITOR_CALLBACK = c.CFUNCTYPE(None, c.c_char_p, c.c_bool)
 chars, out, size = c.c_char_p, c.c_void_p, c.c_int  # strings out kept as addresses, to be freed
-FUNCTIONS = (
-    ("ffi_start_usb_monitor", [MONITOR_CALLBACK], None),
-    ("ffi_open_usb", [chars], c.c_bool),
-    ("ffi_close_usb", [chars], None),
-    ("ffi_send_usb_hex_data", [chars, chars], out),
-    ("ffi_send_usb_hex_data_and_close", [chars, chars, size, chars], out),
-    ("ffi_send_usb_bytes_data", [chars, chars, size], out),
-    ("ffi_read_usb_bytes_data", [chars, c.POINTER(size)], out),
-    ("ffi_read_usb_hex_data", [chars], out),
-    ("ffi_send_usb_bytes_and_read_usb_hex", [chars, chars, size], out),
-    ("ffi_get_vid_pid", [chars, c.POINTER(c.c_ushort), c.POINTER(c.c_ushort)], c.c_bool),
-    ("ffi_free_string", [out], None))
+FUNCTIONS = {
+    "ffi_start_usb_monitor": ([MONITOR_CALLBACK], None),
+    "ffi_open_usb": ([chars], c.c_bool),
+    "ffi_close_usb": ([chars], None),
+    "ffi_send_usb_hex_data": ([chars, chars], out),
+    "ffi_send_usb_hex_data_and_close": ([chars, chars, size, chars], out),
+    "ffi_send_usb_bytes_data": ([chars, chars, size], out),
+    "ffi_read_usb_bytes_data": ([chars, c.POINTER(size)], out),
+    "ffi_read_usb_hex_data": ([chars], out),
+    "ffi_send_usb_bytes_and_read_usb_hex": ([chars, chars, size], out),
+    "ffi_get_vid_pid": ([chars, c.POINTER(c.c_ushort), c.POINTER(c.c_ushort)], c.c_bool),
+    "ffi_free_string": ([out], None)}
 
 # Every function is looked up by name: a missing export fails here.
 LIB = c.CDLL(harness.LIBRARY)
-for _name, _args, _result in FUNCTIONS:
+for _name, (_args, _result) in FUNCTIONS.items():
     getattr(LIB, _name).argtypes, getattr(LIB, _name).restype = _args, _result
 
 
 def text(address):
     """Copies a returned string and gives the memory back."""
-    try:
-        return c.string_at(address).decode() if address else None
-    finally:
-        LIB.ffi_free_string(address)
+    value = c.string_at(address).decode() if address else None
+    LIB.ffi_free_string(address)
+    return value
 
 
 def read_bytes(path):
     length = c.c_int(-1)
     address = LIB.ffi_read_usb_bytes_data(path, c.byref(length))
-    try:
-        return c.string_at(address, length.value) if length.value > 0 else b""
-    finally:
-        LIB.ffi_free_string(address)
+    value = c.string_at(address, length.value) if length.value > 0 else b""
+    LIB.ffi_free_string(address)
+    return value
 
 
 class SerialThroughC(unittest.TestCase):
@@ -78,7 +74,7 @@ class SerialThroughC(unittest.TestCase):
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"01")), "REAL_PORT_NOT_OPEN")
 
         # The recorder sends half a reply and disappears: the half that came
-        # is answered, and later sends fail instead of hanging.
+        # is answered, and later calls fail instead of hanging.
         self.assertTrue(LIB.ffi_open_usb(self.path))
 
         def half_reply_then_unplug():
@@ -100,12 +96,10 @@ class SerialThroughC(unittest.TestCase):
         self.assertTrue(LIB.ffi_open_usb(self.path))
         self.device.answer(1, b"\x7f")
         self.assertEqual(text(LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x01", 1)), "7F")
-        self.device.join()
 
     def test_bad_arguments_get_neutral_answers_and_unknown_identifiers(self):
         not_utf8 = b"/dev/\xff\xfe"
-        self.assertFalse(LIB.ffi_open_usb(not_utf8))
-        self.assertFalse(LIB.ffi_open_usb(None))
+        self.assertEqual([LIB.ffi_open_usb(not_utf8), LIB.ffi_open_usb(None)], [False, False])
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(not_utf8, b"01")), "REAL_PORT_NOT_OPEN")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(None, None)), "REAL_PORT_NOT_OPEN")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(None, None, 10, None)), "")
@@ -136,26 +130,20 @@ class SerialThroughC(unittest.TestCase):
 
 class MonitorAndExports(unittest.TestCase):
     def test_monitor_reports_present_ports_once_off_the_callers_thread_and_only_the_c_functions_are_exported(self):
-        events, lock = [], threading.Lock()
-
-        @MONITOR_CALLBACK
-        def record(path, added):
-            with lock:
-                events.append((path.decode(), bool(added), threading.get_ident()))
-        self.callback = record  # kept alive while the watcher may call it
-        LIB.ffi_start_usb_monitor(record)
-        LIB.ffi_start_usb_monitor(record)  # running already: harmless
+        events = []
+        self.callback = MONITOR_CALLBACK(  # kept alive while the watcher may call it
+            lambda path, added: events.append((path.decode(), added, threading.get_ident())))
+        LIB.ffi_start_usb_monitor(self.callback)
+        LIB.ffi_start_usb_monitor(self.callback)  # running already: harmless
         # Ports every registry must list: a sysfs device link and a node, and
         # not a platform 8250 UART (those may be placeholders).
-        expected = ["/dev/" + n for n in sorted(os.listdir("/sys/class/tty"))
+        expected = ["/dev/" + n for n in os.listdir("/sys/class/tty")
                     if os.path.exists("/sys/class/tty/%s/device" % n) and os.path.exists("/dev/" + n)
                     and os.path.basename(os.path.realpath("/sys/class/tty/%s/device/driver" % n)) != "serial8250"]
-        harness.wait_for(lambda: all((p, True) in [e[:2] for e in events] for p in expected), timeout=10)
+        harness.wait_for(lambda: all((p, True) in [e[:2] for e in events] for p in expected))
         time.sleep(0.2)  # room for a duplicate to show
-        with lock:
-            seen = list(events)
-        for path in expected:
-            self.assertEqual([e[:2] for e in seen].count((path, True)), 1, seen)
+        seen = list(events)
+        self.assertEqual(sorted(p for p, _, _ in seen if p in expected), sorted(expected), seen)
         for path, added, thread in seen:
             self.assertTrue(added and os.path.exists(path), path)
             self.assertNotEqual(thread, threading.get_ident())
@@ -163,40 +151,34 @@ class MonitorAndExports(unittest.TestCase):
 
         listed = subprocess.run(["nm", "-D", "--defined-only", harness.LIBRARY],
                                 capture_output=True, text=True, check=True).stdout
-        self.assertEqual(sorted(line.split()[-1] for line in listed.splitlines()),
-                         sorted(name for name, _, _ in FUNCTIONS))
+        self.assertEqual(sorted(line.split()[-1] for line in listed.splitlines()), sorted(FUNCTIONS))
 
 
 MISSING_PORT = "/dev/quillon-no-such-port"
 # The engine's process: loads the library, opens a port that is not there and stays until its
 # input closes, as the day log is written off the caller's thread.
-ENGINE_PROCESS = """
-import ctypes, sys
-lib = ctypes.CDLL(sys.argv[1])
-lib.ffi_open_usb.argtypes, lib.ffi_open_usb.restype = [ctypes.c_char_p], ctypes.c_bool
-print(lib.ffi_open_usb(sys.argv[2].encode()), flush=True)
-sys.stdin.read()
-"""
+ENGINE_PROCESS = """import sys, test_ffi
+print(test_ffi.LIB.ffi_open_usb(sys.argv[1].encode()), flush=True)
+sys.stdin.read()"""
 
 
 class DayLogOfAnotherProcess(unittest.TestCase):
     def test_another_process_logs_where_the_host_was_last_told_and_nowhere_without_a_record(self):
-        root = tempfile.mkdtemp(prefix="quillon-ffi-log-")
-        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        root = self.enterContext(tempfile.TemporaryDirectory(prefix="quillon-ffi-log-"))
         logs, state = os.path.join(root, "logs"), os.path.join(root, "state")
         env = dict(os.environ, HOME=os.path.join(root, "home"), XDG_STATE_HOME=state)
         env.pop("XDG_DOCUMENTS_DIR", None)
 
-        def engine():
-            """Runs the engine's process until its call has returned; answers what it printed."""
-            child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, harness.LIBRARY, MISSING_PORT],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=env, text=True)
+        def engine(until=lambda: True):
+            """Runs the engine's process, after its call has returned until `until()`; answers what it wrote."""
+            child = subprocess.Popen([sys.executable, "-c", ENGINE_PROCESS, MISSING_PORT], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
+                                     cwd=os.path.dirname(os.path.abspath(__file__)))
             self.assertEqual(child.stdout.readline(), "False\n")
-            return child
+            harness.wait_for(until)
+            return child.communicate(timeout=20), child.returncode
 
-        child = engine()
-        self.assertEqual((child.communicate(timeout=20), child.returncode), (("", ""), 0))
+        self.assertEqual(engine(), (("", ""), 0))
         self.assertEqual([files for _, _, files in os.walk(root) if files], [])
         with harness.Host(env=env, state_home=state) as host:
             for enable in (True, False, True):  # off removes the record
@@ -204,12 +186,10 @@ class DayLogOfAnotherProcess(unittest.TestCase):
                                              dict(harness.init_args(logs), logEnable=enable))
                 self.assertEqual(code, 0, reply + err)
                 self.assertEqual(os.path.exists(os.path.join(state, "quillon-host/log-folder")), enable)
-        child = engine()
         line = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\] \[\] %s$" % re.escape(
             harness.expected_log_line("kSerialOpenFailed") + MISSING_PORT), re.M)
-        logged = harness.wait_for(lambda: line.search(harness.day_log(logs)))
-        child.communicate(timeout=20)
-        self.assertTrue(logged, harness.day_log(logs))
+        engine(until=lambda: line.search(harness.day_log(logs)))
+        self.assertRegex(harness.day_log(logs), line)
         self.assertEqual(os.listdir(logs), ["native_%s.log" % time.strftime("%Y-%m-%d")])
 
 
