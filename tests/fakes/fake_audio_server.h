@@ -30,7 +30,6 @@ class FakeAudioServer final : public AudioServer {
   std::vector<std::string> loadedModules;  // "NAME ARGS"; a loopback null sink adds its sink
   AudioDeviceId recordDevice = kNoAudioDevice, playbackDevice = kNoAudioDevice;
   AudioStreamBasicDescription recordFormat{};
-  size_t lastMaxPullBytes = 0;
   float playbackVolume = 1.0f;
   int openPlaybackStreams = 0, stoppedPlaybackStreams = 0, openRecordStreams = 0, stoppedRecordStreams = 0;
   bool recordPaused = false;
@@ -121,14 +120,13 @@ class FakeAudioServer final : public AudioServer {
     });
   }
   std::unique_ptr<AudioStream> openPlaybackStream(AudioDeviceId id, const AudioStreamBasicDescription&,
-                                                  size_t maxPullBytes, AudioPullHandler pull,
+                                                  size_t, AudioPullHandler pull,
                                                   AudioStatus& status) override {
     status = findSink(id) ? playbackStatus : AudioStatus::noSuchDevice;
     if (status != AudioStatus::ok) return nullptr;
     std::lock_guard lock(mutex_);
     pull_ = std::move(pull);
     playbackDevice = id;
-    lastMaxPullBytes = maxPullBytes;
     playbackVolume = 1.0f;
     ++openPlaybackStreams;
     return std::make_unique<Handle>(*this, [this] {

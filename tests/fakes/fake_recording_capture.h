@@ -56,7 +56,7 @@ class FakeRecordingCapture : public RecordingCapture {
     journal_->add(name_ + ".start(stage=" + (reserveStageAudio ? "1" : "0") +
                   ",path=" + recorderPath.value_or("<none>") + ")");
     if (onStart) onStart(*this);
-    return running_ = startSucceeds_.load();
+    return running_ = startSucceeds_;
   }
   bool isRunning() const override { return running_; }
   void pause() override { journal_->add(name_ + ".pause"); }
@@ -69,12 +69,11 @@ class FakeRecordingCapture : public RecordingCapture {
   void deliver(std::span<const float> block) {
     if (callback_) callback_(block);
   }
-  void setStartSucceeds(bool succeeds) { startSucceeds_ = succeeds; }
 
  private:
   const std::string name_;
   std::shared_ptr<CaptureJournal> journal_;
-  std::atomic<bool> startSucceeds_;
+  const bool startSucceeds_;
   std::atomic<bool> running_ = false;
   SampleCallback callback_;
 };
@@ -86,13 +85,11 @@ struct FakeCaptureMakers {
   bool speakerStarts = true;
   std::shared_ptr<FakeRecordingCapture> lastMic;
   std::shared_ptr<FakeRecordingCapture> lastSpeaker;
-  std::vector<std::string> speakerDriverPaths;
   std::function<void(FakeRecordingCapture&)> onSpeakerStart;
 
   CaptureMakers makers() {
     return {[this] { return lastMic = std::make_shared<FakeRecordingCapture>("mic", journal, micStarts); },
-            [this](const std::string& driverPath) {
-              speakerDriverPaths.push_back(driverPath);
+            [this](const std::string&) {
               lastSpeaker = std::make_shared<FakeRecordingCapture>("speaker", journal, speakerStarts);
               lastSpeaker->onStart = onSpeakerStart;
               return lastSpeaker;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -18,36 +17,11 @@ inline SampleCallback collectInto(std::vector<float>& samples) {
   return [&samples](std::span<const float> block) { samples.insert(samples.end(), block.begin(), block.end()); };
 }
 
-// `frames` of a 16-bit sine at half scale, the same value on every channel, continuing at `phase`.
-inline std::vector<uint8_t> sinePeriod(double frequency, double rate, uint32_t channels, size_t frames,
-                                       uint64_t& phase) {
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < frames; ++i, ++phase) {
-    const auto v = static_cast<int16_t>(16383.0 * std::sin(2 * M_PI * frequency * phase / rate));
-    for (uint32_t c = 0; c < channels; ++c) {
-      bytes.push_back(static_cast<uint8_t>(v));
-      bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-    }
-  }
-  return bytes;
-}
-
-// Frequency from the mean spacing of upward zero crossings.
-inline double toneFrequency(const std::vector<float>& s, double rate) {
-  std::vector<double> crossings;
-  for (size_t i = 1; i < s.size(); ++i) {
-    if (s[i - 1] < 0.0f && s[i] >= 0.0f) crossings.push_back(i - 1 + s[i - 1] / (s[i - 1] - s[i]));
-  }
-  if (crossings.size() < 3) return 0.0;
-  return rate * static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front());
-}
-
-// A WAV file's little-endian 32-bit field at `offset`.
-constexpr size_t kWavRate = 24, kWavDataLength = 40;
-inline uint32_t wavField(const std::string& path, size_t offset) {
+// The data length a WAV file's header declares.
+inline uint32_t wavDataLength(const std::string& path) {
   const std::string file = readFile(path);
   uint32_t value = 0;
-  if (file.size() >= offset + 4) std::memcpy(&value, file.data() + offset, 4);
+  if (file.size() >= 44) std::memcpy(&value, file.data() + 40, 4);
   return value;
 }
 

@@ -1,6 +1,5 @@
 #include "recording/native_audio_factory.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,9 +10,6 @@
 namespace quillon {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 // A facade's fakes and a folder for its files.
 struct World : test::FacadeWorld {
   test::TempDir dir;
@@ -22,25 +18,6 @@ struct World : test::FacadeWorld {
   std::vector<std::string> events() const { return captures.journal->events(); }
   bool start(NativeAudioFactory& facade, bool mic) { return facade.startRecorder(mic, dir.str(), wav, opus); }
 };
-
-TEST(NativeAudioFactory, DriverCheckAtCreationLogsSkipOrFailureAndNeverFailsTheFacade) {
-  test::LogCapture log;
-  World world;
-  { NativeAudioFactory facade("/drivers/a.pa", true, world.dependencies()); }
-  EXPECT_TRUE(world.installCalls.empty());
-  world.driverInstalled = false;
-  for (int status : {-1, 0}) {
-    world.installStatus = status;
-    NativeAudioFactory facade("/drivers/b.pa", false, world.dependencies());
-  }
-  EXPECT_EQ(world.installCalls, (std::vector<std::string>{"/drivers/b.pa", "/drivers/b.pa"}));
-
-  const std::string text = log.text();
-  EXPECT_THAT(text, HasSubstr("[native_audio_factory] [INFO] init. reserveStageAudio: true"));
-  EXPECT_THAT(text, HasSubstr("[recorder] [INFO] BlackHole已安装, 跳过后续安装"));
-  EXPECT_THAT(text, HasSubstr("[recorder] [INFO] BlackHole安装失败: -1"));
-  EXPECT_THAT(text, Not(HasSubstr("BlackHole安装失败: 0")));  // success adds no line
-}
 
 TEST(NativeAudioFactory, StartAnswersWhetherTheNeededCapturesStarted) {
   struct Case {
@@ -61,8 +38,7 @@ TEST(NativeAudioFactory, StartAnswersWhetherTheNeededCapturesStarted) {
   }
 }
 
-TEST(NativeAudioFactory, AnOffMicrophoneIsStartedPausedThenResumedNotRestarted) {
-  test::LogCapture log;
+TEST(NativeAudioFactory, AnOffMicrophoneIsStartedPausedThenResumedOrStartedAgain) {
   World world;
   NativeAudioFactory facade("/drivers/v.pa", false, world.dependencies());
   ASSERT_TRUE(world.start(facade, false));
@@ -73,27 +49,18 @@ TEST(NativeAudioFactory, AnOffMicrophoneIsStartedPausedThenResumedNotRestarted) 
             std::find(events.begin(), events.end(), "mic.pause") - events.begin());
   std::sort(events.begin(), events.end());
   EXPECT_EQ(events, (std::vector<std::string>{"mic.pause", "mic." + start, "speaker." + start}));
-  EXPECT_EQ(world.captures.speakerDriverPaths, std::vector<std::string>{"/drivers/v.pa"});
   EXPECT_FALSE(facade.isMicRecordingEnabled);
-  // The line ends with the WAV path: the Opus path is not logged.
-  EXPECT_THAT(log.text(), HasSubstr("[native_audio_factory] [INFO] startRecorder... recorderMic: false, recorderPath: " +
-                                    world.dir.str() + ", wavFilePath: " + world.wav + "\n"));
 
   world.captures.journal->clear();
   EXPECT_TRUE(facade.switchMicRecorder(true));
   EXPECT_TRUE(facade.switchMicRecorder(false));
   EXPECT_EQ(world.events(), (std::vector<std::string>{"mic.resume", "mic.pause"}));
-}
 
-TEST(NativeAudioFactory, SwitchingOnRetriesAMicrophoneThatFailedToStart) {
-  World world;
-  world.captures.micStarts = false;
-  NativeAudioFactory facade("/d.pa", true, world.dependencies());
-  EXPECT_FALSE(world.start(facade, true));
+  // A microphone not running (its start failed) is started again, not resumed.
+  world.captures.lastMic->stopCapture();
   world.captures.journal->clear();
-  world.captures.lastMic->setStartSucceeds(true);
   EXPECT_TRUE(facade.switchMicRecorder(true));
-  EXPECT_EQ(world.events(), std::vector<std::string>{"mic.start(stage=1,path=" + world.dir.str() + ")"});
+  EXPECT_EQ(world.events(), std::vector<std::string>{"mic." + start});
 }
 
 TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStarted) {
