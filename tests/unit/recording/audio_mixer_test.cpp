@@ -19,14 +19,6 @@ std::vector<float> ramp(size_t start, size_t count, float step) {
 constexpr float kMicStep = 1e-5f;
 constexpr float kSpeakerStep = 1e-6f;
 
-// Mixed value of microphone sample `m` and speaker sample `s` from the ramps.
-float expectedMix(size_t m, size_t s) {
-  const float mic = float(m) * kMicStep, speaker = float(s) * kSpeakerStep;
-  float out;
-  AudioMixer::mixAlignedMic({&mic, 1}, {&speaker, 1}, {&out, 1});
-  return out;
-}
-
 struct Mixer {
   AudioMixer mixer{true};
   std::vector<std::vector<float>> out;
@@ -44,10 +36,9 @@ struct Mixer {
   }
   // Whether output chunk c mixes the microphone and speaker samples first...first + 639.
   bool pairs(size_t c, size_t first) const {
-    for (size_t i = 0; i < 640; ++i) {
-      if (out.at(c).at(i) != expectedMix(first + i, first + i)) return false;
-    }
-    return out[c].size() == 640;
+    std::vector<float> expected(640);
+    AudioMixer::mixAlignedMic(ramp(first, 640, kMicStep), ramp(first, 640, kSpeakerStep), expected);
+    return out.at(c) == expected;
   }
   // Blocks of one level from one side only.
   void alone(bool toMic, int blocks) {
