@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "support/log_capture.h"
-#include "support/test_support.h"
 
 namespace quillon::test {
 

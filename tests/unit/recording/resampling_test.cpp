@@ -13,8 +13,7 @@ namespace {
 // block as many frames as the rate says, within one.
 TEST(Mono16kConverter, BlocksOfAnySizeGiveOneContinuousDownMixedStreamAtTheExactRate) {
   const auto left = test::sine(1000, 44100, 5 * 44100, 0.8);
-  std::vector<float> right(left.size());
-  for (size_t i = 0; i < left.size(); ++i) right[i] = left[i] / 3;  // the channels differ
+  const auto right = test::sine(1000, 44100, 5 * 44100, 0.8 / 3);  // the channels differ
   const auto samples = test::interleave({left, right});
 
   std::vector<float> expected, got, chunk;
