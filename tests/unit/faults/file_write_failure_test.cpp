@@ -29,20 +29,33 @@ struct FileSizeLimit {
   ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &previous); }
 };
 
-TEST(WavWriteFailure, FileCutBackToWhatReachedTheDiskAndCloseSaysSo) {
+// Both files of a recording on one disk that fills up.
+TEST(WriteFailure, WavCutBackToWhatReachedTheDiskAndOpusToWholeRecords) {
   test::TempDir dir;
-  const std::string path = dir.str() + "/full.wav";
+  const std::string wavPath = dir.str() + "/full.wav", opusPath = dir.str() + "/full.opus";
   // Samples counting up, so any sample on disk tells where it came from.
   std::vector<int16_t> samples(128000);  // 256 000 bytes offered
   std::iota(samples.begin(), samples.end(), int16_t(0));
+  OpusUtil opus;
+  ASSERT_TRUE(opus.openWithPath(opusPath));
+  std::string fitting;
   CloseSummary summary;
   {
     FileSizeLimit limit(100001);  // odd: the last frame that fits is cut in half
-    WavUtil wav(path, 16000, 1, 16);
+    WavUtil wav(wavPath, 16000, 1, 16);
     for (size_t at = 0; at < samples.size(); at += 640) wav.writeSamples(samples.data() + at, 640);
     summary = wav.close();
+    for (int i = 0; i < 1000; ++i) {  // 990 records of 101 bytes fit, the 991st is cut
+      const auto record = OpusUtil::framePacket(std::vector<uint8_t>(99, uint8_t(i)));
+      opus.writeFrame(record);
+      if (i < 990) fitting.append(record.begin(), record.end());
+    }
   }
-  const std::string bytes = test::readFile(path);
+  opus.writeFrame(OpusUtil::framePacket(std::vector<uint8_t>(99, 0)));  // after the failure: dropped
+  opus.close();
+  EXPECT_EQ(test::readFile(opusPath), fitting);
+
+  const std::string bytes = test::readFile(wavPath);
   const uint32_t data = test::u32At(bytes, 40);
   ASSERT_GE(data, 32000u);
   EXPECT_EQ(bytes.size(), 44 + data);
@@ -50,25 +63,6 @@ TEST(WavWriteFailure, FileCutBackToWhatReachedTheDiskAndCloseSaysSo) {
   EXPECT_EQ(test::u32At(bytes, 4), data + 36);
   EXPECT_EQ(summary, (CloseSummary{-1, int32_t(data / 32000 * 1000), int32_t(bytes.size())}));
   EXPECT_EQ(bytes.substr(44), test::bytesOf(std::vector<int16_t>(samples.begin(), samples.begin() + data / 2)));
-}
-
-TEST(OpusWriteFailure, FrameFileKeepsWholeRecordsOnly) {
-  test::TempDir dir;
-  const std::string path = dir.str() + "/full.opus";
-  OpusUtil opus;
-  ASSERT_TRUE(opus.openWithPath(path));
-  std::string fitting;
-  {
-    FileSizeLimit limit(10000);  // 99 records of 101 bytes fit, the 100th is cut
-    for (int i = 0; i < 150; ++i) {
-      const auto record = OpusUtil::framePacket(std::vector<uint8_t>(99, uint8_t(i)));
-      opus.writeFrame(record);
-      if (i < 99) fitting.append(record.begin(), record.end());
-    }
-  }
-  opus.writeFrame(OpusUtil::framePacket(std::vector<uint8_t>(99, 0)));  // after the failure: dropped
-  opus.close();
-  EXPECT_EQ(test::readFile(path), fitting);
 }
 
 }  // namespace
