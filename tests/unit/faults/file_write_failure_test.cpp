@@ -5,9 +5,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <numeric>
 
 #include "recording/opus_util.h"
 #include "recording/wav_util.h"
@@ -15,8 +13,6 @@
 
 namespace quillon {
 namespace {
-
-uint32_t u32At(const std::string& bytes, size_t offset) { return test::recast<uint32_t>(bytes.substr(offset, 4))[0]; }
 
 // Lowers this process's file-size limit while it lives. A write beyond it then
 // fails with EFBIG; the signal it would also raise stays ignored in this
@@ -33,54 +29,40 @@ struct FileSizeLimit {
   ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &previous); }
 };
 
-TEST(WavWriteFailure, FileCutBackToWhatReachedTheDiskAndCloseSaysSo) {
+// Both files of a recording on one disk that fills up.
+TEST(WriteFailure, WavCutBackToWhatReachedTheDiskAndOpusToWholeRecords) {
   test::TempDir dir;
-  const std::string path = dir.str() + "/full.wav";
+  const std::string wavPath = dir.str() + "/full.wav", opusPath = dir.str() + "/full.opus";
   // Samples counting up, so any sample on disk tells where it came from.
-  std::vector<int16_t> block(640);
+  std::vector<int16_t> samples(128000);  // 256 000 bytes offered
+  std::iota(samples.begin(), samples.end(), int16_t(0));
+  OpusUtil opus;
+  ASSERT_TRUE(opus.openWithPath(opusPath));
+  std::string fitting;
   CloseSummary summary;
   {
     FileSizeLimit limit(100001);  // odd: the last frame that fits is cut in half
-    WavUtil wav(path, 16000, 1, 16);
-    int16_t next = 0;
-    for (int i = 0; i < 200; ++i) {  // 256 000 bytes offered
-      for (auto& s : block) s = next++;
-      wav.writeSamples(block.data(), block.size());
-    }
+    WavUtil wav(wavPath, 16000, 1, 16);
+    for (size_t at = 0; at < samples.size(); at += 640) wav.writeSamples(samples.data() + at, 640);
     summary = wav.close();
-  }
-  const std::string bytes = test::readFile(path);
-  ASSERT_GE(bytes.size(), 44u + 32000u);
-  EXPECT_EQ(bytes.size() % 2, 0u);  // whole frames only
-  const uint32_t data = u32At(bytes, 40);
-  EXPECT_EQ(data, bytes.size() - 44);
-  EXPECT_EQ(u32At(bytes, 4), data + 36);
-  EXPECT_EQ(summary, (CloseSummary{-1, int32_t(data / 32000 * 1000), int32_t(bytes.size())}));
-  const auto samples = test::recast<int16_t>(bytes.substr(44));
-  for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(samples[i], int16_t(i)) << "sample " << i;
-}
-
-TEST(OpusWriteFailure, FrameFileKeepsWholeRecordsOnly) {
-  test::TempDir dir;
-  const std::string path = dir.str() + "/full.opus";
-  OpusUtil opus;
-  ASSERT_TRUE(opus.openWithPath(path));
-  std::vector<uint8_t> packet(99);
-  {
-    FileSizeLimit limit(10000);  // 99 records of 101 bytes fit, the 100th is cut
-    for (int i = 0; i < 150; ++i) {
-      packet[0] = uint8_t(i);
-      opus.writeFrame(OpusUtil::framePacket(packet));
+    for (int i = 0; i < 1000; ++i) {  // 990 records of 101 bytes fit, the 991st is cut
+      const auto record = OpusUtil::framePacket(std::vector<uint8_t>(99, uint8_t(i)));
+      opus.writeFrame(record);
+      if (i < 990) fitting.append(record.begin(), record.end());
     }
   }
-  opus.writeFrame(OpusUtil::framePacket(packet));  // after the failure: dropped
+  opus.writeFrame(OpusUtil::framePacket(std::vector<uint8_t>(99, 0)));  // after the failure: dropped
   opus.close();
-  const std::string bytes = test::readFile(path);
-  ASSERT_EQ(bytes.size(), 99u * 101u);
-  for (size_t i = 0; i < 99; ++i) {
-    packet[0] = uint8_t(i);
-    ASSERT_EQ(bytes.substr(i * 101, 101), std::string("\0\x63", 2) + std::string(packet.begin(), packet.end())) << i;
-  }
+  EXPECT_EQ(test::readFile(opusPath), fitting);
+
+  const std::string bytes = test::readFile(wavPath);
+  const uint32_t data = test::u32At(bytes, 40);
+  ASSERT_GE(data, 32000u);
+  EXPECT_EQ(bytes.size(), 44 + data);
+  EXPECT_EQ(data % 2, 0u);  // whole frames only
+  EXPECT_EQ(test::u32At(bytes, 4), data + 36);
+  EXPECT_EQ(summary, (CloseSummary{-1, int32_t(data / 32000 * 1000), int32_t(bytes.size())}));
+  EXPECT_EQ(bytes.substr(44), test::bytesOf(std::vector<int16_t>(samples.begin(), samples.begin() + data / 2)));
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "support/log_capture.h"
-#include "support/test_support.h"
 
 namespace quillon::test {
 
@@ -20,6 +18,13 @@ std::vector<To> recast(const From& from) {
   if (!out.empty()) std::memcpy(out.data(), from.data(), out.size() * sizeof(To));
   return out;
 }
+
+// The bytes of samples as a file holds them, and a little-endian field of a file.
+template <typename T>
+std::string bytesOf(const std::vector<T>& samples) {
+  return {reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(T)};
+}
+inline uint32_t u32At(const std::string& bytes, size_t offset) { return recast<uint32_t>(bytes.substr(offset, 4))[0]; }
 
 // Frames of one sample per channel, from equally long channels.
 inline std::vector<float> interleave(const std::vector<std::vector<float>>& channels) {

@@ -10,46 +10,39 @@
 namespace quillon {
 namespace {
 
-std::vector<uint8_t> pcmFrame(size_t samples, size_t start = 0) {
+// 40 ms of a tone, from sample `start` on.
+std::vector<uint8_t> pcmFrame(size_t start) {
   std::vector<int16_t> out;
-  for (float v : test::sine(440, 16000, samples, 0.5, start)) out.push_back(int16_t(v * 32767));
+  for (float v : test::sine(440, 16000, 640, 0.5, start)) out.push_back(int16_t(v * 32767));
   return test::recast<uint8_t>(out);
 }
 
-// Each record is the packet behind its length, big-endian in two bytes.
-TEST(OpusUtil, EncodesExactlyOneFortyMillisecondFrameIntoARecord) {
-  std::vector<uint8_t> packet(300);
-  for (size_t i = 0; i < packet.size(); ++i) packet[i] = uint8_t(i * 31);
-  const auto record = OpusUtil::framePacket(packet);
-  ASSERT_EQ(record.size(), 302u);
-  EXPECT_EQ(record[0], 0x01);
-  EXPECT_EQ(record[1], 0x2C);
-  EXPECT_TRUE(std::equal(packet.begin(), packet.end(), record.begin() + 2));
+// Each record is the packet behind its length, big-endian in two bytes. The
+// file is the records back to back, on disk after each second of them; after
+// reset the encoder works again but nothing more reaches the file.
+TEST(OpusUtil, FileHoldsFramedFortyMillisecondPacketsUntilReset) {
+  const std::vector<uint8_t> packet(300, 0x5A);
+  std::vector<uint8_t> record(302, 0x5A);
+  record[0] = 0x01;
+  record[1] = 0x2C;
+  EXPECT_EQ(OpusUtil::framePacket(packet), record);
 
-  auto opus = OpusUtil::create(16000, 1);
-  ASSERT_TRUE(opus);
-  EXPECT_TRUE(opus->encodeFrame(pcmFrame(639)).empty());
-  const auto framed = opus->encodeFrame(pcmFrame(640));
-  ASSERT_GT(framed.size(), 2u);
-  EXPECT_EQ(size_t(framed[0]) << 8 | framed[1], framed.size() - 2);
-}
-
-// The file is the records back to back; after reset the encoder works again
-// but nothing more reaches the file.
-TEST(OpusUtil, FileHoldsTheRecordsAndResetEndsIt) {
   test::TempDir dir;
   const std::string path = dir.str() + "/rec.opus";
   auto opus = OpusUtil::create(16000, 1);
-  ASSERT_TRUE(opus->openWithPath(path));
+  ASSERT_TRUE(opus && opus->openWithPath(path));
+  EXPECT_TRUE(opus->encodeFrame(std::span<const uint8_t>(pcmFrame(0)).first(1278)).empty());
   std::string written;
   for (size_t f = 0; f < 25; ++f) {
-    const auto framed = opus->encodeFrame(pcmFrame(640, f * 640));
+    const auto framed = opus->encodeFrame(pcmFrame(f * 640));
+    ASSERT_EQ(size_t(framed.at(0)) << 8 | framed.at(1), framed.size() - 2);
     opus->writeFrame(framed);
     written.append(framed.begin(), framed.end());
   }
+  EXPECT_EQ(test::readFile(path), written);
   opus->writeFrame({});
   opus->reset();
-  const auto again = opus->encodeFrame(pcmFrame(640));
+  const auto again = opus->encodeFrame(pcmFrame(0));
   EXPECT_FALSE(again.empty());
   opus->writeFrame(again);
   opus->close();
@@ -72,12 +65,10 @@ TEST(SbcUtil, WholeFramesOf128SamplesBecome72BytesClampedAndAnOutsideDecoderHear
   test::TempDir dir;
   const std::string sbcPath = dir.str() + "/tone.sbc", rawPath = dir.str() + "/tone.raw";
   EXPECT_EQ(encode(sbcPath, test::sine(1000, 16000, 32000 + 127, 0.5)).size(), 250u * 72u);
-  const auto square = [](float level) {
-    std::vector<float> out(1280);
-    for (size_t i = 0; i < out.size(); ++i) out[i] = (i / 20) % 2 ? level : -level;
-    return out;
-  };
-  EXPECT_EQ(encode(dir.str() + "/a.sbc", square(2.0f)), encode(dir.str() + "/b.sbc", square(1.0f)));
+  std::vector<float> loud(1280, 2.0f), full(1280, 1.0f);
+  loud[640] = -2.0f;
+  full[640] = -1.0f;
+  EXPECT_EQ(encode(dir.str() + "/a.sbc", loud), encode(dir.str() + "/b.sbc", full));
   EXPECT_FALSE(SbcUtil().openWithPath("/nonexistent/folder/x.sbc"));
 
   const std::string command = "ffmpeg -v error -y -f sbc -i " + sbcPath + " -f s16le -ac 1 -ar 16000 " + rawPath;
