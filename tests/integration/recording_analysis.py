@@ -5,6 +5,7 @@ import cmath
 import ctypes
 import ctypes.util
 import math
+import pathlib
 import struct
 import wave
 
@@ -34,9 +35,7 @@ def tone_level(samples, frequency, rate, scale=1.0 / 32768.0):
 
 def opus_records(path):
     """The packets of an Opus frame file: 2-byte big-endian length, packet."""
-    with open(path, "rb") as f:
-        data = f.read()
-    records, offset = [], 0
+    data, records, offset = pathlib.Path(path).read_bytes(), [], 0
     while offset + 2 <= len(data):
         length = (data[offset] << 8) | data[offset + 1]
         records.append(data[offset:offset + 2 + length])

@@ -2,6 +2,7 @@
 the host; shared by the tests and the benchmarks that print the same figures."""
 
 import fcntl
+import itertools
 import math
 import os
 import re
@@ -29,24 +30,16 @@ def db(ratio):
 def onsets(samples, frequency, threshold, window=0.005, gap=0.5):
     """Start times (s) of the bursts of one frequency in 16 kHz samples of -1..1."""
     step = int(RATE * window)
-    found, last = [], -1e9
-    for start in range(0, len(samples) - 4 * step, step):
-        t = start / RATE
-        if tone_level(samples[start:start + 4 * step], frequency, RATE, scale=1.0) >= threshold:
-            if t - last > gap:
-                found.append(t)
-            last = t
-    return found
+    hits = [start / RATE for start in range(0, len(samples) - 4 * step, step)
+            if tone_level(samples[start:start + 4 * step], frequency, RATE, scale=1.0) >= threshold]
+    return [t for i, t in enumerate(hits) if i == 0 or t - hits[i - 1] > gap]
 
 
 def longest_silence(samples, window=0.005, threshold=0.01):
     """Longest run (s) of windows whose RMS is below `threshold`."""
     step = int(RATE * window)
-    longest = run = 0
-    for start in range(0, len(samples) - step + 1, step):
-        run = run + 1 if rms(samples[start:start + step]) < threshold else 0
-        longest = max(longest, run)
-    return longest * window
+    quiet = (rms(samples[start:start + step]) < threshold for start in range(0, len(samples) - step + 1, step))
+    return max((len(list(run)) for is_quiet, run in itertools.groupby(quiet) if is_quiet), default=0) * window
 
 
 def pacat(server, latency_ms, *args, rate=RATE, **kwargs):
@@ -125,11 +118,12 @@ class BurstPlayer:
 
     def _sample_delays(self, fd, mic_rate):
         while self.thread.is_alive():
+            mic = fionread(fd) / (2.0 * mic_rate)
             # What waits in the player's input pipe is delay too. PipeWire's pulse
             # server reports no stream latency: the requested one stands in.
             output = fionread(self.player.stdin.fileno()) / (2.0 * RATE)
             output += stream_latency(self.server, self.player.pid) or self.output_latency
-            self.delays.append((time.monotonic() - self.started, output, fionread(fd) / (2.0 * mic_rate)))
+            self.delays.append((time.monotonic() - self.started, output, mic))
             time.sleep(0.5)
 
     def _run(self):
@@ -164,9 +158,5 @@ def alignment_offsets(samples, injection_at):
     the recording, less how much later the output path itself delivered:
     `injection_at` answers that (s) for a moment of the recording."""
     system = [t - injection_at(t) for t in onsets(samples, SYSTEM_TONE, 0.05)]
-    offsets = []
-    for mic in onsets(samples, MIC_TONE, 0.05):
-        near = [t for t in system if abs(t - mic) < 0.5]
-        if near:
-            offsets.append((near[0] - mic) * 1000.0)
-    return offsets
+    near = ([(t - mic) * 1000.0 for t in system if abs(t - mic) < 0.5] for mic in onsets(samples, MIC_TONE, 0.05))
+    return [offsets[0] for offsets in near if offsets]
