@@ -24,12 +24,12 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
 
 from engine_session import EngineSession  # noqa: E402
-from harness import Host, wait_for  # noqa: E402
+from harness import Host, stop, wait_for  # noqa: E402
 from pipewire_server import PipeWireServer  # noqa: E402
 from pulse_server import PulseServer  # noqa: E402
 from recording_analysis import wav_samples  # noqa: E402
-from system_audio_probe import (SYSTEM_TONE, BurstPlayer, MonitorTap, TonePlayer,  # noqa: E402
-                                alignment_offsets, db, longest_silence, onsets, rms)
+from system_audio_probe import (SYSTEM_TONE, BurstPlayer, MonitorTap, alignment_offsets, db,  # noqa: E402
+                                longest_silence, onsets, play_tone, rms)
 from test_recording import Sounds, start_args  # noqa: E402
 
 INIT = {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": False}
@@ -54,7 +54,7 @@ def heard(server_class):
     """Level and gaps of a steady tone on the user's device, 50 % volume."""
     with server_class() as server:
         server.pactl("set-sink-volume", "Speakers", "50%")
-        tone = TonePlayer(server)
+        tone = play_tone(server)
         tap = MonitorTap(server, "Speakers")
         # An idle sink's monitor starts delivering only after its first block.
         wait_for(lambda: len(tap.samples()) > 24000, 15)
@@ -67,7 +67,7 @@ def heard(server_class):
             stopped = len(tap.samples())
             time.sleep(1.0)
         samples = tap.stop()
-        tone.stop()
+        stop(tone)
     level = db(rms(samples[started + 16000:started + 40000]) / rms(samples[before - 16000:before]))
     return (level, longest_silence(samples[before - 8000:started + 16000]) * 1000,
             longest_silence(samples[stopped - 16000:stopped + 12000]) * 1000)
@@ -78,7 +78,7 @@ def pass_through_latency(server_class):
     recording against before, less what the player's own path changed."""
     with server_class() as server:
         tap = MonitorTap(server, "Speakers")
-        bursts = BurstPlayer(server, seconds=16).start()
+        bursts = BurstPlayer(server, seconds=16)
         with recording_session(server) as (session, folder):
             time.sleep(6.0)
             switched = time.monotonic() - bursts.started
@@ -95,8 +95,8 @@ def pass_through_latency(server_class):
     moved = (statistics.median(phases_during) - statistics.median(phases_before)) % period
     if moved > period / 2:
         moved -= period
-    injection_before = statistics.median(d for t, d in bursts.timed_output_delays if t < switched)
-    injection_during = statistics.median(d for t, d in bursts.timed_output_delays if t > switched + 2)
+    injection_before = statistics.median(d for t, d, _ in bursts.delays if t < switched)
+    injection_during = statistics.median(d for t, d, _ in bursts.delays if t > switched + 2)
     return (moved - (injection_during - injection_before)) * 1000
 
 
@@ -121,13 +121,13 @@ def alignment(server_class):
         with recording_session(server) as (session, folder):
             began = time.monotonic()
             session.call("startRecorder", start_args(folder))
-            bursts = BurstPlayer(server, seconds=16, lead=0.5).start()
+            bursts = BurstPlayer(server, seconds=16, lead=0.5)
             time.sleep(15.0)
             session.call("stopRecorder")
         bursts.stop()
         rate, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
         lag = bursts.started - began
-        offsets = alignment_offsets([v / 32768.0 for v in samples], lambda t: bursts.injection_ms_at(t - lag))
+        offsets = alignment_offsets([v / 32768.0 for v in samples], lambda t: bursts.injection_at(t - lag))
     return offsets
 
 

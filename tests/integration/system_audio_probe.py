@@ -1,9 +1,8 @@
 """What the user hears and what the recording holds, measured from outside
-the host: a tap on a sink's monitor, bursts played into the microphone and
-the output at the same instant, and the analysis of both. Shared by the
-tests and the benchmarks that print the same figures."""
+the host; shared by the tests and the benchmarks that print the same figures."""
 
 import fcntl
+import itertools
 import math
 import os
 import re
@@ -28,34 +27,33 @@ def db(ratio):
     return 20 * math.log10(max(ratio, 1e-9))
 
 
-def onsets(samples, frequency, threshold, rate=RATE, window=0.005, gap=0.5):
-    """Start times (s) of the bursts of one frequency in samples of -1..1."""
-    step = int(rate * window)
-    found, last = [], -1e9
-    for start in range(0, len(samples) - 4 * step, step):
-        t = start / rate
-        if tone_level(samples[start:start + 4 * step], frequency, rate, scale=1.0) >= threshold:
-            if t - last > gap:
-                found.append(t)
-            last = t
-    return found
+def onsets(samples, frequency, threshold, window=0.005, gap=0.5):
+    """Start times (s) of the bursts of one frequency in 16 kHz samples of -1..1."""
+    step = int(RATE * window)
+    hits = [start / RATE for start in range(0, len(samples) - 4 * step, step)
+            if tone_level(samples[start:start + 4 * step], frequency, RATE, scale=1.0) >= threshold]
+    return [t for i, t in enumerate(hits) if i == 0 or t - hits[i - 1] > gap]
 
 
-def longest_silence(samples, rate=RATE, window=0.005, threshold=0.01):
+def longest_silence(samples, window=0.005, threshold=0.01):
     """Longest run (s) of windows whose RMS is below `threshold`."""
-    step = int(rate * window)
-    longest = run = 0
-    for start in range(0, len(samples) - step + 1, step):
-        run = run + 1 if rms(samples[start:start + step]) < threshold else 0
-        longest = max(longest, run)
-    return longest * window
+    step = int(RATE * window)
+    quiet = (rms(samples[start:start + step]) < threshold for start in range(0, len(samples) - step + 1, step))
+    return max((len(list(run)) for is_quiet, run in itertools.groupby(quiet) if is_quiet), default=0) * window
 
 
 def pacat(server, latency_ms, *args, rate=RATE, **kwargs):
-    """A mono playback into the default output, as any application plays."""
     return subprocess.Popen(["pacat", "--playback", "--raw", "--format=s16le", "--rate=%d" % rate, "--channels=1",
                              "--latency-msec=%d" % latency_ms, *args], env=server.env(), stderr=subprocess.DEVNULL,
                             **kwargs)
+
+
+def play_tone(server, frequency=SYSTEM_TONE, amplitude=0.5, seconds=60, latency_ms=30, rate=RATE):
+    """A steady tone into the default output, as any application plays; harness.stop ends it."""
+    path = os.path.join(server.dir, "tone-%d.raw" % frequency)
+    with open(path, "wb") as f:
+        f.write(sine_pcm(frequency, rate, seconds, amplitude))
+    return pacat(server, latency_ms, path, rate=rate)
 
 
 class MonitorTap:
@@ -78,19 +76,6 @@ class MonitorTap:
         return self.samples()
 
 
-class TonePlayer:
-    """A steady tone into the default output."""
-
-    def __init__(self, server, frequency=SYSTEM_TONE, amplitude=0.5, seconds=60, latency_ms=30, rate=RATE):
-        path = os.path.join(server.dir, "tone-%d.raw" % frequency)
-        with open(path, "wb") as f:
-            f.write(sine_pcm(frequency, rate, seconds, amplitude))
-        self.process = pacat(server, latency_ms, path, rate=rate)
-
-    def stop(self):
-        stop(self.process)
-
-
 def stream_latency(server, pid):
     """Buffer plus sink latency (s) of the playback stream of process `pid`."""
     for block in server.pactl("list", "sink-inputs").split("Sink Input #")[1:]:
@@ -104,10 +89,9 @@ def fionread(fd):
 
 
 class BurstPlayer:
-    """A 200 ms burst every `period` s (after `lead` s of silence), written at
-    the same instant into the microphone (MIC_TONE) and the default output
-    (SYSTEM_TONE). Each path's own delay is sampled, so that what the host
-    adds can be told from what the injection adds."""
+    """From when it is made, a 200 ms burst every `period` s (after `lead` s of silence) written at the
+    same instant into the microphone (MIC_TONE) and the default output (SYSTEM_TONE). Each path's own
+    delay is sampled, so that what the host adds can be told from what the injection adds."""
 
     output_latency = 0.02
 
@@ -115,21 +99,17 @@ class BurstPlayer:
         self.server, self.seconds, self.period, self.lead = server, seconds, period, lead
         self.player = pacat(server, int(self.output_latency * 1000), "--process-time-msec=5",
                             stdin=subprocess.PIPE)
+        self.delays = []  # (player time s, output path delay s, microphone path delay s)
         self.thread = threading.Thread(target=self._run, daemon=True)
-        self.timed_output_delays = []  # (player time s, output path delay s)
-        self.timed_injection = []  # (player time s, output minus microphone delay s)
-
-    def injection_ms_at(self, player_time):
-        """How much later the output path delivered than the microphone's, sampled nearest to a moment."""
-        return min(self.timed_injection, key=lambda entry: abs(entry[0] - player_time))[1] * 1000.0
-
-    def start(self):
         self.thread.start()
-        return self
+
+    def injection_at(self, player_time):
+        """How much later (s) the output path delivered than the microphone's, sampled nearest to a moment."""
+        _, output, mic = min(self.delays, key=lambda entry: abs(entry[0] - player_time))
+        return output - mic
 
     def _signal(self, frequency, rate):
-        # Made before the run starts: the writer only ever copies and never
-        # falls behind real time.
+        # Made beforehand: the writer only ever copies and never falls behind real time.
         data, quiet = bytes(2 * int(rate * self.lead)), bytes(2 * int(rate * (self.period - 0.2)))
         burst = sine_pcm(frequency, rate, 0.2, 0.5)
         while len(data) < 2 * self.seconds * rate:
@@ -139,28 +119,20 @@ class BurstPlayer:
     def _sample_delays(self, fd, mic_rate):
         while self.thread.is_alive():
             mic = fionread(fd) / (2.0 * mic_rate)
-            latency = stream_latency(self.server, self.player.pid)
-            # What waits in the player's input pipe is delay too; PipeWire's
-            # pulse server reports no stream latency: the requested one
-            # stands in.
-            try:
-                backlog = fionread(self.player.stdin.fileno())
-            except (OSError, ValueError):
-                return  # the player was stopped under the sampler
-            delay = backlog / (2.0 * RATE) + (latency or self.output_latency)
-            now = time.monotonic() - self.started
-            self.timed_output_delays.append((now, delay))
-            self.timed_injection.append((now, delay - mic))
+            # What waits in the player's input pipe is delay too. PipeWire's pulse
+            # server reports no stream latency: the requested one stands in.
+            output = fionread(self.player.stdin.fileno()) / (2.0 * RATE)
+            output += stream_latency(self.server, self.player.pid) or self.output_latency
+            self.delays.append((time.monotonic() - self.started, output, mic))
             time.sleep(0.5)
 
     def _run(self):
         mic_rate, step = self.server.mic_rate, 0.01
         mic, out = self._signal(MIC_TONE, mic_rate), self._signal(SYSTEM_TONE, RATE)
         mic_step, out_step = int(mic_rate * step) * 2, int(RATE * step) * 2
-        # Never blocks: a server that stops reading its pipe (no one records
-        # from it) must not hang the player.
+        # Never blocks: a server that stops reading its pipe must not hang the player.
         fd = os.open(self.server.mic_fifo, os.O_WRONLY | os.O_NONBLOCK)
-        start = self.started = time.monotonic()
+        self.started = time.monotonic()
         threading.Thread(target=self._sample_delays, args=(fd, mic_rate), daemon=True).start()
         try:
             for i in range(int(self.seconds / step)):
@@ -170,31 +142,21 @@ class BurstPlayer:
                     pass
                 self.player.stdin.write(out[i * out_step:(i + 1) * out_step])
                 self.player.stdin.flush()
-                time.sleep(max(0.0, start + (i + 1) * step - time.monotonic()))
-        except (OSError, ValueError):
-            pass
+                time.sleep(max(0.0, self.started + (i + 1) * step - time.monotonic()))
         finally:
             time.sleep(0.6)  # the sampler's last look
             os.close(fd)
 
     def stop(self):
         self.thread.join()
-        try:
-            self.player.stdin.close()
-        except OSError:
-            pass
         stop(self.player)
+        self.player.stdin.close()
 
 
-def alignment_offsets(samples, injection_ms):
+def alignment_offsets(samples, injection_at):
     """Offsets (ms) of the system-audio bursts against the microphone's in
     the recording, less how much later the output path itself delivered:
-    `injection_ms` answers that for a moment of the recording (s)."""
-    mic = onsets(samples, MIC_TONE, 0.05)
-    system = onsets(samples, SYSTEM_TONE, 0.05)
-    offsets = []
-    for m in mic:
-        near = [t for t in system if abs(t - injection_ms(t) / 1000.0 - m) < 0.5]
-        if near:
-            offsets.append((near[0] - injection_ms(near[0]) / 1000.0 - m) * 1000.0)
-    return offsets
+    `injection_at` answers that (s) for a moment of the recording."""
+    system = [t - injection_at(t) for t in onsets(samples, SYSTEM_TONE, 0.05)]
+    near = ([(t - mic) * 1000.0 for t in system if abs(t - mic) < 0.5] for mic in onsets(samples, MIC_TONE, 0.05))
+    return [offsets[0] for offsets in near if offsets]

@@ -1,49 +1,47 @@
-"""Recordings that meet a fault, one after another on one sound server: the
-disk fills up, the host is killed, the sound server dies. Each ends with
-files that open and hold every block the engine was sent, or, for a killed
-host, all but the last second."""
+"""Recordings that meet a full disk, a killed host, a killed sound server:
+each leaves files that open and hold what the engine was sent."""
 
 import os
 import unittest
+import wave
 
 from harness import wait_for
 from pulse_server import PulseServer
 from recording_analysis import wav_data
-from test_recording import LOOPBACK, SECOND, RecordingCase, default_sink, start_args, wav_header_sizes
+from test_recording import LOOPBACK, SECOND, RecordingCase, default_sink
 
 
 class RecordingFaultTest(RecordingCase):
     def test_recordings_survive_a_full_disk_and_killed_processes(self):
         self.check_full_disk()
-        self.check_host_killed()
-        self.check_server_killed()
+        self.check_host_then_server_killed()
 
     def check_full_disk(self):
         folder, wav = self.folder("full")
         limit = 6 * SECOND + 1000
-        # The signal for an oversized write keeps its default action: the host
-        # itself must not die of it.
+        # The signal for an oversized write keeps its default action: the host must not die of it.
         with self.host(file_limit=limit) as host:
             session = self.session(host)
-            with self.recording(session, folder, succeeds=False) as summary:
-                # The engine keeps getting audio well after the file stopped growing.
-                self.assertTrue(wait_for(lambda: session.pcm_bytes() >= limit + 2 * SECOND, timeout=90))
+            self.start(session, folder)
+            # The engine keeps getting audio well after the file stopped growing.
+            self.assertTrue(wait_for(lambda: session.pcm_bytes() >= limit + 2 * SECOND, timeout=90))
+            summary = self.stop(session, succeeds=False)
             self.assertIsNone(host.process.poll(), host.stderr())
         # The summary does not claim success, but tells what the file holds.
         self.assertLessEqual(os.path.getsize(wav), limit)
         self.assert_files_match(folder, summary)
         # What made it to disk is the audio the engine heard at that time.
-        data = wav_data(wav)
+        data = wav_data(wav)[2]
         self.assertGreater(len(data), 4 * SECOND)
         self.assertIn(data[-6400:], b"".join(session.pcm))
 
-    def check_host_killed(self):
-        """A killed host leaves a playable WAV missing at most the last
-        second, and the next host puts the user's output back."""
+    def check_host_then_server_killed(self):
+        """A killed host leaves a playable WAV missing at most the last second; the
+        next host puts the user's output back, then records while the server dies."""
         folder, wav = self.folder("host-killed")
         with self.host() as host:
             session = self.session(host)
-            self.assertIs(session.call("startRecorder", start_args(folder)), True)
+            self.start(session, folder)
             self.wait_blocks(session, 100)
             host.process.kill()
             host.process.wait()
@@ -51,21 +49,17 @@ class RecordingFaultTest(RecordingCase):
             self.assertTrue(wait_for(lambda: session.closed, timeout=30))
         streamed = b"".join(session.pcm)
         self.assertEqual(default_sink(self.pulse), LOOPBACK)
-        riff, declared = wav_header_sizes(wav)
-        self.assertEqual(riff, declared + 36)
+        with wave.open(wav, "rb") as w:
+            declared = w.getnframes() * 2
         self.assertLessEqual(declared, os.path.getsize(wav) - 44)
         self.assertGreaterEqual(declared, len(streamed) - SECOND - 2 * 1280)
         # The last blocks declared may have died on their way to the engine.
-        self.assertIn(wav_data(wav)[-6400 - 2 * 1280:-2 * 1280], streamed)
-        with self.host():
-            self.assertTrue(wait_for(lambda: default_sink(self.pulse) == "Speakers", timeout=30))
-
-    def check_server_killed(self):
-        folder, wav = self.folder("server-killed")
+        self.assertIn(wav_data(wav)[2][-6400 - 2 * 1280:-2 * 1280], streamed)
+        folder = self.folder("server-killed")[0]
         with self.host() as host:
+            self.assertTrue(wait_for(lambda: default_sink(self.pulse) == "Speakers", timeout=30))
             session = self.session(host)
-            self.assertIs(session.call("startRecorder", start_args(folder)), True)
-            self.assertEqual(default_sink(self.pulse), LOOPBACK)
+            self.start(session, folder)
             self.wait_blocks(session, 50)
             self.pulse.process.kill()
             self.pulse.process.wait()
@@ -74,13 +68,12 @@ class RecordingFaultTest(RecordingCase):
             self.assertIsNone(host.process.poll())
             self.assert_files_match(folder, summary, b"".join(session.pcm))
 
-            # The server comes back still sending everything to the loopback
-            # device; the host puts the user's output back without being asked
-            # and records again on it.
+            # The server comes back still sending everything to the loopback device: the host
+            # puts the user's output back without being asked and records again on it.
             self.pulse = self.enterContext(PulseServer(self.pulse.dir, default_sink=LOOPBACK))
             self.assertTrue(wait_for(lambda: default_sink(self.pulse) == "Speakers", timeout=60))
-            with self.recording(session, folder, mic=False):
-                pass
+            self.start(session, folder, mic=False)
+            self.stop(session)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,5 @@
-"""Ten minutes of audio through the recording chain faster than real time: the
-chain's memory must not grow with the length of the recording. (The two-hour
-run is bench_soak_pipeline's default; its figures are in docs/performance.md.)"""
+"""Ten minutes of audio through the recording chain faster than real time: its
+memory must not grow with the recording (docs/performance.md has the two-hour run)."""
 
 import os
 import re
@@ -13,9 +12,8 @@ from harness import BUILD_DIR, SANITIZER
 class PipelineSoakTest(unittest.TestCase):
     def test_memory_stays_flat_over_ten_minutes_of_audio(self):
         command = [os.path.join(BUILD_DIR, "bench", "bench_soak_pipeline"), "600"]
-        # Generous against allocator noise; a block kept per 40 ms would add
-        # about 17 MiB, several times the whole process. AddressSanitizer holds
-        # freed blocks in quarantine, so resident memory grows by design there.
+        # Generous against allocator noise: a block kept per 40 ms would add about 17 MiB.
+        # AddressSanitizer's quarantine of freed blocks grows resident memory by design.
         if "address" not in SANITIZER:
             command += ["--max-growth", "10"]
         done = subprocess.run(command, capture_output=True, text=True, timeout=600)

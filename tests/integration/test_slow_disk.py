@@ -1,22 +1,19 @@
 """A disk that stalls under a recording, on PulseAudio and on PipeWire: a
 preloaded fwrite makes the host's writes to the recording folder sleep.
-Under a sanitizer the preload cannot come first and the host runs several
-times slower: these run with the normal build only."""
+The normal build only: under a sanitizer the preload cannot come first."""
 
 import os
 import re
-import statistics
 import tempfile
 import time
 import unittest
 
 from engine_session import EngineSession
-from harness import BUILD_DIR, SANITIZER, Host, day_log, init_args, wait_for
+from harness import BUILD_DIR, SANITIZER, Host, day_log, init_args, stop, wait_for
 from pipewire_server import PipeWireServer
 from pulse_server import PulseServer
 from recording_analysis import opus_records, wav_samples
-from system_audio_probe import (SYSTEM_TONE, BurstPlayer, MonitorTap, TonePlayer, alignment_offsets, longest_silence,
-                                onsets)
+from system_audio_probe import BurstPlayer, MonitorTap, alignment_offsets, longest_silence, play_tone
 from test_recording import start_args
 
 SLOW_WRITES = os.path.join(BUILD_DIR, "tests", "libquillon_slow_writes.so")
@@ -30,55 +27,35 @@ class StalledRecording:
     def __init__(self, server, stalls, seconds):
         self.folder = tempfile.mkdtemp(prefix="rec-", dir=server.dir)
         tap = MonitorTap(server, "Speakers")
-        tone = TonePlayer(server, frequency=QUIET_TONE, amplitude=0.2)
-        first = last = 0
-        try:
-            wait_for(lambda: len(tap.samples()) > 16000, 15)
-            env = dict(server.env(), HOME=os.path.join(server.dir, "home"), LD_PRELOAD=SLOW_WRITES,
-                       QUILLON_SLOW_WRITES=stalls, QUILLON_SLOW_WRITES_UNDER=self.folder)
-            with Host(env=env) as host:
-                host.call("native_application_factory", "init", init_args(host.log_dir))
-                session = EngineSession(host.socket)
-                try:
-                    session.call("init", {"blackHolePath": "/nonexistent", "reserveStageAudio": False})
-                    self.began = time.monotonic()
-                    self.started = session.call("startRecorder", start_args(self.folder))
-                    first = len(tap.samples())
-                    # Its first burst comes after the second in which each stream's timing settles.
-                    self.bursts = BurstPlayer(server, seconds=seconds, period=1.0, lead=0.5).start()
-                    time.sleep(seconds)
-                    self.wall = time.monotonic() - self.began
-                    last = len(tap.samples())
-                    self.summary = session.call("stopRecorder", timeout=120)
-                    self.bursts.stop()
-                finally:
-                    session.close()
-                self.log = day_log(host.log_dir)
-                self.stalls = host.stderr().count("slow_writes: stalling")
-        finally:
-            tone.stop()
-            self.heard = tap.stop()[first:last]
+        tone = play_tone(server, frequency=QUIET_TONE, amplitude=0.2)
+        # The server's exit ends the tap, the tone and the session if this fails.
+        wait_for(lambda: len(tap.samples()) > 16000, 15)
+        env = dict(server.env(), HOME=os.path.join(server.dir, "home"), LD_PRELOAD=SLOW_WRITES,
+                   QUILLON_SLOW_WRITES=stalls, QUILLON_SLOW_WRITES_UNDER=self.folder)
+        with Host(env=env) as host:
+            host.call("native_application_factory", "init", init_args(host.log_dir))
+            session = EngineSession(host.socket)
+            session.call("init", {"blackHolePath": "/nonexistent", "reserveStageAudio": False})
+            self.began = time.monotonic()
+            self.started = session.call("startRecorder", start_args(self.folder))
+            first = len(tap.samples())
+            # Its first burst comes after the second in which each stream's timing settles.
+            self.bursts = BurstPlayer(server, seconds=seconds, period=1.0, lead=0.5)
+            time.sleep(seconds)
+            self.wall = time.monotonic() - self.began
+            last = len(tap.samples())
+            self.summary = session.call("stopRecorder", timeout=120)
+            self.bursts.stop()
+            session.close()
+            self.log = day_log(host.log_dir)
+            self.stalls = host.stderr().count("slow_writes: stalling")
+        stop(tone)
+        self.heard = tap.stop()[first:last]
         _, _, self.samples = wav_samples(os.path.join(self.folder, "recording.wav"))
-        self.onsets = onsets(self.heard, SYSTEM_TONE, 0.05)
 
     def longest_gap_heard(self):
-        """Longest silence (s) the user heard after the first second (the
-        switch at the start is test_recording's)."""
+        """Longest silence (s) heard after the first second (the switch is test_recording's)."""
         return longest_silence(self.heard[16000:])
-
-    def pass_through_drift(self):
-        """How much later (s) the bursts are heard at the end than at the start,
-        less what the player's own path changed."""
-        # Phases within the 1 s burst period, taken around the second burst's
-        # so that none wraps across the period's end.
-        ref = self.onsets[1] % 1.0
-        phases = [(t - ref + 0.5) % 1.0 - 0.5 for t in self.onsets]
-        moved = statistics.median(phases[-3:]) - statistics.median(phases[1:3])
-        early = [d for t, d in self.bursts.timed_output_delays if t < 3.0]
-        late = [d for t, d in self.bursts.timed_output_delays if t > self.wall - 3.0]
-        if early and late:
-            moved -= statistics.median(late) - statistics.median(early)
-        return moved
 
     def duration_error(self):
         return len(self.samples) / 16000 - self.wall
@@ -86,7 +63,7 @@ class StalledRecording:
     def alignment_offsets(self):
         # A burst at time t of the recording was played at t - lag.
         lag = self.bursts.started - self.began
-        return alignment_offsets([v / 32768.0 for v in self.samples], lambda t: self.bursts.injection_ms_at(t - lag))
+        return alignment_offsets([v / 32768.0 for v in self.samples], lambda t: self.bursts.injection_at(t - lag))
 
 
 @unittest.skipIf(SANITIZER, "timing and preloading need the normal build")
@@ -111,10 +88,6 @@ class SlowDiskTest(unittest.TestCase):
     def check_short_stalls(self, run):
         self.assertGreaterEqual(run.stalls, 3)
         self.assertNotIn("fell behind", run.log)
-        # Stalls came at about 3, 6.4, 9.8 s: the pass-through played on through
-        # each of them and is as close behind the applications after them as before.
-        self.assertGreaterEqual(len(run.onsets), 10, run.onsets)
-        self.assertLess(abs(run.pass_through_drift()), 0.08)
         # Microphone and system audio line up in the file, stalls or not (the
         # room left fails a fixed 160 ms pairing offset).
         offsets = run.alignment_offsets()
