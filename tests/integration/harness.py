@@ -62,10 +62,8 @@ def expected_log_line(name):
 
 
 class Host:
-    """quillon-host on a private socket, headless unless `windowed` (then with
-    a HOME of its own); `env` is its whole environment, `file_limit` caps the
-    size of the files it writes, and it records the day log's folder under
-    `state_home`, a folder of its own unless given."""
+    """quillon-host on a private socket, headless unless `windowed` (then with a HOME
+    of its own); `env` is its whole environment, `file_limit` caps its files' size."""
 
     def __init__(self, env=None, windowed=False, file_limit=None, host=HOST, engine=ENGINE, args=(),
                  state_home=None):

@@ -1,6 +1,5 @@
-"""A private PulseAudio server for one test: own runtime folder and socket,
-null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
-"VirtualMic" fed through a pipe. Use as a context manager."""
+"""A private PulseAudio server for one test, in a folder of its own: null sinks "Speakers"
+(default) and "VerdalisRecorder", and a microphone "VirtualMic" fed through a pipe."""
 
 import os
 import shutil
@@ -14,11 +13,9 @@ from harness import wait_for
 
 
 class PulseServer:
-    """`folder` reuses a stopped server's folder (socket, microphone pipe);
-    `default_sink` is the output it starts with, as a desktop server's
-    device-restore module would remember it; `loopback=False` leaves the
-    loopback sink out, as on a desktop where it was never installed;
-    `drop_in` is a file the server reads at start."""
+    """`folder` reuses a stopped server's folder; `default_sink` is the output it starts with, as
+    a desktop's device-restore module would remember it; `loopback=False` leaves the loopback
+    sink out, as on a desktop where it was never installed; `drop_in` is read at start."""
     SOCKET = ("native",)  # under the server's folder
 
     def __init__(self, folder=None, default_sink="Speakers", loopback=True, drop_in=None):
@@ -34,7 +31,6 @@ class PulseServer:
         return "unix:" + self.socket
 
     def env(self):
-        """Environment for a client (the host, pactl) of this server."""
         return dict(os.environ, PULSE_SERVER=self.server, PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
 
     def modules(self):
@@ -47,8 +43,7 @@ class PulseServer:
              "rate=%d" % self.mic_rate, "channels=1"]) if args]
 
     def _launch(self, argv):
-        """Starts the server in a session of its own, with its own HOME, runtime,
-        configuration and state folders; returns once its socket answers."""
+        """Starts the server in a session and folders of its own; returns once its socket answers."""
         for sub in ("runtime", "config", "state"):
             os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
         with open(os.path.join(self.dir, "client.conf"), "w") as f:

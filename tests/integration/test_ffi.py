@@ -54,21 +54,20 @@ class SerialThroughC(unittest.TestCase):
     def setUp(self):
         self.device = PtyDevice()
         self.path = self.device.path.encode()
-        self.addCleanup(lambda: self.device.close())
-        self.addCleanup(lambda: LIB.ffi_close_usb(self.path))
+        self.addCleanup(self.device.close)
+        self.addCleanup(LIB.ffi_close_usb, self.path)
 
     def test_sends_reads_and_a_device_unplugged_during_a_reply(self):
         self.assertTrue(LIB.ffi_open_usb(self.path))
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"a1B2")), "REAL_SUCCESS")
-        self.assertEqual(self.device.receive(2), b"\xa1\xb2")
         self.assertEqual(text(LIB.ffi_send_usb_bytes_data(self.path, b"\x00\x0d\xff", 3)), "REAL_SUCCESS")
-        self.assertEqual(self.device.receive(3), b"\x00\x0d\xff")
+        self.assertEqual(self.device.receive(5), b"\xa1\xb2\x00\x0d\xff")
         self.device.send(b"\x10\x0d\x20")
         self.assertEqual(read_bytes(self.path), b"\x10\x0d\x20")
         self.device.send(b"\xab\xcd")
         self.assertEqual(text(LIB.ffi_read_usb_hex_data(self.path)), "ABCD")
         # The exchange opens its own descriptor and closes every one at the end.
-        self.device.answer(2, b"\xbe\xef", delay=0.1)
+        self.device.answer(2, b"\xbe\xef")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(self.path, b"C0DE", 500, b"ffi")), "BEEF")
         self.assertEqual(self.device.join(), b"\xc0\xde")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"01")), "REAL_PORT_NOT_OPEN")
@@ -76,31 +75,16 @@ class SerialThroughC(unittest.TestCase):
         # The recorder sends half a reply and disappears: the half that came
         # is answered, and later calls fail instead of hanging.
         self.assertTrue(LIB.ffi_open_usb(self.path))
-
-        def half_reply_then_unplug():
-            self.device.receive(2)
-            self.device.send(b"\x01\x02\x03")
-            time.sleep(0.05)
-            self.device.unplug()
-        unplug = threading.Thread(target=half_reply_then_unplug)
-        unplug.start()
+        self.device.answer(2, b"\x01\x02\x03", unplug=True)
         self.assertEqual(text(LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x55\x66", 2)), "010203")
-        unplug.join()
+        self.device.join()
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"AA")), "REAL_WRITE_FAILED")
         self.assertEqual(text(LIB.ffi_read_usb_hex_data(self.path)), "")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(self.path, b"01", 50, b"gone")), "")
-        LIB.ffi_close_usb(self.path)
-        # A recorder plugged in again is usable at once.
-        self.device = PtyDevice()
-        self.path = self.device.path.encode()
-        self.assertTrue(LIB.ffi_open_usb(self.path))
-        self.device.answer(1, b"\x7f")
-        self.assertEqual(text(LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x01", 1)), "7F")
 
     def test_bad_arguments_get_neutral_answers_and_unknown_identifiers(self):
         not_utf8 = b"/dev/\xff\xfe"
         self.assertEqual([LIB.ffi_open_usb(not_utf8), LIB.ffi_open_usb(None)], [False, False])
-        self.assertEqual(text(LIB.ffi_send_usb_hex_data(not_utf8, b"01")), "REAL_PORT_NOT_OPEN")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(None, None)), "REAL_PORT_NOT_OPEN")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(None, None, 10, None)), "")
         self.assertEqual(text(LIB.ffi_read_usb_hex_data(None)), "")
@@ -175,7 +159,7 @@ class DayLogOfAnotherProcess(unittest.TestCase):
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
                                      cwd=os.path.dirname(os.path.abspath(__file__)))
             self.assertEqual(child.stdout.readline(), "False\n")
-            harness.wait_for(until)
+            self.assertTrue(harness.wait_for(until))
             return child.communicate(timeout=20), child.returncode
 
         self.assertEqual(engine(), (("", ""), 0))
@@ -189,7 +173,6 @@ class DayLogOfAnotherProcess(unittest.TestCase):
         line = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\] \[\] %s$" % re.escape(
             harness.expected_log_line("kSerialOpenFailed") + MISSING_PORT), re.M)
         engine(until=lambda: line.search(harness.day_log(logs)))
-        self.assertRegex(harness.day_log(logs), line)
         self.assertEqual(os.listdir(logs), ["native_%s.log" % time.strftime("%Y-%m-%d")])
 
 
