@@ -3,13 +3,12 @@
 
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
 import time
 
-from harness import wait_for
+from harness import stop, wait_for
 
 
 class PulseServer:
@@ -34,7 +33,6 @@ class PulseServer:
         return dict(os.environ, PULSE_SERVER=self.server, PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
 
     def modules(self):
-        """The devices, as arguments of load-module."""
         return [args for args in (
             ["module-null-sink", "sink_name=Speakers", "sink_properties=device.description=Speakers"],
             ["module-null-sink", "sink_name=VerdalisRecorder", "rate=44100", "channels=2",
@@ -79,14 +77,7 @@ class PulseServer:
             return f.read()[-4000:]
 
     def stop(self):
-        """Stops the server's whole session, helpers included."""
-        if self.process and self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        stop(self.process, group=True)  # the server's whole session, helpers included
 
     def feed_microphone(self, pcm):
         """Writes s16le mono PCM into the microphone at real-time pace (the

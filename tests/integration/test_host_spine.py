@@ -38,9 +38,8 @@ class HostSpineTest(unittest.TestCase):
         def usb(method, path=device.path, **args):
             return self.call("native_usb_factory", method, dict(args, path=path))
         self.assertEqual(usb("open"), (0, True))
-        self.assertEqual(usb("sendUsbHexData", data="a1B2"), (0, "REAL_SUCCESS"))
         self.assertEqual(usb("sendUsbBytesData", data=[0, 15, 255]), (0, "REAL_SUCCESS"))
-        self.assertEqual(device.receive(5), b"\xa1\xb2\x00\x0f\xff")
+        self.assertEqual(device.receive(3), b"\x00\x0f\xff")
         device.send(b"\x10\x20\x30")
         self.assertEqual(usb("readUsbBytesData"), (0, [16, 32, 48]))
         self.assertEqual(usb("close"), (0, None))
@@ -48,10 +47,6 @@ class HostSpineTest(unittest.TestCase):
         # A port that cannot open gets neutral answers.
         self.assertEqual(usb("open", path="/dev/quillon-missing"), (0, False))
         self.assertEqual(usb("readUsbBytesData", path="/dev/quillon-missing"), (0, []))
-        # The exchange opens its own descriptor and closes it again.
-        device.answer(2, b"\x06\x07")
-        self.assertEqual(usb("sendUsbHexDataAndClose", data="0102", timeout=600, trace="t1"), (0, "0607"))
-        self.assertEqual(device.join(), b"\x01\x02")
 
     def check_log_folder_removed(self):
         """Lines are lost quietly until the next init."""
