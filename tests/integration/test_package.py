@@ -93,6 +93,8 @@ class PackageTest(unittest.TestCase):
         self.assertTrue(os.access(self.path("bin/" + fields["Exec"].split()[0]), os.X_OK))
         for icon in ("256x256/apps/%s.png", "scalable/apps/%s.svg"):
             self.assertTrue(os.path.isfile(self.path("share/icons/hicolor/" + icon % fields["Icon"])), icon)
+        with open(metainfo, encoding="utf-8") as f:
+            self.assertIn('<launchable type="desktop-id">%s</launchable>' % os.path.basename(entry), f.read())
         for page in ("quillon-host.1.gz", "quillon-engine.1.gz"):
             done = run(["man", "--warnings", "-l", "-Tutf8", self.path("share/man/man1/" + page)],
                        env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"))
