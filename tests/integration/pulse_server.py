@@ -82,20 +82,17 @@ class PulseServer:
     def feed_microphone(self, pcm):
         """Writes s16le mono PCM into the microphone at real-time pace (the
         pipe source only delivers what arrives as time passes)."""
-        fd = os.open(self.mic_fifo, os.O_WRONLY)
-        try:
+        with os.fdopen(os.open(self.mic_fifo, os.O_WRONLY), "wb", buffering=0) as fifo:
             chunk = 0.02
             step = int(self.mic_rate * chunk) * 2
             # A cushion in the pipe: a writer held up by a busy machine must
             # not starve a server that reads the pipe at its own pace.
             cushion = self.mic_rate // 2 * 2
-            os.write(fd, pcm[:cushion])
+            fifo.write(pcm[:cushion])
             start = time.monotonic()
             for i, offset in enumerate(range(cushion, len(pcm), step)):
-                os.write(fd, pcm[offset:offset + step])
+                fifo.write(pcm[offset:offset + step])
                 time.sleep(max(0.0, start + (i + 1) * chunk - time.monotonic()))
-        finally:
-            os.close(fd)
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env(), capture_output=True, text=True, timeout=30).stdout
