@@ -54,8 +54,8 @@ class SerialThroughC(unittest.TestCase):
     def setUp(self):
         self.device = PtyDevice()
         self.path = self.device.path.encode()
-        self.addCleanup(self.device.close)
-        self.addCleanup(LIB.ffi_close_usb, self.path)
+        self.addCleanup(lambda: self.device.close())  # the device of the moment
+        self.addCleanup(lambda: LIB.ffi_close_usb(self.path))
 
     def test_sends_reads_and_a_device_unplugged_during_a_reply(self):
         self.assertTrue(LIB.ffi_open_usb(self.path))
@@ -81,6 +81,13 @@ class SerialThroughC(unittest.TestCase):
         self.assertEqual(text(LIB.ffi_send_usb_hex_data(self.path, b"AA")), "REAL_WRITE_FAILED")
         self.assertEqual(text(LIB.ffi_read_usb_hex_data(self.path)), "")
         self.assertEqual(text(LIB.ffi_send_usb_hex_data_and_close(self.path, b"01", 50, b"gone")), "")
+        LIB.ffi_close_usb(self.path)
+        # A recorder plugged in again is usable at once.
+        self.device = PtyDevice()
+        self.path = self.device.path.encode()
+        self.assertTrue(LIB.ffi_open_usb(self.path))
+        self.device.answer(1, b"\x7f")
+        self.assertEqual(text(LIB.ffi_send_usb_bytes_and_read_usb_hex(self.path, b"\x01", 1)), "7F")
 
     def test_bad_arguments_get_neutral_answers_and_unknown_identifiers(self):
         not_utf8 = b"/dev/\xff\xfe"
