@@ -1,6 +1,5 @@
 """An engine on one engine-link connection: calls the audio channel and, on a
-reader thread, collects the "onPcmData" and "onOpusData" messages the host
-sends meanwhile. Speaks the subset of the Standard codec these messages use."""
+reader thread, collects the "onPcmData" and "onOpusData" messages the host sends."""
 
 import contextlib
 import itertools
@@ -18,14 +17,12 @@ def _size(n):
 
 
 def encode(value):
+    """The Standard codec's form of None, a bool, a string or a map of them."""
     if value is None or isinstance(value, bool):
         return {None: b"\x00", True: b"\x01", False: b"\x02"}[value]
     if isinstance(value, str):
-        data = value.encode()
-        return b"\x07" + _size(len(data)) + data
-    if isinstance(value, dict):
-        return b"\x0d" + _size(len(value)) + b"".join(encode(k) + encode(v) for k, v in value.items())
-    raise TypeError("cannot encode %r" % (value,))
+        return b"\x07" + _size(len(value.encode())) + value.encode()
+    return b"\x0d" + _size(len(value)) + b"".join(encode(k) + encode(v) for k, v in value.items())
 
 
 class _Reader:
@@ -53,10 +50,6 @@ class _Reader:
         if kind == 13:
             return {self.value(): self.value() for _ in range(self.size())}
         raise ValueError("value kind %d not handled" % kind)
-
-
-class EngineError(Exception):
-    pass
 
 
 class EngineSession:
@@ -102,7 +95,7 @@ class EngineSession:
                 self.lock.notify_all()
 
     def call(self, method, args=None, timeout=60.0):
-        """The success value of a call on the audio channel; EngineError otherwise."""
+        """The success value of a call on the audio channel; RuntimeError otherwise."""
         reply_id = next(self.ids)
         body = struct.pack("<BIH", 1, reply_id, len(AUDIO)) + AUDIO.encode() + encode(method) + encode(args)
         self.sock.sendall(struct.pack("<I", len(body)) + body)
@@ -110,11 +103,11 @@ class EngineSession:
             self.lock.wait_for(lambda: reply_id in self.replies or self.closed, timeout)
             envelope = self.replies.pop(reply_id, None)
         if not envelope:
-            raise EngineError("%s: %s" % (method, "not implemented" if envelope == b"" else "no reply"))
+            raise RuntimeError("%s: %s" % (method, "not implemented" if envelope == b"" else "no reply"))
         reader = _Reader(envelope)
         if reader.take(1)[0] == 0:
             return reader.value()
-        raise EngineError("%s: %s %s" % (method, reader.value(), reader.value()))
+        raise RuntimeError("%s: %s %s" % (method, reader.value(), reader.value()))
 
     def counts(self):
         with self.lock:

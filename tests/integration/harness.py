@@ -8,6 +8,7 @@ import queue
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
@@ -30,13 +31,15 @@ def wait_for(predicate, timeout=10.0, interval=0.02):
     return value
 
 
-def stop(process, timeout=10):
+def stop(process, timeout=10, group=False):
+    """Terminates, then kills, the process, or its whole process group if `group`."""
     if process is not None and process.poll() is None:
-        process.terminate()
+        send = (lambda sig: os.killpg(process.pid, sig)) if group else process.send_signal
+        send(signal.SIGTERM)
         try:
             process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            process.kill()
+            send(signal.SIGKILL)
             process.wait()
 
 
@@ -62,10 +65,8 @@ def expected_log_line(name):
 
 
 class Host:
-    """quillon-host on a private socket, headless unless `windowed` (then with
-    a HOME of its own); `env` is its whole environment, `file_limit` caps the
-    size of the files it writes, and it records the day log's folder under
-    `state_home`, a folder of its own unless given."""
+    """quillon-host on a private socket, headless unless `windowed` (then with a HOME
+    of its own); `env` is its whole environment, `file_limit` caps its files' size."""
 
     def __init__(self, env=None, windowed=False, file_limit=None, host=HOST, engine=ENGINE, args=(),
                  state_home=None):
@@ -80,11 +81,11 @@ class Host:
         self.argv = [host, "--engine-socket", self.socket] + ([] if windowed else ["--headless"]) + list(args)
 
     def __enter__(self):
-        self._stderr = open(os.path.join(self.dir, "host.stderr"), "wb")
         limit = self.file_limit
-        self.process = subprocess.Popen(
-            self.argv, stdout=subprocess.DEVNULL, stderr=self._stderr, env=self.env,
-            preexec_fn=(lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None)
+        with open(os.path.join(self.dir, "host.stderr"), "wb") as stderr:
+            self.process = subprocess.Popen(
+                self.argv, stdout=subprocess.DEVNULL, stderr=stderr, env=self.env,
+                preexec_fn=(lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None)
         wait_for(lambda: os.path.exists(self.socket) or self.process.poll() is not None, 30)
         if self.process.poll() is not None or not os.path.exists(self.socket):
             raise RuntimeError("quillon-host did not start (exit %s): %s" % (self.process.poll(), self.stderr()))
@@ -92,7 +93,6 @@ class Host:
 
     def __exit__(self, *exc):
         stop(self.process, 20)
-        self._stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def stderr(self):

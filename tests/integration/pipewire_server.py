@@ -1,7 +1,5 @@
-"""A private PipeWire session for one test, as most current desktops run it:
-pipewire, wireplumber and pipewire-pulse under their own D-Bus session, in
-their own runtime folder. The pulse server gets the same devices as
-PulseServer."""
+"""A private PipeWire session for one test, as most current desktops run it: pipewire,
+wireplumber and pipewire-pulse under their own D-Bus session, with PulseServer's devices."""
 
 import os
 import shutil

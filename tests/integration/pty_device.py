@@ -36,12 +36,15 @@ class PtyDevice:
     def send(self, data):
         os.write(self.master, data)
 
-    def answer(self, command_length, reply, delay=0.0):
-        """On a thread: waits for the command, then sends the reply; join() gives the command."""
+    def answer(self, command_length, reply, unplug=False):
+        """On a thread: waits for the command, sends the reply and, if `unplug`,
+        goes away a moment later; join() gives the command."""
         def respond():
             self._command = self.receive(command_length)
-            time.sleep(delay)
             self.send(reply)
+            if unplug:
+                time.sleep(0.05)
+                self.unplug()
         self._thread = threading.Thread(target=respond)
         self._thread.start()
 

@@ -1,24 +1,20 @@
-"""A private PulseAudio server for one test: own runtime folder and socket,
-null sinks "Speakers" (default) and "VerdalisRecorder", and a microphone
-"VirtualMic" fed through a pipe. Use as a context manager."""
+"""A private PulseAudio server for one test, in a folder of its own: null sinks "Speakers"
+(default) and "VerdalisRecorder", and a microphone "VirtualMic" fed through a pipe."""
 
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
 import time
 
-from harness import wait_for
+from harness import stop, wait_for
 
 
 class PulseServer:
-    """`folder` reuses a stopped server's folder (socket, microphone pipe);
-    `default_sink` is the output it starts with, as a desktop server's
-    device-restore module would remember it; `loopback=False` leaves the
-    loopback sink out, as on a desktop where it was never installed;
-    `drop_in` is a file the server reads at start."""
+    """`folder` reuses a stopped server's folder; `default_sink` is the output it starts with, as
+    a desktop's device-restore module would remember it; `loopback=False` leaves the loopback
+    sink out, as on a desktop where it was never installed; `drop_in` is read at start."""
     SOCKET = ("native",)  # under the server's folder
 
     def __init__(self, folder=None, default_sink="Speakers", loopback=True, drop_in=None):
@@ -34,11 +30,9 @@ class PulseServer:
         return "unix:" + self.socket
 
     def env(self):
-        """Environment for a client (the host, pactl) of this server."""
         return dict(os.environ, PULSE_SERVER=self.server, PULSE_CLIENTCONFIG=os.path.join(self.dir, "client.conf"))
 
     def modules(self):
-        """The devices, as arguments of load-module."""
         return [args for args in (
             ["module-null-sink", "sink_name=Speakers", "sink_properties=device.description=Speakers"],
             ["module-null-sink", "sink_name=VerdalisRecorder", "rate=44100", "channels=2",
@@ -47,8 +41,7 @@ class PulseServer:
              "rate=%d" % self.mic_rate, "channels=1"]) if args]
 
     def _launch(self, argv):
-        """Starts the server in a session of its own, with its own HOME, runtime,
-        configuration and state folders; returns once its socket answers."""
+        """Starts the server in a session and folders of its own; returns once its socket answers."""
         for sub in ("runtime", "config", "state"):
             os.makedirs(os.path.join(self.dir, sub), mode=0o700, exist_ok=True)
         with open(os.path.join(self.dir, "client.conf"), "w") as f:
@@ -84,32 +77,22 @@ class PulseServer:
             return f.read()[-4000:]
 
     def stop(self):
-        """Stops the server's whole session, helpers included."""
-        if self.process and self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        stop(self.process, group=True)  # the server's whole session, helpers included
 
     def feed_microphone(self, pcm):
         """Writes s16le mono PCM into the microphone at real-time pace (the
         pipe source only delivers what arrives as time passes)."""
-        fd = os.open(self.mic_fifo, os.O_WRONLY)
-        try:
+        with os.fdopen(os.open(self.mic_fifo, os.O_WRONLY), "wb", buffering=0) as fifo:
             chunk = 0.02
             step = int(self.mic_rate * chunk) * 2
             # A cushion in the pipe: a writer held up by a busy machine must
             # not starve a server that reads the pipe at its own pace.
             cushion = self.mic_rate // 2 * 2
-            os.write(fd, pcm[:cushion])
+            fifo.write(pcm[:cushion])
             start = time.monotonic()
             for i, offset in enumerate(range(cushion, len(pcm), step)):
-                os.write(fd, pcm[offset:offset + step])
+                fifo.write(pcm[offset:offset + step])
                 time.sleep(max(0.0, start + (i + 1) * chunk - time.monotonic()))
-        finally:
-            os.close(fd)
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env(), capture_output=True, text=True, timeout=30).stdout
