@@ -147,12 +147,19 @@ class RecordingTest(RecordingCase):
             self.check_missing_device_installed_and_loaded(session, folder, root)
 
     def check_mixed_recording(self, host):
-        """What reaches the files and the engine."""
+        """What reaches the files and the engine; the engine leaving mid-recording does not stop it."""
         folder, wav = self.folder("mixed")
-        session = self.session(host)
-        self.start(session, folder)
+        first = self.session(host)
+        self.start(first, folder)
         self.sounds.play_tone_b()
-        self.wait_blocks(session, 150)  # six seconds
+        self.wait_blocks(first, 25)
+        first.close()
+        grown = os.path.getsize(wav) + 2 * SECOND
+        self.assertTrue(wait_for(lambda: os.path.getsize(wav) >= grown, timeout=60), "stopped with its engine")
+        # The engine that comes back gets the running recording without an "init".
+        session = EngineSession(host.socket)
+        self.addCleanup(session.close)
+        self.wait_blocks(session, 125)  # five seconds
         summary = self.stop(session)
         settle(session)
         session.close()
@@ -206,6 +213,10 @@ class RecordingTest(RecordingCase):
         self.assertGreater(os.path.getsize(wav), 44)
         self.assertEqual(session.call("stopRecorder"), {"success": -1, "duration": 0, "size": 0})
         self.assertEqual(volumes(self.pulse)[0], 60)
+        if self.SERVER is PulseServer:
+            # A default source that is a sink's monitor is the computer's own sound, not a microphone.
+            self.pulse.pactl("set-default-source", "Speakers.monitor")
+            self.assertIs(session.call("checkMicActive"), False)
         session.close()
 
     def check_what_the_user_hears_and_the_volumes_put_back(self, session, folder):
