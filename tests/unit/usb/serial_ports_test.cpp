@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <tuple>
 
@@ -18,13 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 using Event = std::pair<std::string, bool>;
 
-// Polls for up to ten seconds until `done` holds.
-bool eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  return done();
-}
-
 // A sysfs and /dev of the test's making, and the events a watcher reported
 // from its thread. Placeholder UARTs are recognised by name here, standing in
 // for TIOCGSERIAL.
@@ -38,8 +30,11 @@ class SerialPorts : public test::WithDayLog {
     std::lock_guard lock(mutex);
     reported.emplace_back(path, added);
   }
+  // Waits up to ten seconds for the event to have come exactly once.
   bool reportedOnce(const std::string& name, bool added) {
-    return eventually([&] { return std::ranges::count(events(), Event{tree.devicePath(name), added}) == 1; });
+    const Event event{tree.devicePath(name), added};
+    for (int pass = 0; pass < 2000 && std::ranges::count(events(), event) != 1; ++pass) std::this_thread::sleep_for(5ms);
+    return std::ranges::count(events(), event) == 1;
   }
 
   test::TempDir dir;
@@ -75,10 +70,9 @@ TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesO
     ASSERT_TRUE(factory.getVidPid(tree.devicePath(name).c_str(), &vid, &pid)) << name;
     EXPECT_EQ(std::make_pair(vid, pid), std::make_pair(wantVid, wantPid)) << name;
   }
-  EXPECT_EQ(countInLog("[INFO] [getVidPid] -> Successfully parsed VID: 1027, PID: 24577"), 1u);
 
-  // Paths that are not exactly a port with a USB device, and nulls, leave
-  // the identifiers alone.
+  // Paths that are not exactly a port with a USB device leave the identifiers
+  // alone; nulls are the C functions' test (integration.test_ffi).
   vid = 0xAAAA;
   pid = 0xBBBB;
   const auto byId = tree.devRoot() / "serial" / "by-id";
@@ -87,30 +81,7 @@ TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesO
   const std::string refused[] = {(byId / "usb-recorder").string(), tree.devicePath("ttyACM0") + "/",
                                  tree.devicePath("ttyACM7"), "/dev/ttyACM0", tree.devicePath("ttyS0")};
   for (const auto& path : refused) EXPECT_FALSE(factory.getVidPid(path.c_str(), &vid, &pid)) << path;
-  EXPECT_FALSE(factory.getVidPid(nullptr, &vid, &pid));
   EXPECT_EQ(std::make_pair(vid, pid), std::make_pair(uint16_t{0xAAAA}, uint16_t{0xBBBB}));
-  EXPECT_EQ(countInLog("[WARNING] [getVidPid] -> Matched path, but failed to get VID/PID"), 1u);
-  EXPECT_EQ(countInLog("[getVidPid] Searching for path: (null)\n"), 1u);
-  EXPECT_EQ(countInLog("[ERROR] [getVidPid] Error: Input path, vid, or pid is null."), 1u);
-}
-
-// A slow watcher thread can list a port that then goes away before the watch
-// reads the port's create event: its removal must still come.
-TEST_F(PortRegistry, APortListedAndGoneBeforeTheWatchLooksIsStillReportedRemoved) {
-  auto watch = registry->watchChanges();
-  ASSERT_NE(watch, nullptr);
-  tree.addAcmPort("ttyACM0", "1a86", "7523");
-  ASSERT_EQ(registry->presentPorts(), std::vector<std::string>{tree.devicePath("ttyACM0")});
-  tree.removePort("ttyACM0");
-
-  std::vector<SerialPortChange> changes;
-  eventually([&] {
-    if (changes.empty()) changes = watch->waitForChanges(500ms);
-    return !changes.empty();
-  });
-  ASSERT_EQ(changes.size(), 1u);
-  EXPECT_EQ(changes[0].path, tree.devicePath("ttyACM0"));
-  EXPECT_FALSE(changes[0].added);
 }
 
 // Present ports come first, one call each, then each change once; a
@@ -132,10 +103,6 @@ TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   EXPECT_EQ(events(), (std::vector<Event>{{tree.devicePath("ttyACM0"), true}, {tree.devicePath("ttyUSB0"), true},
                                           {tree.devicePath("ttyACM1"), true}, {tree.devicePath("ttyACM0"), false},
                                           {tree.devicePath("ttyACM2"), true}}));
-  for (const std::string& line : {"[INFO] USB 设备已插入，路径: " + tree.devicePath("ttyACM1"),
-                                 "[INFO] USB 设备已移除，路径: " + tree.devicePath("ttyACM0")}) {
-    EXPECT_TRUE(eventually([&] { return countInLog(line) == 1; })) << line;
-  }
 }
 
 TEST_F(Watcher, StopFromInsideTheCallbackEndsWatchingAndAStopFromOutsideWaitsForTheCallback) {
