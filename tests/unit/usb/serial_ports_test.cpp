@@ -53,35 +53,33 @@ class Watcher : public SerialPorts {};
 TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesOtherPaths) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
-  tree.addAcmPort("ttyACM2", "12345", "fffff");  // too wide: the low 16 bits count
   tree.addPlatformPort("ttyS0", "serial8250");
   tree.addPlatformPort("ttyS1", "serial8250");  // placeholder
   tree.addPlatformPort("ttyAMA0", "uart-pl011");
   tree.addVirtualTty("tty1");
   tree.addAcmPort("ttyACM1", "1a86", "7523", /*withNode=*/false);
   std::vector<std::string> listed;
-  for (const char* name : {"ttyACM0", "ttyACM2", "ttyAMA0", "ttyS0", "ttyUSB0"}) listed.push_back(tree.devicePath(name));
+  for (const char* name : {"ttyACM0", "ttyAMA0", "ttyS0", "ttyUSB0"}) listed.push_back(tree.devicePath(name));
   EXPECT_EQ(registry->presentPorts(), listed);
 
-  uint16_t vid = 0;
-  uint16_t pid = 0;
-  for (const auto& [name, wantVid, wantPid] : std::vector<std::tuple<std::string, uint16_t, uint16_t>>{
-           {"ttyACM0", 0x1a86, 0x7523}, {"ttyUSB0", 0x0403, 0x6001}, {"ttyACM2", 0x2345, 0xFFFF}}) {
-    ASSERT_TRUE(factory.getVidPid(tree.devicePath(name).c_str(), &vid, &pid)) << name;
-    EXPECT_EQ(std::make_pair(vid, pid), std::make_pair(wantVid, wantPid)) << name;
-  }
+  using Found = std::tuple<bool, uint16_t, uint16_t>;
+  auto identifiers = [&](const std::string& path) {
+    uint16_t vid = 0xAAAA;
+    uint16_t pid = 0xBBBB;
+    const bool found = factory.getVidPid(path.c_str(), &vid, &pid);
+    return Found{found, vid, pid};
+  };
+  EXPECT_EQ(identifiers(tree.devicePath("ttyACM0")), (Found{true, 0x1a86, 0x7523}));
+  EXPECT_EQ(identifiers(tree.devicePath("ttyUSB0")), (Found{true, 0x0403, 0x6001}));
 
   // Paths that are not exactly a port with a USB device leave the identifiers
   // alone; nulls are the C functions' test (integration.test_ffi).
-  vid = 0xAAAA;
-  pid = 0xBBBB;
   const auto byId = tree.devRoot() / "serial" / "by-id";
   std::filesystem::create_directories(byId);
   std::filesystem::create_symlink(tree.devicePath("ttyACM0"), byId / "usb-recorder");
   const std::string refused[] = {(byId / "usb-recorder").string(), tree.devicePath("ttyACM0") + "/",
                                  tree.devicePath("ttyACM7"), "/dev/ttyACM0", tree.devicePath("ttyS0")};
-  for (const auto& path : refused) EXPECT_FALSE(factory.getVidPid(path.c_str(), &vid, &pid)) << path;
-  EXPECT_EQ(std::make_pair(vid, pid), std::make_pair(uint16_t{0xAAAA}, uint16_t{0xBBBB}));
+  for (const auto& path : refused) EXPECT_EQ(identifiers(path), (Found{false, 0xAAAA, 0xBBBB})) << path;
 }
 
 // Present ports come first, one call each, then each change once; a
@@ -105,27 +103,16 @@ TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
                                           {tree.devicePath("ttyACM2"), true}}));
 }
 
-TEST_F(Watcher, StopFromInsideTheCallbackEndsWatchingAndAStopFromOutsideWaitsForTheCallback) {
+// The stop returns only once the callback under way has returned.
+TEST_F(Watcher, AStopWaitsForTheCallbackUnderWay) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
-  tree.addAcmPort("ttyACM1", "1a86", "7523");
-  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
-    factory.stopUsbChangedMonitor();
-    record(path, added);
-  });
-  ASSERT_TRUE(reportedOnce("ttyACM0", true));
-  factory.stopUsbChangedMonitor();  // joins the thread that stopped itself
-  EXPECT_EQ(events().size(), 1u);  // the second present port came after the stop
-
-  // Started again, the present ports come again; the stop returns only once
-  // the callback under way has returned.
   std::atomic<bool> left{false};
   factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
-    left = false;
     record(path, added);
     std::this_thread::sleep_for(200ms);
     left = true;
   });
-  ASSERT_TRUE(reportedOnce("ttyACM1", true));
+  ASSERT_TRUE(reportedOnce("ttyACM0", true));
   factory.stopUsbChangedMonitor();
   EXPECT_TRUE(left);
 }
