@@ -55,10 +55,9 @@ class FakeSerialTree {
   void removePort(const std::string& name) {
     std::filesystem::remove(devRoot() / name);
     const Path classEntry = sysRoot() / "class" / "tty" / name;
-    std::error_code ec;
-    const Path ttyFolder = std::filesystem::read_symlink(classEntry, ec);
+    const Path ttyFolder = std::filesystem::read_symlink(classEntry);
     std::filesystem::remove(classEntry);
-    if (!ec) std::filesystem::remove_all(ttyFolder);
+    std::filesystem::remove_all(ttyFolder);
   }
 
  private:

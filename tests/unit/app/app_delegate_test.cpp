@@ -5,9 +5,10 @@
 #include "app/window_frame.h"
 #include "fakes/fake_messenger.h"
 
-// The window's place on full HD and 1024x600 screens, the menu's title, the
-// About panel as drawn with the texts of its moment, and the update and exit
-// messages are checked end to end (integration.test_window); these are the
+// The window's place on full HD and 1024x600 screens, the menu's title and
+// labels, the About panel as drawn with its version and the texts of its
+// moment, and the update and exit messages with their channel and null
+// arguments are checked end to end (integration.test_window); these are the
 // cases only a fake shows.
 namespace quillon {
 namespace {
@@ -46,45 +47,35 @@ TEST(MainWindowFrame, CentredOnTheUsableAreaRoundingHalfPixelsUpwards) {
   EXPECT_EQ(mainWindowFrame(Rect{0, 0, 1101, 701}), (Rect{0, 0, 1100, 700}));
 }
 
-class AppDelegateTest : public testing::Test {
- protected:
+// Without a screen or a window the menu still comes; messages reach the
+// engine only with a window and a connected engine.
+TEST(AppDelegate, MenuAndActionsWithoutAScreenAWindowOrAnEngine) {
   FakeDesktopShell shell;
   AppDelegate delegate{shell};
-};
-
-TEST_F(AppDelegateTest, TheMenuOffersAboutAndExitWithoutAScreenOrAWindowToo) {
   shell.screen.reset();
   delegate.applicationDidFinishLaunching();
   EXPECT_FALSE(shell.windowFrame);
-  shell.window = false;
-  delegate.applicationDidBecomeActive();
-  EXPECT_EQ(shell.presents, 0);
   ASSERT_EQ(shell.menus.size(), 1u);
-  std::vector<std::pair<std::string, std::string>> items;
-  for (const auto& item : shell.menus[0].items) items.emplace_back(item.label, item.action);
-  EXPECT_EQ(items, (decltype(items){{"关于我们", "app.showAbout"}, {"退出", "app.openExit"}}));
+  std::vector<std::string> actions;
+  for (const auto& item : shell.menus[0].items) actions.push_back(item.action);
+  EXPECT_EQ(actions, (std::vector<std::string>{"app.showAbout", "app.openExit"}));
   EXPECT_TRUE(delegate.performAction("showAbout"));
   ASSERT_EQ(shell.panels.size(), 1u);
   EXPECT_EQ(shell.panels[0].iconPath, "/icons/app.png");
-}
 
-TEST_F(AppDelegateTest, ActionsReachTheEngineOnlyWithAWindowAndAConnectedEngine) {
   EXPECT_TRUE(delegate.performAction("openSettings"));
-  // Its channel and null arguments are checked end to end with the update
-  // and exit actions (integration.test_window).
   auto sent = shell.messenger.sent();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].call.method, "menuOnSettings");
   EXPECT_FALSE(sent[0].wantsReply);
-
-  // A completion has no caller in the host; one reaching the caller is
-  // MethodChannel's test.
   shell.messenger.setEngineConnected(false);
   delegate.callFlutter("menuOnExit");
   shell.messenger.setEngineConnected(true);
   shell.window = false;
   delegate.callFlutter("menuOnExit");
   EXPECT_EQ(shell.messenger.sent().size(), 1u);
+  delegate.applicationDidBecomeActive();
+  EXPECT_EQ(shell.presents, 0);
 
   EXPECT_TRUE(delegate.performAction("simulateShutdown"));
   EXPECT_EQ(shell.quits, 1);

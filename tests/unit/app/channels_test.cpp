@@ -12,7 +12,6 @@
 #include "platform/linux/sysfs_serial_port_registry.h"
 #include "unit/facade/facade_test_support.h"
 #include "unit/usb/pty_device.h"
-#include "usb/ffi_surface.h"
 
 // A good "init", "eventByExit", the background activity's reasons, serial
 // commands on a real port (one that cannot open included) and a whole
@@ -140,7 +139,7 @@ EncodableMap startArgs(const test::TempDir& dir, bool mic) {
               {"opusFilePath", (dir.path() / "r.opus").string()}});
 }
 
-TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
+TEST(AudioChannel, FallbacksAndArgumentErrorsChangeNothingAndARecordingStreamsThroughTheMainThread) {
   Window w;
   test::TempDir dir;
   for (const char* method : {"startRecorder", "switchMicRecorder", "pauseRecorder", "resumeRecorder"}) {
@@ -152,7 +151,7 @@ TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
   }
   EXPECT_EQ(w.window->nativeAudioFactory(), nullptr);
 
-  ASSERT_EQ(successValue(w.call(kAudio, "init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", false}}))),
+  ASSERT_EQ(successValue(w.call(kAudio, "init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", true}}))),
             EncodableValue(true));
   for (const auto& [key, value] : std::vector<std::pair<const char*, EncodableValue>>{
            {"opusFilePath", EncodableValue()}, {"recorderMic", "yes"}}) {
@@ -166,13 +165,7 @@ TEST(AudioChannel, FallbacksWithoutAFacadeAndArgumentErrorsChangeNothing) {
   EXPECT_TRUE(w.window->nativeAudioFactory()->isMicRecordingEnabled);
   // The duration itself is AudioUtil's (recording.AudioUtil).
   EXPECT_EQ(failure(w.call(kAudio, "getWavDuration", map({{"file", "/x.wav"}}))), "INVALID_ARGUMENTS: Missing 'path'");
-}
 
-TEST(AudioChannel, ARecordingStreamsItsBuffersThroughTheMainThreadInOrder) {
-  Window w;
-  test::TempDir dir;
-  ASSERT_EQ(successValue(w.call(kAudio, "init", map({{"blackHolePath", "/d.pa"}, {"reserveStageAudio", true}}))),
-            EncodableValue(true));
   ASSERT_EQ(successValue(w.call(kAudio, "startRecorder", startArgs(dir, false))), EncodableValue(true));
   EXPECT_EQ(w.world.captures.journal->count("speaker.start(stage=1,path=" + dir.str() + ")"), 1u);
 
@@ -244,29 +237,17 @@ TEST(UsbChannelMonitor, ReportsPortChangesToTheEngineUntilStopped) {
   }
 }
 
-TEST(UsbChannelPorts, TheExchangeWindowDefaultsTo500MsAndTheCFunctionsKeepTheirOwnPorts) {
+TEST(UsbChannelPorts, TheExchangeWindowDefaultsTo500Ms) {
   test::PtyDevice device;
-  const std::string& path = device.path();
   Window w;
   // The device answers the command at once; without a "timeout" the exchange
   // still collects for 50 passes of 10 ms.
   device.answer(2, {{0ms, {0xAB}}});
   const auto start = std::chrono::steady_clock::now();
-  const auto reply = w.call(kUsb, "sendUsbHexDataAndClose", map({{"path", path}, {"data", "C0DE"}}));
+  const auto reply = w.call(kUsb, "sendUsbHexDataAndClose", map({{"path", device.path()}, {"data", "C0DE"}}));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 490ms);
   EXPECT_EQ(device.command(), (std::vector<uint8_t>{0xC0, 0xDE}));
   EXPECT_EQ(successValue(reply), EncodableValue("AB"));
-
-  EXPECT_EQ(successValue(w.call(kUsb, "open", map({{"path", path}}))), EncodableValue(true));
-  char* status = ffi_send_usb_hex_data(path.c_str(), "AA");
-  EXPECT_STREQ(status, "REAL_PORT_NOT_OPEN");
-  ffi_free_string(status);
-  ASSERT_TRUE(ffi_open_usb(path.c_str()));
-  w.call(kUsb, "close", map({{"path", path}}));
-  status = ffi_send_usb_hex_data(path.c_str(), "AB");
-  EXPECT_STREQ(status, "REAL_SUCCESS") << "closing the channel's port must not close the C surface's";
-  ffi_free_string(status);
-  ffi_close_usb(path.c_str());
 }
 
 }  // namespace
