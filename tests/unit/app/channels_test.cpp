@@ -50,16 +50,13 @@ struct Window final : ActivityInhibitor, ApplicationControl {
   // Sends still queued must not outlive the messenger.
   ~Window() override {
     window.reset();
-    runPosted();
+    while (g_main_context_iteration(nullptr, FALSE)) continue;
   }
 
   std::optional<MethodReply> call(const char* channel, const std::string& method, EncodableValue args = {}) {
     return messenger.call(channel, method, std::move(args));
   }
-  // Runs what was posted to the main thread so far.
-  void runPosted() {
-    while (g_main_context_iteration(nullptr, FALSE)) continue;
-  }
+
 
   std::unique_ptr<ActivityToken> beginActivity(const std::string&) override {
     struct Token final : ActivityToken {
@@ -176,7 +173,7 @@ TEST(AudioChannel, FallbacksAndArgumentErrorsChangeNothingAndARecordingStreamsTh
   audioThread.join();
   // Nothing is sent from the audio thread itself.
   EXPECT_TRUE(w.messenger.sent().empty());
-  w.runPosted();
+  while (g_main_context_iteration(nullptr, FALSE)) continue;
 
   // One PCM block, then one Opus packet, per 40 ms block; their contents
   // are checked end to end against the files (integration.test_recording).
@@ -217,7 +214,7 @@ TEST(UsbChannelMonitor, ReportsPortChangesToTheEngineUntilStopped) {
   Window w(std::make_shared<SysfsSerialPortRegistry>(tree.sysRoot(), tree.devRoot()));
   // What reached the engine once `count` messages came, or 20 s passed.
   auto sentBy = [&](size_t count) {
-    for (int pass = 0; pass < 2000 && w.messenger.sent().size() < count; ++pass) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 2000 && w.messenger.sent().size() < count; ++i) std::this_thread::sleep_for(10ms);
     return w.messenger.sent();
   };
 
