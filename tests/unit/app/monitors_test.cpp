@@ -132,8 +132,6 @@ TEST(ProcParsers, StatLineWithAwkwardCommandNameAndFootprintAsPrivateResidentPlu
                                 "Rss: 1764 kB\nPss_Dirty: 112 kB\nShared_Clean: 1580 kB\nPrivate_Clean: 72 kB\n"
                                 "Private_Dirty: 112 kB\nSwap: 16 kB\nSwapPss: 8 kB\n"),
             (72u + 112u + 16u) * 1024u);
-  // smaps (without the rollup) repeats the fields per mapping.
-  EXPECT_EQ(parseFootprintBytes("Private_Dirty: 4 kB\nSwap: 0 kB\nPrivate_Dirty: 6 kB\n"), 10u * 1024u);
   EXPECT_FALSE(parseFootprintBytes("Rss: 10 kB\n"));
 }
 

@@ -18,7 +18,6 @@ TEST(HexText, ParsesPairsFromTheStart) {
       {"AA BB", {0xAA, 0x0B}},  // "AA", " B", "B": the space shifts the pairing
       {"1xzz  \t7", {0x01, 0x00, 0x00, 0x07}},
       {"\xC3\xA9" "122", {0x00, 0x22}},         // "é" is one unit: "é1" gives 0
-      {"\xF0\x9F\x98\x80" "7F", {0x00, 0x7F}},  // U+1F600 is two units, a pair of its own
   };
   for (const auto& [text, bytes] : cases) EXPECT_EQ(UsbFactory::hexStringToData(text), bytes) << text;
 }

@@ -46,7 +46,7 @@ class SerialPorts : public test::WithDayLog {
 class PortRegistry : public SerialPorts {};
 class Watcher : public SerialPorts {};
 
-// Ports are ttys with a device and a node, placeholder UARTs left out; the
+// Ports are ttys with a device, placeholder UARTs left out; the
 // identifiers come from the USB device above the interface or converter.
 TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesOtherPaths) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
@@ -54,7 +54,6 @@ TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesO
   tree.addPlatformPort("ttyS0", "serial8250");
   tree.addPlatformPort("ttyS1", "serial8250");  // placeholder
   tree.addVirtualTty("tty1");
-  tree.addAcmPort("ttyACM1", "1a86", "7523", /*withNode=*/false);
   std::vector<std::string> listed;
   for (const char* name : {"ttyACM0", "ttyS0", "ttyUSB0"}) listed.push_back(tree.devicePath(name));
   EXPECT_EQ(registry->presentPorts(), listed);
@@ -81,7 +80,6 @@ TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesO
 TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
-  tree.addVirtualTty("tty1");
   factory.startUsbChangedMonitor([this](const std::string& path, bool added) { record(path, added); });
   ASSERT_TRUE(reportedOnce("ttyUSB0", true));
   tree.addAcmPort("ttyACM1", "1a86", "7523");
