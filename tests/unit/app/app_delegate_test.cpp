@@ -46,8 +46,8 @@ TEST(MainWindowFrame, CentredOnTheUsableAreaRoundingHalfPixelsUpwards) {
   EXPECT_EQ(mainWindowFrame(Rect{0, 0, 1101, 701}), (Rect{0, 0, 1100, 700}));
 }
 
-// Without a screen or a window the menu still comes; messages reach the
-// engine only with a window and a connected engine.
+// Without a screen the window is left where it is and the menu still comes;
+// messages reach the engine only with a window and a connected engine.
 TEST(AppDelegate, MenuAndActionsWithoutAScreenAWindowOrAnEngine) {
   FakeDesktopShell shell;
   AppDelegate delegate{shell};

@@ -30,7 +30,7 @@ class SerialPort : public test::WithDayLog {
 
 // What reaches the device and a device unplugged during a reply are the C
 // functions' tests (integration.test_ffi).
-TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorSendsLogEachWriteAndCloseForgetsIt) {
+TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorAndCloseForgetsIt) {
   ASSERT_TRUE(factory.open(device.path()));
   ASSERT_TRUE(factory.open(device.path()));
   EXPECT_EQ(countInLog("打开串口成功: " + device.path() + ", fd="), 1u);
