@@ -30,18 +30,15 @@ class FakeSerialTree {
   }
   // A USB-serial converter: the tty's device sits one level below the interface.
   void addConverterPort(const std::string& name, const std::string& vendor, const std::string& product) {
-    const Path converter = addUsbDevice(vendor, product) / name;
-    std::filesystem::create_directories(converter);
-    linkTty(name, converter);
+    linkTty(name, addUsbDevice(vendor, product) / name);
   }
   // A platform UART with the given driver, no USB device above it.
   void addPlatformPort(const std::string& name, const std::string& driver) {
     const Path device = sysRoot() / "devices" / "platform" / ("uart-" + name);
     const Path driverFolder = sysRoot() / "bus" / "platform" / "drivers" / driver;
-    std::filesystem::create_directories(device);
+    linkTty(name, device);
     std::filesystem::create_directories(driverFolder);
     std::filesystem::create_directory_symlink(driverFolder, device / "driver");
-    linkTty(name, device);
   }
   // A tty without a device link (virtual consoles).
   void addVirtualTty(const std::string& name) {
@@ -55,10 +52,9 @@ class FakeSerialTree {
   void removePort(const std::string& name) {
     std::filesystem::remove(devRoot() / name);
     const Path classEntry = sysRoot() / "class" / "tty" / name;
-    std::error_code ec;
-    const Path ttyFolder = std::filesystem::read_symlink(classEntry, ec);
+    const Path ttyFolder = std::filesystem::read_symlink(classEntry);
     std::filesystem::remove(classEntry);
-    if (!ec) std::filesystem::remove_all(ttyFolder);
+    std::filesystem::remove_all(ttyFolder);
   }
 
  private:

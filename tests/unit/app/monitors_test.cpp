@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <deque>
 
 #include "app/application_monitor.h"
 #include "app/proc_self_probe.h"
 #include "app/status_monitor.h"
 #include "app/status_texts.h"
-#include "fakes/fake_serial_tree.h"
 #include "platform/linux/glib_main_thread.h"
-#include "platform/linux/sysfs_serial_port_registry.h"
 #include "recording/native_audio_factory.h"
 #include "recording/source_levels.h"
 #include "support/test_support.h"
@@ -25,11 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(StatusTexts, ElapsedLevelsAndTheStopNotice) {
-  EXPECT_EQ(elapsedText(0ms), "0:00");
   EXPECT_EQ(elapsedText(59'999ms), "0:59");
-  EXPECT_EQ(elapsedText(754'000ms), "12:34");
   EXPECT_EQ(elapsedText(3'723'000ms), "1:02:03");
-  EXPECT_EQ(levelFraction(0.0f), 0.0);
   EXPECT_EQ(levelFraction(0.0005f), 0.0);        // below -60 dBFS
   EXPECT_NEAR(levelFraction(0.5f), 0.9, 0.001);  // -6 dBFS
   EXPECT_EQ(levelFraction(4.0f), 1.0);
@@ -38,84 +30,44 @@ TEST(StatusTexts, ElapsedLevelsAndTheStopNotice) {
   running.recording = true;
   running.folder = "/rec";
   running.elapsed = 65'000ms;
-  EXPECT_FALSE(recordingNotice("Quillon", running, running));
   EXPECT_EQ(recordingNotice("Quillon", running, idle)->body, "Recorded 1:05 into /rec");
 }
 
-struct MonitorFixture {
+// Levels passed on while recording are the window's end-to-end test.
+TEST(StatusMonitor, ElapsedTimeLeavesOutPausesAndAMicrophoneLeftOutShowsNoLevel) {
   NativeAudioFactory recorder{"", false, {{}, [] { return true; }, {}}};
   StatusMonitor::Clock::time_point now{};
   GlibMainThread mainThread;
-  std::unique_ptr<StatusMonitor> monitor;
+  StatusMonitor::Sources sources;
+  sources.engineConnected = [] { return true; };
+  sources.recorder = [&] { return &recorder; };
+  sources.now = [&] { return now; };
+  StatusMonitor monitor(std::move(sources), mainThread);
 
-  explicit MonitorFixture(std::shared_ptr<SerialPortRegistry> ports = nullptr) {
-    StatusMonitor::Sources sources;
-    sources.engineConnected = [] { return true; };
-    sources.recorder = [this] { return &recorder; };
-    sources.serialPorts = std::move(ports);
-    sources.now = [this] { return now; };
-    monitor = std::make_unique<StatusMonitor>(std::move(sources), mainThread);
-  }};
+  recorder.isRecording = true;
+  recorder.isMicRecordingEnabled = true;
+  EXPECT_EQ(monitor.sample().elapsed, 0ms);
+  now += 5s;
+  EXPECT_EQ(monitor.sample().elapsed, 5000ms);
 
-TEST(StatusMonitor, ElapsedTimeLeavesOutPausesAndLevelsFallBackOnceBlocksStop) {
-  MonitorFixture f;
-  sourceLevels().microphone = 0.8f;
-  EXPECT_EQ(f.monitor->sample().microphoneLevel, 0.0f);  // left over from no recording
-
-  f.recorder.isRecording = true;
-  f.recorder.isMicRecordingEnabled = true;
-  EXPECT_EQ(f.monitor->sample().elapsed, 0ms);
-  f.now += 5s;
-  sourceLevels().microphone = 0.5f;
-  sourceLevels().systemAudio = 0.25f;
-  HostStatus status = f.monitor->sample();
-  EXPECT_EQ(status.elapsed, 5000ms);
-  EXPECT_EQ(status.microphoneLevel, 0.5f);
-  EXPECT_EQ(status.systemAudioLevel, 0.25f);
-  status = f.monitor->sample();  // no block since: falling, not gone
-  EXPECT_GT(status.microphoneLevel, 0.0f);
-  EXPECT_LT(status.microphoneLevel, 0.5f);
-
-  f.recorder.isPaused = true;
-  f.monitor->sample();
-  f.now += 3s;
-  EXPECT_EQ(f.monitor->sample().elapsed, 5000ms);
-  f.recorder.isPaused = false;
-  f.monitor->sample();
-  f.now += 2s;
-  f.recorder.isMicRecordingEnabled = false;
+  recorder.isPaused = true;
+  monitor.sample();
+  now += 3s;
+  EXPECT_EQ(monitor.sample().elapsed, 5000ms);
+  recorder.isPaused = false;
+  monitor.sample();
+  now += 2s;
+  recorder.isMicRecordingEnabled = false;
   sourceLevels().microphone = 0.9f;
-  status = f.monitor->sample();
+  const HostStatus status = monitor.sample();
   EXPECT_EQ(status.elapsed, 7000ms);
   EXPECT_EQ(status.microphoneLevel, 0.0f);
 
-  f.recorder.isRecording = false;
-  f.monitor->sample();
-  f.recorder.isRecording = true;
-  f.now += 1s;
-  EXPECT_EQ(f.monitor->sample().elapsed, 0ms);  // a new recording counts from its start
-}
-
-TEST(StatusMonitor, APortThatGoesLeavesThePage) {
-  test::TempDir dir;
-  test::FakeSerialTree tree(dir.path());
-  tree.addAcmPort("ttyACM0", "1a86", "7523");
-  MonitorFixture f(std::make_shared<SysfsSerialPortRegistry>(tree.sysRoot(), tree.devRoot()));
-  auto portCountBecomes = [&](size_t count) {
-    for (auto deadline = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < deadline;) {
-      while (g_main_context_iteration(nullptr, FALSE)) continue;
-      if (f.monitor->sample().ports.size() == count) return true;
-      g_usleep(10'000);
-    }
-    return false;
-  };
-  ASSERT_TRUE(portCountBecomes(1));
-  tree.removePort("ttyACM0");
-  EXPECT_TRUE(portCountBecomes(0));
-}
-
-CpuSample sample(double takenAt, std::vector<ThreadCpuTime> threads, double startedAt = 0.0) {
-  return CpuSample{takenAt, startedAt, std::move(threads)};
+  recorder.isRecording = false;
+  monitor.sample();
+  recorder.isRecording = true;
+  now += 1s;
+  EXPECT_EQ(monitor.sample().elapsed, 0ms);  // a new recording counts from its start
 }
 
 // Hands out prepared readings, one per call; none once they run out.
@@ -146,12 +98,12 @@ TEST(ApplicationMonitor, ReadingsSumThreadsOverTheWindowSinceTheLastLongEnoughRe
   // whole ticks: readings closer than the minimum window must not become the
   // new starting point, or the next would measure a window of a few ticks.
   auto monitor = monitorWith(3u * 1024 * 1024 / 2, {
-      sample(100.0, {{1, 10.0}, {2, 3.0}, {3, 7.0}}, 60.0),
-      sample(102.0, {{1, 10.5}, {2, 5.0}, {3, 7.0}}),
-      sample(110.0, {{1, 4.0}}),
-      sample(110.1, {{1, 4.1}}),
-      sample(110.2, {{1, 4.1}}),
-      sample(111.0, {{1, 4.4}}),
+      {100.0, 60.0, {{1, 10.0}, {2, 3.0}, {3, 7.0}}},
+      {102.0, 0.0, {{1, 10.5}, {2, 5.0}, {3, 7.0}}},
+      {110.0, 0.0, {{1, 4.0}}},
+      {110.1, 0.0, {{1, 4.1}}},
+      {110.2, 0.0, {{1, 4.1}}},
+      {111.0, 0.0, {{1, 4.4}}},
   });
   EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 50.00%");
   EXPECT_EQ(monitor.getResourceUsage(), "Memory: 1.50 MB | CPU: 125.00%");
@@ -162,10 +114,9 @@ TEST(ApplicationMonitor, ReadingsSumThreadsOverTheWindowSinceTheLastLongEnoughRe
 
   // Thread 4 was born in the window and counts from zero; id 2 went to a new
   // thread with less processor time than the old one, so its gain is unknown.
-  const auto earlier = sample(0.0, {{1, 1.0}, {2, 9.0}});
-  const auto later = sample(4.0, {{1, 2.0}, {2, 0.5}, {4, 2.0}});
+  const CpuSample earlier{0.0, 0.0, {{1, 1.0}, {2, 9.0}}};
+  const CpuSample later{4.0, 0.0, {{1, 2.0}, {2, 0.5}, {4, 2.0}}};
   EXPECT_NEAR(cpuPercentBetween(earlier, later), 25.0 + 50.0, 1e-9);
-  EXPECT_EQ(cpuPercentBetween(later, earlier), 0.0);
 }
 
 TEST(ProcParsers, StatLineWithAwkwardCommandNameAndFootprintAsPrivateResidentPlusSwap) {
@@ -176,33 +127,23 @@ TEST(ProcParsers, StatLineWithAwkwardCommandNameAndFootprintAsPrivateResidentPlu
   EXPECT_EQ(times->systemTicks, 45u);
   EXPECT_EQ(times->startTicks, 987654u);
   EXPECT_FALSE(parseStatTimes("4242 (short) S 1 2 3"));
-  EXPECT_FALSE(parseStatTimes("no parenthesis at all"));
 
   EXPECT_EQ(parseFootprintBytes("55cfd008e000-7ffe27b11000 ---p 00000000 00:00 0    [rollup]\n"
                                 "Rss: 1764 kB\nPss_Dirty: 112 kB\nShared_Clean: 1580 kB\nPrivate_Clean: 72 kB\n"
                                 "Private_Dirty: 112 kB\nSwap: 16 kB\nSwapPss: 8 kB\n"),
             (72u + 112u + 16u) * 1024u);
-  // smaps (without the rollup) repeats the fields per mapping.
-  EXPECT_EQ(parseFootprintBytes("Private_Dirty: 4 kB\nSwap: 0 kB\nPrivate_Dirty: 6 kB\n"), 10u * 1024u);
   EXPECT_FALSE(parseFootprintBytes("Rss: 10 kB\n"));
 }
 
-TEST(ProcSelfProbe, SeesTheFootprintAndThisThreadsProcessorTime) {
+// The real files: a wrong path leaves the line at zero, and the start point
+// must be on the clock the readings are taken on.
+TEST(ProcSelfProbe, ReadsThisProcess) {
   ProcSelfProbe probe;
   EXPECT_GT(probe.footprintBytes().value_or(0), 0u);
-  // This thread spins until it has used 0.2 s of processor time, however
-  // loaded the machine is; the reading must then show that much for it.
-  timespec used{};
-  do {
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-  } while (used.tv_sec == 0 && used.tv_nsec < 200'000'000);
   const auto seen = probe.cpuSample();
   ASSERT_TRUE(seen);
+  EXPECT_FALSE(seen->threads.empty());
   EXPECT_LE(seen->processStartedAt, seen->takenAt);
-  const auto self = std::find_if(seen->threads.begin(), seen->threads.end(),
-                                 [](const ThreadCpuTime& t) { return t.tid == gettid(); });
-  ASSERT_NE(self, seen->threads.end());
-  EXPECT_GE(self->cpuSeconds, 0.15);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillon::test {
@@ -18,10 +19,8 @@ namespace quillon::test {
 // path(), answer() reads and writes the master side.
 class PtyDevice {
  public:
-  struct Burst {
-    std::chrono::milliseconds delay;  // after the previous burst (or the command)
-    std::vector<uint8_t> bytes;
-  };
+  // Bytes sent a delay after the previous burst (or the command).
+  using Burst = std::pair<std::chrono::milliseconds, std::vector<uint8_t>>;
 
   PtyDevice() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -53,9 +52,9 @@ class PtyDevice {
         if (got <= 0) break;
         command_.insert(command_.end(), buffer, buffer + got);
       }
-      for (const auto& burst : bursts) {
-        std::this_thread::sleep_for(burst.delay);
-        if (write(master_, burst.bytes.data(), burst.bytes.size()) != ssize_t(burst.bytes.size())) return;
+      for (const auto& [delay, bytes] : bursts) {
+        std::this_thread::sleep_for(delay);
+        if (write(master_, bytes.data(), bytes.size()) != ssize_t(bytes.size())) return;
       }
     });
   }

@@ -1,8 +1,5 @@
-#include <regex>
-
 #include "pty_device.h"
 #include "unit/logging/day_log.h"
-#include "usb/text_encoding.h"
 #include "usb/usb_factory.h"
 
 namespace quillon {
@@ -13,58 +10,37 @@ using Bytes = std::vector<uint8_t>;
 
 // Text pairs up from the start, a last single character ignored. Reading a
 // pair stops at its first non-digit; a pair without a leading digit is 0.
-// Positions count UTF-16 units.
-TEST(HexText, ParsesPairsFromTheStartAndPrintsUpperCase) {
+// Positions count UTF-16 units. Replies printed as upper-case pairs are the
+// C functions' tests (integration.test_ffi).
+TEST(HexText, ParsesPairsFromTheStart) {
   const std::vector<std::pair<std::string, Bytes>> cases = {
       {"a1B2", {0xA1, 0xB2}},
-      {"ABC", {0xAB}},
-      {"", {}},
       {"AA BB", {0xAA, 0x0B}},  // "AA", " B", "B": the space shifts the pairing
       {"1xzz  \t7", {0x01, 0x00, 0x00, 0x07}},
       {"\xC3\xA9" "122", {0x00, 0x22}},         // "é" is one unit: "é1" gives 0
-      {"\xF0\x9F\x98\x80" "7F", {0x00, 0x7F}},  // U+1F600 is two units, a pair of its own
   };
   for (const auto& [text, bytes] : cases) EXPECT_EQ(UsbFactory::hexStringToData(text), bytes) << text;
-  EXPECT_EQ(UsbFactory::dataToHexString({0x00, 0x0F, 0xFF}), "000FFF");
-  EXPECT_EQ(UsbFactory::dataToHexString({}), "");
-}
-
-TEST(Utf8, RejectsMalformedInput) {
-  // A stray byte and a surrogate are the standard codec's and the C functions' tests.
-  EXPECT_TRUE(isValidUtf8("/dev/ttyACM0 \xC3\xA9 \xF0\x9F\x98\x80"));
-  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong "/"
-  EXPECT_FALSE(isValidUtf8("\xE2\x82"));          // cut short
-  EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
 }
 
 class SerialPort : public test::WithDayLog {
  protected:
-  bool logMatches(const std::string& pattern) { return std::regex_search(logText(), std::regex(pattern)); }
-
   test::PtyDevice device;
   UsbFactory factory;
 };
 
 // What reaches the device and a device unplugged during a reply are the C
 // functions' tests (integration.test_ffi).
-TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorSendsLogEachWriteAndCloseForgetsIt) {
+TEST_F(SerialPort, OpenTwiceKeepsOneDescriptorAndCloseForgetsIt) {
   ASSERT_TRUE(factory.open(device.path()));
   ASSERT_TRUE(factory.open(device.path()));
   EXPECT_EQ(countInLog("打开串口成功: " + device.path() + ", fd="), 1u);
-  EXPECT_EQ(factory.sendUsbHexData(device.path(), "a1B2"), kRealSuccess);
-  EXPECT_TRUE(logMatches(R"(\[UsbFactory\] \[INFO\] \[sendUsbBytesData\] \[Send Start\] path=)" + device.path() +
-                         R"(, len=2, time=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000)"));
-  EXPECT_TRUE(logMatches(R"(\[sendUsbBytesData\] \[Send End\] path=)" + device.path() +
-                         R"(, written=2, duration=\d+\.\d\d ms)"));
 
-  factory.close("/dev/never-opened");
   factory.close(device.path());
   factory.close(device.path());
   EXPECT_EQ(countInLog("关闭串口: "), 1u);
-  EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {1}), kRealPortNotOpen);
-  // A port that cannot open gets neutral answers.
+  // A port that cannot open gets neutral answers; a read of one and a send
+  // after a close are the host's end-to-end tests (integration.test_host_spine).
   EXPECT_FALSE(factory.open("/dev/quillon-missing"));
-  EXPECT_TRUE(factory.readBytesData("/dev/quillon-missing").empty());
   EXPECT_EQ(factory.sendUsbHexDataAndClose("/dev/quillon-missing", "01", 10, "gone"), "");
 }
 
@@ -77,7 +53,6 @@ TEST_F(SerialPort, ReadWaitsForTheFirstByteAndEndsOnSilence) {
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x55}), "0D0A111303");
   EXPECT_EQ(device.command(), Bytes{0x55});
   EXPECT_EQ(factory.readBytesData(device.path()), (Bytes{0x7F, 0x00, 0xFF}));
-  EXPECT_TRUE(factory.readBytesData(device.path()).empty());  // nothing more comes
 
   // A pause of a few ms can stretch past the 10 ms silence on a loaded
   // machine, so a few attempts are allowed; a read that stops at its first
@@ -97,26 +72,20 @@ TEST_F(SerialPort, ExchangeWindowIsCountedInPassesOfOneChunk) {
   device.answer(1, {{0ms, Bytes(100, 0x42)}});
   EXPECT_EQ(factory.sendUsbHexDataAndClose(device.path(), "01", 0, "zero"), "");
   EXPECT_EQ(device.command(), Bytes{0x01});
-  EXPECT_EQ(countInLog("[zero] [sendUsbHexDataAndClose] 向设备发送数据: 01"), 1u);
-  EXPECT_EQ(countInLog("[WARNING] [zero] [sendUsbHexDataAndClose] 未收到数据响应"), 1u);
-  EXPECT_TRUE(logMatches(R"(\[zero\] \[sendUsbHexDataAndClose\] \[Send Start\] path=)" + device.path() +
-                         R"(, len=1, time=)"));
-  EXPECT_TRUE(logMatches(R"(\[zero\] \[sendUsbHexDataAndClose\] \[Send End\] path=)" + device.path() +
-                         R"(, duration=\d+\.\d\d ms)"));
   device.answer(1, {{0ms, Bytes(1000, 0x42)}});
   EXPECT_LE(factory.sendUsbHexDataAndClose(device.path(), "02", 5, "five").size(), 2u * 256u);
   device.command();
 }
 
+// With every descriptor up to 1100 taken, the port's lie beyond select's 1024.
 TEST_F(SerialPort, DescriptorsBeyondTheSelectLimitWork) {
   std::vector<int> filler;
-  int probe;
-  while ((probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0 && probe < 1100) filler.push_back(probe);
-  if (probe >= 0) filler.push_back(probe);
-  ASSERT_GE(probe, 1024) << "descriptor limit too low for this test";
+  while (filler.empty() || (filler.back() >= 0 && filler.back() < 1100)) {
+    filler.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  }
+  ASSERT_GE(filler.back(), 1100) << "descriptor limit too low for this test";
 
   ASSERT_TRUE(factory.open(device.path()));
-  EXPECT_TRUE(logMatches(R"(fd=1\d{3})"));
   device.answer(1, {{0ms, {0x5A}}});
   EXPECT_EQ(factory.sendUsbBytesAndReadHex(device.path(), {0x01}), "5A");
   device.command();

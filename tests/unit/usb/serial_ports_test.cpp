@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <filesystem>
-#include <functional>
 #include <mutex>
 #include <tuple>
 
@@ -18,13 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using Event = std::pair<std::string, bool>;
 
-// Polls for up to ten seconds until `done` holds.
-bool eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  return done();
-}
-
 // A sysfs and /dev of the test's making, and the events a watcher reported
 // from its thread. Placeholder UARTs are recognised by name here, standing in
 // for TIOCGSERIAL.
@@ -38,8 +28,11 @@ class SerialPorts : public test::WithDayLog {
     std::lock_guard lock(mutex);
     reported.emplace_back(path, added);
   }
+  // Waits up to ten seconds for the event to have come exactly once.
   bool reportedOnce(const std::string& name, bool added) {
-    return eventually([&] { return std::ranges::count(events(), Event{tree.devicePath(name), added}) == 1; });
+    const Event event{tree.devicePath(name), added};
+    for (int i = 0; i < 2000 && std::ranges::count(events(), event) != 1; ++i) std::this_thread::sleep_for(5ms);
+    return std::ranges::count(events(), event) == 1;
   }
 
   test::TempDir dir;
@@ -53,64 +46,33 @@ class SerialPorts : public test::WithDayLog {
 class PortRegistry : public SerialPorts {};
 class Watcher : public SerialPorts {};
 
-// Ports are ttys with a device and a node, placeholder UARTs left out; the
+// Ports are ttys with a device, placeholder UARTs left out; the
 // identifiers come from the USB device above the interface or converter.
 TEST_F(PortRegistry, ListsRealPortsWithTheIdentifiersOfTheirUsbDeviceAndRefusesOtherPaths) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
-  tree.addAcmPort("ttyACM2", "12345", "fffff");  // too wide: the low 16 bits count
   tree.addPlatformPort("ttyS0", "serial8250");
   tree.addPlatformPort("ttyS1", "serial8250");  // placeholder
-  tree.addPlatformPort("ttyAMA0", "uart-pl011");
   tree.addVirtualTty("tty1");
-  tree.addAcmPort("ttyACM1", "1a86", "7523", /*withNode=*/false);
   std::vector<std::string> listed;
-  for (const char* name : {"ttyACM0", "ttyACM2", "ttyAMA0", "ttyS0", "ttyUSB0"}) listed.push_back(tree.devicePath(name));
+  for (const char* name : {"ttyACM0", "ttyS0", "ttyUSB0"}) listed.push_back(tree.devicePath(name));
   EXPECT_EQ(registry->presentPorts(), listed);
 
-  uint16_t vid = 0;
-  uint16_t pid = 0;
-  for (const auto& [name, wantVid, wantPid] : std::vector<std::tuple<std::string, uint16_t, uint16_t>>{
-           {"ttyACM0", 0x1a86, 0x7523}, {"ttyUSB0", 0x0403, 0x6001}, {"ttyACM2", 0x2345, 0xFFFF}}) {
-    ASSERT_TRUE(factory.getVidPid(tree.devicePath(name).c_str(), &vid, &pid)) << name;
-    EXPECT_EQ(std::make_pair(vid, pid), std::make_pair(wantVid, wantPid)) << name;
-  }
-  EXPECT_EQ(countInLog("[INFO] [getVidPid] -> Successfully parsed VID: 1027, PID: 24577"), 1u);
+  using Found = std::tuple<bool, uint16_t, uint16_t>;
+  auto identifiers = [&](const std::string& path) {
+    uint16_t vid = 0xAAAA;
+    uint16_t pid = 0xBBBB;
+    const bool found = factory.getVidPid(path.c_str(), &vid, &pid);
+    return Found{found, vid, pid};
+  };
+  EXPECT_EQ(identifiers(tree.devicePath("ttyACM0")), (Found{true, 0x1a86, 0x7523}));
+  EXPECT_EQ(identifiers(tree.devicePath("ttyUSB0")), (Found{true, 0x0403, 0x6001}));
 
-  // Paths that are not exactly a port with a USB device, and nulls, leave
-  // the identifiers alone.
-  vid = 0xAAAA;
-  pid = 0xBBBB;
-  const auto byId = tree.devRoot() / "serial" / "by-id";
-  std::filesystem::create_directories(byId);
-  std::filesystem::create_symlink(tree.devicePath("ttyACM0"), byId / "usb-recorder");
-  const std::string refused[] = {(byId / "usb-recorder").string(), tree.devicePath("ttyACM0") + "/",
+  // Paths that are not exactly a port with a USB device leave the identifiers
+  // alone; nulls are the C functions' test (integration.test_ffi).
+  const std::string refused[] = {tree.devicePath("ttyACM0") + "/",
                                  tree.devicePath("ttyACM7"), "/dev/ttyACM0", tree.devicePath("ttyS0")};
-  for (const auto& path : refused) EXPECT_FALSE(factory.getVidPid(path.c_str(), &vid, &pid)) << path;
-  EXPECT_FALSE(factory.getVidPid(nullptr, &vid, &pid));
-  EXPECT_EQ(std::make_pair(vid, pid), std::make_pair(uint16_t{0xAAAA}, uint16_t{0xBBBB}));
-  EXPECT_EQ(countInLog("[WARNING] [getVidPid] -> Matched path, but failed to get VID/PID"), 1u);
-  EXPECT_EQ(countInLog("[getVidPid] Searching for path: (null)\n"), 1u);
-  EXPECT_EQ(countInLog("[ERROR] [getVidPid] Error: Input path, vid, or pid is null."), 1u);
-}
-
-// A slow watcher thread can list a port that then goes away before the watch
-// reads the port's create event: its removal must still come.
-TEST_F(PortRegistry, APortListedAndGoneBeforeTheWatchLooksIsStillReportedRemoved) {
-  auto watch = registry->watchChanges();
-  ASSERT_NE(watch, nullptr);
-  tree.addAcmPort("ttyACM0", "1a86", "7523");
-  ASSERT_EQ(registry->presentPorts(), std::vector<std::string>{tree.devicePath("ttyACM0")});
-  tree.removePort("ttyACM0");
-
-  std::vector<SerialPortChange> changes;
-  eventually([&] {
-    if (changes.empty()) changes = watch->waitForChanges(500ms);
-    return !changes.empty();
-  });
-  ASSERT_EQ(changes.size(), 1u);
-  EXPECT_EQ(changes[0].path, tree.devicePath("ttyACM0"));
-  EXPECT_FALSE(changes[0].added);
+  for (const auto& path : refused) EXPECT_EQ(identifiers(path), (Found{false, 0xAAAA, 0xBBBB})) << path;
 }
 
 // Present ports come first, one call each, then each change once; a
@@ -118,7 +80,6 @@ TEST_F(PortRegistry, APortListedAndGoneBeforeTheWatchLooksIsStillReportedRemoved
 TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   tree.addAcmPort("ttyACM0", "1a86", "7523");
   tree.addConverterPort("ttyUSB0", "0403", "6001");
-  tree.addVirtualTty("tty1");
   factory.startUsbChangedMonitor([this](const std::string& path, bool added) { record(path, added); });
   ASSERT_TRUE(reportedOnce("ttyUSB0", true));
   tree.addAcmPort("ttyACM1", "1a86", "7523");
@@ -132,35 +93,6 @@ TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   EXPECT_EQ(events(), (std::vector<Event>{{tree.devicePath("ttyACM0"), true}, {tree.devicePath("ttyUSB0"), true},
                                           {tree.devicePath("ttyACM1"), true}, {tree.devicePath("ttyACM0"), false},
                                           {tree.devicePath("ttyACM2"), true}}));
-  for (const std::string& line : {"[INFO] USB 设备已插入，路径: " + tree.devicePath("ttyACM1"),
-                                 "[INFO] USB 设备已移除，路径: " + tree.devicePath("ttyACM0")}) {
-    EXPECT_TRUE(eventually([&] { return countInLog(line) == 1; })) << line;
-  }
-}
-
-TEST_F(Watcher, StopFromInsideTheCallbackEndsWatchingAndAStopFromOutsideWaitsForTheCallback) {
-  tree.addAcmPort("ttyACM0", "1a86", "7523");
-  tree.addAcmPort("ttyACM1", "1a86", "7523");
-  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
-    factory.stopUsbChangedMonitor();
-    record(path, added);
-  });
-  ASSERT_TRUE(reportedOnce("ttyACM0", true));
-  factory.stopUsbChangedMonitor();  // joins the thread that stopped itself
-  EXPECT_EQ(events().size(), 1u);  // the second present port came after the stop
-
-  // Started again, the present ports come again; the stop returns only once
-  // the callback under way has returned.
-  std::atomic<bool> left{false};
-  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
-    left = false;
-    record(path, added);
-    std::this_thread::sleep_for(200ms);
-    left = true;
-  });
-  ASSERT_TRUE(reportedOnce("ttyACM1", true));
-  factory.stopUsbChangedMonitor();
-  EXPECT_TRUE(left);
 }
 
 }  // namespace
