@@ -8,9 +8,6 @@
 
 namespace quillon::test::log_lines {
 
-// Application channel and delegate.
-inline constexpr std::string_view kSimulateShutdown = "[native_application_factory] [INFO] simulateShutdown clicked!";
-
 // Captures: the causes a failed start leaves in the day log.
 inline constexpr std::string_view kNoDefaultInput = "[MicCapture] [WARNING] Failed to get default input device";
 inline constexpr std::string_view kMicDenied = "[MicCapture] [WARNING] [Permission] Microphone denied or restricted";
@@ -29,9 +26,6 @@ inline constexpr std::string_view kLoopbackPresent = "[blackHoleUtil] [INFO] Bla
 inline constexpr std::string_view kPromptRefused =
     "[ERROR] Administrator prompt was cancelled or refused (status: 126); nothing was installed";
 inline constexpr std::string_view kModuleRefused = "[ERROR] The sound server refused to load module-null-sink (status: 3)";
-
-// Audio channel.
-inline constexpr std::string_view kStopRecorder = "[native_factory] [INFO] stopRecorder...";
 
 // Method results: "[engine] [ERROR] CHANNEL.METHOD" and then these.
 inline constexpr std::string_view kResultError = "[engine] [ERROR] ";
