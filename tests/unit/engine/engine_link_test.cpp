@@ -30,7 +30,6 @@ class RawEngine {
  public:
   explicit RawEngine(const std::string& path) : fd_(link::connectToUnixSocket(path, nullptr)) {}
   ~RawEngine() { ::close(fd_); }
-  int fd() const { return fd_; }
 
   // The socket blocks, so one send takes it all.
   void write(const Bytes& bytes) {
@@ -41,13 +40,13 @@ class RawEngine {
   }
 
   // The host's next frame, its payload valid until the next call; nullopt when
-  // the host closed (closed_) or nothing came in time.
-  std::optional<link::Frame> next() {
+  // the host closed (closed_) or nothing came within the patience.
+  std::optional<link::Frame> next(int patienceMs = 20'000) {
     body_.clear();
     while (reader_.next(body_, nullptr) == link::FrameReader::Status::kNeedMore) {
       pollfd entry{fd_, POLLIN, 0};
       uint8_t chunk[64 * 1024];
-      const ssize_t n = poll(&entry, 1, 20'000) > 0 ? recv(fd_, chunk, sizeof chunk, 0) : -1;
+      const ssize_t n = poll(&entry, 1, patienceMs) > 0 ? recv(fd_, chunk, sizeof chunk, 0) : -1;
       closed_ = n == 0;
       if (n <= 0) return std::nullopt;
       reader_.append(chunk, static_cast<size_t>(n));
@@ -69,11 +68,11 @@ class RawEngine {
   bool closed_ = false;
 };
 
-// The success value of a reply frame, or a text that says what came instead.
-EncodableValue successValue(const std::optional<link::Frame>& reply) {
+// The text a reply frame's success carries, or what came instead.
+std::string successText(const std::optional<link::Frame>& reply) {
   auto decoded = reply ? StandardCodec::decodeEnvelope(reply->payload) : std::nullopt;
-  if (!decoded || !std::holds_alternative<MethodSuccess>(*decoded)) return "<not a success>";
-  return std::get<MethodSuccess>(*decoded).value;
+  const auto* success = decoded ? std::get_if<MethodSuccess>(&*decoded) : nullptr;
+  return success && success->value.asString() ? *success->value.asString() : "<not a text success>";
 }
 
 // Appended, not prepended, which GCC 12 at -O3 takes for an overlapping copy.
@@ -175,7 +174,7 @@ TEST_F(EngineLinkTest, OneEngineAtATimeAndOneThatLeftOrBrokeTheFramingFreesTheSl
   }
   auto first = std::make_unique<RawEngine>(runner_.path());
   first->sendCall(1, "c", "first");
-  EXPECT_EQ(successValue(first->next()), EncodableValue("first"));
+  EXPECT_EQ(successText(first->next()), "first");
   EXPECT_TRUE(RawEngine(runner_.path()).closedByHost());
   // The first's end of stream, not yet read, as the next engine connects (a
   // script running one command after another).
@@ -185,7 +184,7 @@ TEST_F(EngineLinkTest, OneEngineAtATimeAndOneThatLeftOrBrokeTheFramingFreesTheSl
     next = std::make_unique<RawEngine>(runner_.path());
   });
   next->sendCall(2, "c", "next");
-  EXPECT_EQ(successValue(next->next()), EncodableValue("next"));
+  EXPECT_EQ(successText(next->next()), "next");
 }
 
 // Answers given later, off the loop thread (as the serial exchanges give
@@ -201,8 +200,8 @@ TEST_F(EngineLinkTest, RepliesGoOutOnceAndOnlyToTheEngineThatAsked) {
   held_[0](StandardCodec::encodeSuccessEnvelope("first"));
   held_[0](StandardCodec::encodeSuccessEnvelope("again"));
   held_[1](StandardCodec::encodeSuccessEnvelope("second"));
-  EXPECT_EQ(successValue(engine->next()), EncodableValue("first"));
-  EXPECT_EQ(successValue(engine->next()), EncodableValue("second"));
+  EXPECT_EQ(successText(engine->next()), "first");
+  EXPECT_EQ(successText(engine->next()), "second");
   engine.reset();
   ASSERT_TRUE(eventually([&] { return !runner_.link().engineConnected(); }));
   RawEngine next(runner_.path());
@@ -211,7 +210,7 @@ TEST_F(EngineLinkTest, RepliesGoOutOnceAndOnlyToTheEngineThatAsked) {
   next.sendCall(4, "held", "x");
   ASSERT_TRUE(heldCount(4));
   held_[3](StandardCodec::encodeSuccessEnvelope("fresh"));
-  EXPECT_EQ(successValue(next.next()), EncodableValue("fresh"));
+  EXPECT_EQ(successText(next.next()), "fresh");
 }
 
 // Senders on several threads (the serial watcher's beside the main thread's)
@@ -238,13 +237,12 @@ TEST(EngineLink, SendsFromManyThreadsToAStalledEngineArriveWholeInOrderAndBounde
   for (auto& sender : senders) sender.join();
   std::vector<int> last(kThreads, -1);
   int received = 0;
-  for (pollfd entry{engine.fd(), POLLIN, 0}; poll(&entry, 1, 2000) > 0; ++received) {
-    auto frame = engine.next();
-    ASSERT_TRUE(frame && frame->replyId == 0 && frame->channel == "native_audio_factory") << "after " << received;
-    auto call = StandardCodec::decodeMethodCall(frame->payload);
-    ASSERT_TRUE(call && call->arguments.asList()) << "after " << received;
-    const int t = static_cast<int>(*call->arguments.asList()->at(0).asInteger());
-    const int i = static_cast<int>(*call->arguments.asList()->at(1).asInteger());
+  for (std::optional<link::Frame> frame; (frame = engine.next(2000)); ++received) {
+    auto call = frame ? StandardCodec::decodeMethodCall(frame->payload) : std::nullopt;
+    const auto* args = call ? call->arguments.asList() : nullptr;
+    ASSERT_TRUE(args && frame->replyId == 0 && frame->channel == "native_audio_factory") << "after " << received;
+    const int t = static_cast<int>(args->at(0).asInteger().value());
+    const int i = static_cast<int>(args->at(1).asInteger().value());
     EXPECT_GT(i, last.at(t));
     last[t] = i;
     ASSERT_EQ(Bytes(frame->payload.begin(), frame->payload.end()), message(t, i));

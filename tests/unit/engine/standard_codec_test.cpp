@@ -5,9 +5,12 @@
 #include <limits>
 
 #include "quillon-engine/json_value.h"
-#include "value_printer.h"
 
 namespace quillon {
+
+// Readable failure messages: values print as the command-line engine shows them.
+static void PrintTo(const EncodableValue& value, std::ostream* out) { *out << dumpJson(valueToJson(value)); }
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -78,18 +81,10 @@ TEST(StandardCodec, MethodCallsAndEnvelopes) {
   EXPECT_EQ(StandardCodec::encodeSuccessEnvelope(1.0), success);
   const Bytes error{0x01, 0x07, 0x01, 'c', 0x07, 0x01, 'm', 0x03, 7, 0, 0, 0};
   EXPECT_EQ(StandardCodec::encodeErrorEnvelope("c", "m", int32_t{7}), error);
-  // As the command-line engine reads the host's replies.
-  const std::vector<std::pair<Bytes, std::string>> envelopes = {
-      {success, "1.0"},
-      {error, R"({"details":7,"error":"c","message":"m"})"},
-      {{}, "not implemented"},
-      {{0x02, 0x00}, "<refused>"},                             // unknown status
-      {Bytes(error.begin(), error.begin() + 7), "<refused>"},  // details missing
-  };
-  for (const auto& [bytes, text] : envelopes) {
-    auto reply = StandardCodec::decodeEnvelope(bytes);
-    EXPECT_EQ(reply ? replyToText(*reply) : "<refused>", text) << testing::PrintToString(bytes);
-  }
+  // Read back as the command-line engine reads the host's replies (errors and
+  // "not implemented" are shown end to end by integration.test_host_spine).
+  EXPECT_EQ(replyToText(StandardCodec::decodeEnvelope(success).value_or(MethodNotImplemented{})), "1.0");
+  EXPECT_FALSE(StandardCodec::decodeEnvelope(Bytes(error.begin(), error.begin() + 7)));  // details missing
 }
 
 TEST(StandardCodec, TruncatedOrMalformedInputIsRejected) {
