@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <mutex>
 #include <optional>
 
@@ -79,8 +79,7 @@ std::string successText(const std::optional<link::Frame>& reply) {
 std::string methodName(int i) { return std::string("m").append(std::to_string(i)); }
 
 // A link whose channel "c" is a method channel answering each call with its
-// method's name ("twice" twice, "forgotten" never), and whose channel "held"
-// keeps its replies for the test.
+// method's name, but "forgotten" never and "hold" when the test says.
 class EngineLinkTest : public testing::Test {
  protected:
   EngineLinkTest() {
@@ -88,14 +87,11 @@ class EngineLinkTest : public testing::Test {
       std::lock_guard lock(mutex_);
       ++handled_;
       offLoopThread_ = offLoopThread_ || std::this_thread::get_id() != runner_.loopThread();
-      if (call.method == "forgotten") return;
-      result->success(call.method);
-      if (call.method == "twice") result->success("again");
-    });
-    runner_.link().setMessageHandler("held", [this](BinaryMessage, BinaryReply reply) {
-      std::lock_guard lock(mutex_);
-      held_.push_back(std::move(reply));
-      return std::optional<UndecodableMessage>();
+      if (call.method == "hold") {
+        held_.push_back(std::move(result));
+      } else if (call.method != "forgotten") {
+        result->success(call.method);
+      }
     });
   }
   bool heldCount(size_t count) {
@@ -108,13 +104,13 @@ class EngineLinkTest : public testing::Test {
   std::mutex mutex_;
   int handled_ = 0;
   bool offLoopThread_ = false;
-  std::vector<BinaryReply> held_;
+  std::vector<std::unique_ptr<MethodResult>> held_;
   test::LinkRunner runner_;
   MethodChannel echo_{runner_.link(), "c"};
 };
 
-// Every reply the engine gets, in order: a reply twice, or one for a call
-// that wants none, would show up out of place.
+// Every reply the engine gets, in order: one for a call that wants none
+// would show up out of place.
 TEST_F(EngineLinkTest, BadInputIsAnsweredAsDocumentedAndCallsInOrderOnTheLoopThread) {
   test::LogCapture log;
   runner_.link().setUnservedChannelHandler(MethodChannel::unservedChannelHandler());
@@ -128,7 +124,6 @@ TEST_F(EngineLinkTest, BadInputIsAnsweredAsDocumentedAndCallsInOrderOnTheLoopThr
   engine.sendCall(9, "no_such_factory", "anything");                  // not implemented
   engine.write(link::encodeMessageFrame(10, "no_such_factory", undecodable));
   engine.sendCall(11, "c", "forgotten");
-  engine.sendCall(12, "c", "twice");
 
   auto bad = [](const std::string& message) {
     return StandardCodec::encodeErrorEnvelope("BAD_MESSAGE", message, EncodableValue());
@@ -137,8 +132,7 @@ TEST_F(EngineLinkTest, BadInputIsAnsweredAsDocumentedAndCallsInOrderOnTheLoopThr
   std::vector<std::pair<uint32_t, Bytes>> expected = {{4, bad("malformed message header")},
                                                       {5, bad(notACall)},
                                                       {9, {}},
-                                                      {10, bad(notACall)},
-                                                      {12, StandardCodec::encodeSuccessEnvelope("twice")}};
+                                                      {10, bad(notACall)}};
   // A burst whose first frames arrive byte by byte, split across reads.
   Bytes burst;
   for (int i = 0; i < 200; ++i) {
@@ -157,11 +151,10 @@ TEST_F(EngineLinkTest, BadInputIsAnsweredAsDocumentedAndCallsInOrderOnTheLoopThr
     EXPECT_EQ(Bytes(reply->payload.begin(), reply->payload.end()), payload) << id;
   }
   std::lock_guard lock(mutex_);
-  EXPECT_EQ(handled_, 202);
+  EXPECT_EQ(handled_, 201);
   EXPECT_FALSE(offLoopThread_);
   using namespace test::log_lines;
   EXPECT_EQ(log.count(std::string(kUndecodableMessage) + "c (3 bytes): string runs"), 1u);
-  EXPECT_EQ(log.count(std::string(kResultError) + "c.twice" + std::string(kAnsweredTwice)), 1u) << log.text();
   EXPECT_EQ(log.count(std::string(kResultError) + "c.forgotten" + std::string(kNeverAnswered)), 1u);
 }
 
@@ -191,26 +184,27 @@ TEST_F(EngineLinkTest, OneEngineAtATimeAndOneThatLeftOrBrokeTheFramingFreesTheSl
 // theirs), go out once and only to the engine that asked; what the host sends
 // while no engine is connected is not kept for the next one.
 TEST_F(EngineLinkTest, RepliesGoOutOnceAndOnlyToTheEngineThatAsked) {
+  test::LogCapture log;
   runner_.link().send("c", StandardCodec::encodeMethodCall({"nobody", {}}));
   auto engine = std::make_unique<RawEngine>(runner_.path());
-  engine->sendCall(1, "held", "a");
-  engine->sendCall(2, "held", "b");
-  engine->sendCall(3, "held", "unanswered");
+  for (uint32_t id = 1; id <= 3; ++id) engine->sendCall(id, "c", "hold");
   ASSERT_TRUE(heldCount(3));
-  held_[0](StandardCodec::encodeSuccessEnvelope("first"));
-  held_[0](StandardCodec::encodeSuccessEnvelope("again"));
-  held_[1](StandardCodec::encodeSuccessEnvelope("second"));
+  held_[0]->success("first");
+  held_[0]->success("again");
+  held_[1]->success("second");
   EXPECT_EQ(successText(engine->next()), "first");
   EXPECT_EQ(successText(engine->next()), "second");
   engine.reset();
   ASSERT_TRUE(eventually([&] { return !runner_.link().engineConnected(); }));
   RawEngine next(runner_.path());
   ASSERT_TRUE(eventually([&] { return runner_.link().engineConnected(); }));
-  held_[2](StandardCodec::encodeSuccessEnvelope("stale"));
-  next.sendCall(4, "held", "x");
+  held_[2]->success("stale");
+  next.sendCall(4, "c", "hold");
   ASSERT_TRUE(heldCount(4));
-  held_[3](StandardCodec::encodeSuccessEnvelope("fresh"));
+  held_[3]->success("fresh");
   EXPECT_EQ(successText(next.next()), "fresh");
+  using namespace test::log_lines;
+  EXPECT_EQ(log.count(std::string(kResultError) + "c.hold" + std::string(kAnsweredTwice)), 1u) << log.text();
 }
 
 // Senders on several threads (the serial watcher's beside the main thread's)
@@ -253,26 +247,24 @@ TEST(EngineLink, SendsFromManyThreadsToAStalledEngineArriveWholeInOrderAndBounde
 }
 
 TEST(EngineLink, SocketFileModesStaleFilesAndLiveHosts) {
+  using std::filesystem::perms;
   test::TempDir dir;
-  const std::string path = (dir.path() / "engine.sock").string();
+  const auto path = dir.path() / "engine.sock";
   ASSERT_EQ(close(link::listenOnUnixSocket(path, nullptr)), 0);  // left behind by a host that died
-  struct stat st {};
   EngineLink link(path);
   EXPECT_TRUE(link.start());
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_read | perms::owner_write);
   EXPECT_FALSE(EngineLink(path).start());  // the live host keeps its socket
-  EXPECT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(std::filesystem::is_socket(path));
 
-  EngineLink nested((dir.path() / "a" / "b" / "engine.sock").string());
+  EngineLink nested(dir.path() / "a" / "b" / "engine.sock");
   ASSERT_TRUE(nested.start());
-  ASSERT_EQ(stat((dir.path() / "a" / "b").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(std::filesystem::status(dir.path() / "a" / "b").permissions(), perms::owner_all);
 
-  const std::string plainFile = (dir.path() / "file").string();
+  const auto plainFile = dir.path() / "file";
   std::fclose(std::fopen(plainFile.c_str(), "w"));
   EXPECT_FALSE(EngineLink(plainFile).start());
-  EXPECT_EQ(stat(plainFile.c_str(), &st), 0);
+  EXPECT_TRUE(std::filesystem::is_regular_file(plainFile));
 }
 
 }  // namespace
