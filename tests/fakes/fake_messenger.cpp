@@ -21,7 +21,7 @@ std::optional<BinaryMessage> FakeMessenger::deliverRaw(const std::string& channe
   {
     std::lock_guard lock(mutex_);
     auto it = handlers_.find(channel);
-    if (it == handlers_.end()) return BinaryMessage{};
+    if (it == handlers_.end() || !it->second) return BinaryMessage{};
     handler = it->second;
   }
   // Shared, so a reply made after this call returns still has somewhere to go.
@@ -48,8 +48,7 @@ void FakeMessenger::sendWithReply(const std::string& channel, BinaryMessage mess
 
 void FakeMessenger::setMessageHandler(const std::string& channel, BinaryMessageHandler handler) {
   std::lock_guard lock(mutex_);
-  handlers_.erase(channel);
-  if (handler) handlers_.emplace(channel, std::move(handler));
+  handlers_[channel] = std::move(handler);
 }
 
 }  // namespace quillon::test

@@ -10,14 +10,11 @@
 
 #include "engine/engine_link.h"
 #include "support/test_support.h"
-#include "value_printer.h"
 
 namespace quillon::test {
 
-constexpr auto kPatience = std::chrono::seconds(20);
-
 inline bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
