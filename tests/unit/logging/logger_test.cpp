@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <future>
 #include <sstream>
 #include <thread>
 
@@ -30,7 +28,6 @@ std::vector<std::string> dayLogLines(const fs::path& file) {
 // default have no caller in the host; its lines always carry "[] []".
 TEST(Logger, OnceConfiguredAndEnabledLinesGoToOneDayFileAndTheSystemLog) {
   test::TempDir dir;
-  std::ofstream(dir.path() / "file") << "x";
   const fs::path folder = dir.path() / "nested" / "logs";
   // What the logger echoes to the system log; flush() returns after the echoes.
   std::vector<std::string> echoes;
@@ -38,15 +35,7 @@ TEST(Logger, OnceConfiguredAndEnabledLinesGoToOneDayFileAndTheSystemLog) {
   logger.info("tag", "before configure %d", 1);
   logger.configure(folder.string(), false);
   logger.info("tag", "while disabled");
-  // A folder that cannot be made is reported to the system log, which still
-  // gets the lines.
-  logger.configure((dir.path() / "file" / "logs").string(), true);
-  logger.infoWithTag("t", "only echoed");
   logger.flush();
-  ASSERT_EQ(echoes.size(), 3u);
-  EXPECT_TRUE(echoes[0].starts_with("创建日志目录失败: "));
-  EXPECT_TRUE(echoes[1].starts_with("打开日志文件失败: "));
-  EXPECT_TRUE(echoes[2].ends_with(" [] [] [t] [INFO] only echoed\n")) << echoes[2];
   EXPECT_FALSE(fs::exists(folder));
 
   logger.configure(folder.string(), true);
@@ -61,7 +50,8 @@ TEST(Logger, OnceConfiguredAndEnabledLinesGoToOneDayFileAndTheSystemLog) {
             (std::vector<std::string>{"[] [] [UsbFactory] [INFO] now %d literally",
                                       "[] [] [tag] [INFO] 打开串口成功: /dev/ttyACM0, fd=7",
                                       "[] [] [t] [WARNING] third", "[] [] [a] [DEBUG] fourth"}));
-  EXPECT_EQ(echoes.size(), 7u);
+  ASSERT_EQ(echoes.size(), 4u);
+  EXPECT_TRUE(echoes[3].ends_with(" [] [] [a] [DEBUG] fourth\n")) << echoes[3];
 
   // Another day, another file.
   std::tm leapDay{};
@@ -70,28 +60,6 @@ TEST(Logger, OnceConfiguredAndEnabledLinesGoToOneDayFileAndTheSystemLog) {
   logger.errorWithTag("t", "fifth");
   logger.flush();
   EXPECT_EQ(dayLogLines(folder / "native_2024-02-29.log"), std::vector<std::string>{"[] [] [t] [ERROR] fifth"});
-}
-
-TEST(Logger, LinesQueuedWhenLoggingIsSwitchedOffAreDropped) {
-  test::TempDir dir;
-  std::promise<void> inside, release;
-  auto released = release.get_future();
-  int echoes = 0;
-  // Holds the writer inside the first echo, so a line can queue behind it.
-  Logger logger([&](const std::string&) {
-    if (++echoes > 1) return;
-    inside.set_value();
-    released.wait();
-  });
-  logger.configure(dir.str(), true);
-  logger.infoWithTag("t", "written");
-  inside.get_future().wait();
-  logger.infoWithTag("t", "queued, then dropped");
-  logger.configure(dir.str(), false);
-  release.set_value();
-  logger.flush();
-  EXPECT_EQ(echoes, 1);
-  EXPECT_EQ(dayLogLines(dir.path() / test::dayLogName()), std::vector<std::string>{"[] [] [t] [INFO] written"});
 }
 
 TEST(Logger, ManyThreadsLoseAndTearNoLine) {

@@ -150,10 +150,10 @@ TEST(TimelineAligner, PausesAreTakenOutOfTheTimeline) {
   // its audio: the position follows them without silence until a second of
   // audio has passed and the latency holds still.
   aligner.rebase();
+  const auto timelineEnd = t0 + milliseconds(3000 + 120);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(aligner.place(Clock::now() - milliseconds(400 - 80 * i), 3200).silenceBefore, 0u) << i;
+    EXPECT_EQ(aligner.place(timelineEnd + milliseconds(400 + 320 * i), 3200).silenceBefore, 0u) << i;
   }
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(aligner.place(Clock::now() - milliseconds(20), 320).silenceBefore, 0u);
 }
 
 }  // namespace

@@ -26,15 +26,6 @@ std::string bytesOf(const std::vector<T>& samples) {
 }
 inline uint32_t u32At(const std::string& bytes, size_t offset) { return recast<uint32_t>(bytes.substr(offset, 4))[0]; }
 
-// Frames of one sample per channel, from equally long channels.
-inline std::vector<float> interleave(const std::vector<std::vector<float>>& channels) {
-  std::vector<float> out;
-  for (size_t f = 0; f < channels[0].size(); ++f) {
-    for (const auto& c : channels) out.push_back(c[f]);
-  }
-  return out;
-}
-
 // `count` samples of a sine, continuing from sample index `start`.
 inline std::vector<float> sine(double frequency, double rate, size_t count, double amplitude, size_t start = 0) {
   std::vector<float> out(count);
@@ -46,12 +37,11 @@ inline std::vector<float> sine(double frequency, double rate, size_t count, doub
 
 // Amplitude of the `frequency` component of x (Goertzel), for a signal holding
 // many periods.
-template <typename T>
-double toneAmplitude(const std::vector<T>& x, double frequency, double rate, double scale = 1.0) {
+inline double toneAmplitude(const std::vector<float>& x, double frequency, double rate) {
   const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
   double s1 = 0, s2 = 0;
-  for (const T& v : x) {
-    const double s0 = double(v) * scale + coeff * s1 - s2;
+  for (float v : x) {
+    const double s0 = double(v) + coeff * s1 - s2;
     s2 = s1;
     s1 = s0;
   }
