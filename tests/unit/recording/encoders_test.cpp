@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "recording/opus_util.h"
+#include "recording/sbc_util.h"
 
 #include "audio_test_helpers.h"
 
@@ -37,6 +38,24 @@ TEST(OpusUtil, FileHoldsFramedFortyMillisecondPacketsUntilReset) {
   opus->writeFrame(again);
   opus->close();
   EXPECT_EQ(test::readFile(path), written);
+}
+
+// No program writes SBC yet; its frames are the documented format all the
+// same: whole frames of 128 samples become 72 bytes an outside decoder plays.
+TEST(SbcUtil, WholeFramesOf128SamplesBecome72BytesAnOutsideDecoderHears) {
+  ASSERT_EQ(std::system("command -v ffmpeg >/dev/null 2>&1"), 0) << "ffmpeg is missing; run scripts/install-deps.sh";
+  test::TempDir dir;
+  const std::string sbcPath = dir.str() + "/tone.sbc", rawPath = dir.str() + "/tone.raw";
+  SbcUtil sbc;
+  ASSERT_TRUE(sbc.openWithPath(sbcPath));
+  sbc.writeSamples(test::sine(1000, 16000, 32000 + 127, 0.5));
+  sbc.close();
+  EXPECT_EQ(test::readFile(sbcPath).size(), 250u * 72u);
+  const std::string command = "ffmpeg -v error -y -f sbc -i " + sbcPath + " -f f32le -ac 1 -ar 16000 " + rawPath;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const auto decoded = test::recast<float>(test::readFile(rawPath));
+  ASSERT_GT(decoded.size(), 30000u);
+  EXPECT_NEAR(test::toneAmplitude({decoded.begin() + 4000, decoded.end() - 4000}, 1000, 16000), 0.5, 0.1);
 }
 
 }  // namespace
