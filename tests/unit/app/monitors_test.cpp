@@ -11,9 +11,7 @@
 #include "recording/source_levels.h"
 #include "support/test_support.h"
 
-// The status page as shown, with the title, the start notice, the levels and
-// ports arriving with their identifiers, is checked end to end
-// (integration.test_window); the resource line only here.
+// The status page as shown is checked end to end (integration.test_window).
 namespace quillon {
 namespace {
 
