@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <tuple>
 
@@ -93,6 +94,32 @@ TEST_F(Watcher, ReportsPresentPortsThenEachArrivalAndRemovalOnce) {
   EXPECT_EQ(events(), (std::vector<Event>{{tree.devicePath("ttyACM0"), true}, {tree.devicePath("ttyUSB0"), true},
                                           {tree.devicePath("ttyACM1"), true}, {tree.devicePath("ttyACM0"), false},
                                           {tree.devicePath("ttyACM2"), true}}));
+}
+
+// A C caller may stop the watcher from inside its callback, and may free the
+// callback's context as soon as a stop from outside returns.
+TEST_F(Watcher, StopFromInsideTheCallbackEndsWatchingAndAStopFromOutsideWaitsForTheCallback) {
+  tree.addAcmPort("ttyACM0", "1a86", "7523");
+  tree.addAcmPort("ttyACM1", "1a86", "7523");
+  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
+    factory.stopUsbChangedMonitor();
+    record(path, added);
+  });
+  ASSERT_TRUE(reportedOnce("ttyACM0", true));
+  factory.stopUsbChangedMonitor();  // joins the thread that stopped itself
+  EXPECT_EQ(events().size(), 1u);   // the second present port came after the stop
+
+  // The sleep widens the window in which a stop that does not wait returns early.
+  std::atomic<bool> left{false};
+  factory.startUsbChangedMonitor([&](const std::string& path, bool added) {
+    left = false;
+    record(path, added);
+    std::this_thread::sleep_for(200ms);
+    left = true;
+  });
+  ASSERT_TRUE(reportedOnce("ttyACM1", true));
+  factory.stopUsbChangedMonitor();
+  EXPECT_TRUE(left);
 }
 
 }  // namespace
