@@ -31,13 +31,12 @@ class FakeAudioServer final : public AudioServer {
   AudioDeviceId recordDevice = kNoAudioDevice, playbackDevice = kNoAudioDevice;
   AudioStreamBasicDescription recordFormat{};
   float playbackVolume = 1.0f;
-  int openPlaybackStreams = 0, stoppedPlaybackStreams = 0, openRecordStreams = 0, stoppedRecordStreams = 0;
   bool recordPaused = false;
   int listeners = 0;  // default-sink listeners alive; none is ever told of a change
 
   // A stereo 16-bit sink.
-  AudioDevice& addSink(AudioDeviceId id, std::string name, float volume = 1.0f, double rate = 44100.0) {
-    AudioDevice& d = add(id, std::move(name), true, 2, rate, 16);
+  AudioDevice& addSink(AudioDeviceId id, std::string name, float volume = 1.0f) {
+    AudioDevice& d = add(id, std::move(name), true, 2, 44100.0, 16);
     d.volumes.assign(2, volume);
     return d;
   }
@@ -113,11 +112,7 @@ class FakeAudioServer final : public AudioServer {
     recordDevice = id;
     recordFormat = format;
     recordPaused = false;
-    ++openRecordStreams;
-    return std::make_unique<Handle>(*this, [this] {
-      record_ = nullptr;
-      ++stoppedRecordStreams;
-    });
+    return std::make_unique<Handle>(*this, [this] { record_ = nullptr; });
   }
   std::unique_ptr<AudioStream> openPlaybackStream(AudioDeviceId id, const AudioStreamBasicDescription&,
                                                   size_t, AudioPullHandler pull,
@@ -128,11 +123,7 @@ class FakeAudioServer final : public AudioServer {
     pull_ = std::move(pull);
     playbackDevice = id;
     playbackVolume = 1.0f;
-    ++openPlaybackStreams;
-    return std::make_unique<Handle>(*this, [this] {
-      pull_ = nullptr;
-      ++stoppedPlaybackStreams;
-    });
+    return std::make_unique<Handle>(*this, [this] { pull_ = nullptr; });
   }
   std::unique_ptr<ListenerToken> watchDefaultSink(std::function<void()>, AudioStatus& status) override {
     status = AudioStatus::ok;

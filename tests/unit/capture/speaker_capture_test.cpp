@@ -36,6 +36,11 @@ class SpeakerCaptureTest : public ::testing::Test {
   }
   std::optional<OutputDeviceStateFile::Entry> stateEntry() { return OutputDeviceStateFile(folder).read(); }
   bool repair() { return SpeakerCapture::restoreOutputLeftOnLoopback(*server, folder); }
+  // Whether the player or the loopback stream still runs.
+  bool streamsRun() {
+    uint8_t out[4];
+    return server->pullOutput(out, sizeof out) || server->pushInput(out, sizeof out);
+  }
   // To see that a capture leaves every device as it found it, the user's muted one included.
   Levels levels() {
     Levels all;
@@ -108,8 +113,7 @@ TEST_F(SpeakerCaptureTest, TheUserHearsExactlyWhatTheLoopbackCapturedAndEverythi
   EXPECT_FALSE(capture->isRunning());
   EXPECT_EQ(server->defaultSink, kSpeakers);
   EXPECT_EQ(levels(), before);
-  EXPECT_EQ(server->stoppedPlaybackStreams, 1);
-  EXPECT_EQ(server->stoppedRecordStreams, 1);
+  EXPECT_FALSE(streamsRun());
   EXPECT_EQ(server->listeners, 0);
   EXPECT_FALSE(stateEntry());
   // The recording gets every frame, the lost stretch included, as mono 16 kHz.
@@ -158,8 +162,7 @@ TEST_F(SpeakerCaptureTest, AStartFailingAnywhereLeavesTheUserWithSound) {
     EXPECT_EQ(server->defaultSink, kSpeakers);
     EXPECT_EQ(levels(), before);
     EXPECT_EQ(server->listeners, 0);
-    EXPECT_EQ(server->openPlaybackStreams, server->stoppedPlaybackStreams);
-    EXPECT_EQ(server->openRecordStreams, server->stoppedRecordStreams);
+    EXPECT_FALSE(streamsRun());
     EXPECT_TRUE(log.has(c.line));
   }
   // No output at all: nothing is touched.
