@@ -28,7 +28,7 @@ class FakeAudioServer final : public AudioServer {
 
   // What was asked.
   std::vector<std::string> loadedModules;  // "NAME ARGS"; a loopback null sink adds its sink
-  AudioDeviceId recordDevice = kNoAudioDevice, playbackDevice = kNoAudioDevice;
+  AudioDeviceId recordDevice = kNoAudioDevice;
   AudioStreamBasicDescription recordFormat{};
   float playbackVolume = 1.0f;
   bool recordPaused = false;
@@ -121,7 +121,6 @@ class FakeAudioServer final : public AudioServer {
     if (status != AudioStatus::ok) return nullptr;
     std::lock_guard lock(mutex_);
     pull_ = std::move(pull);
-    playbackDevice = id;
     playbackVolume = 1.0f;
     return std::make_unique<Handle>(*this, [this] { pull_ = nullptr; });
   }
