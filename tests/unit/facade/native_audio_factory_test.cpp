@@ -41,24 +41,20 @@ TEST(NativeAudioFactory, AnOffMicrophoneIsStartedPausedThenResumedOrStartedAgain
   World world;
   NativeAudioFactory facade("/drivers/v.pa", false, world.dependencies());
   ASSERT_TRUE(world.start(facade, false));
+  EXPECT_FALSE(facade.isMicRecordingEnabled);
+  EXPECT_TRUE(facade.switchMicRecorder(true));
+  EXPECT_TRUE(facade.switchMicRecorder(false));
+  // A microphone not running (its start failed) is started again, not resumed.
+  world.captures.lastMic->stopCapture();
+  EXPECT_TRUE(facade.switchMicRecorder(true));
+
   // Both start at once; the microphone pauses after its own start, so that
   // it is not left listening.
   const std::string start = "start(stage=0,path=" + world.dir.str() + ")";
   auto events = world.events();
   EXPECT_EQ(std::erase(events, "speaker." + start), 1u);
-  EXPECT_EQ(events, (std::vector<std::string>{"mic." + start, "mic.pause"}));
-  EXPECT_FALSE(facade.isMicRecordingEnabled);
-
-  world.captures.journal->clear();
-  EXPECT_TRUE(facade.switchMicRecorder(true));
-  EXPECT_TRUE(facade.switchMicRecorder(false));
-  EXPECT_EQ(world.events(), (std::vector<std::string>{"mic.resume", "mic.pause"}));
-
-  // A microphone not running (its start failed) is started again, not resumed.
-  world.captures.lastMic->stopCapture();
-  world.captures.journal->clear();
-  EXPECT_TRUE(facade.switchMicRecorder(true));
-  EXPECT_EQ(world.events(), std::vector<std::string>{"mic." + start});
+  EXPECT_EQ(events, (std::vector<std::string>{"mic." + start, "mic.pause", "mic.resume", "mic.pause", "mic.stop",
+                                              "mic." + start}));
 }
 
 TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStarted) {
@@ -87,14 +83,14 @@ TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStart) {
   auto firstSpeaker = first.captures.lastSpeaker;
   for (int i = 0; i < 3; ++i) firstSpeaker->deliver(test::constantBlock(0.1f));
 
-  first.captures.journal->clear();
+  const size_t earlier = first.events().size();
   ASSERT_TRUE(facade.startRecorder(false, second.dir.str(), second.wav, second.opus));
   const auto events = first.events();
-  ASSERT_GE(events.size(), 3u);
+  ASSERT_GE(events.size(), earlier + 3);
   // The old captures stop (output restored) before the new ones start, and
   // the old file is closed whole: a late block of the old capture adds nothing.
-  EXPECT_EQ(events[0], "mic.stop");
-  EXPECT_EQ(events[1], "speaker.stop");
+  EXPECT_EQ(events[earlier], "mic.stop");
+  EXPECT_EQ(events[earlier + 1], "speaker.stop");
   firstSpeaker->deliver(test::constantBlock(0.1f));
   EXPECT_EQ(test::readFile(first.wav).size(), 44u + 3 * 1280);
 }
