@@ -133,8 +133,8 @@ class FakeAudioServer final : public AudioServer {
 
  private:
   AudioDevice& add(AudioDeviceId id, std::string name, bool isSink, uint32_t channels, double rate, uint32_t bits) {
-    const auto format = makeLinearPcmFormat(rate, channels, bits, false);
-    devices.push_back({id, std::move(name), isSink, rate, channels, format, {}, false});
+    devices.push_back({id, std::move(name), isSink, rate, channels, makeLinearPcmFormat(rate, channels, bits, false),
+                       {}, false});
     return devices.back();
   }
   AudioDevice* findSink(AudioDeviceId id) {

@@ -59,7 +59,6 @@ TEST_F(SpeakerCaptureTest, TheUserHearsExactlyWhatTheLoopbackCapturedAndEverythi
   std::vector<float> collected;
   capture->setAudioCallback(test::collectInto(collected));
   ASSERT_TRUE(capture->startCapture(true, stage.str()));
-  EXPECT_EQ(server->listeners, 1);
   EXPECT_FALSE(repair());  // the output is this capture's
 
   // Every captured byte, in order, and how many of them the player handed on.
@@ -103,7 +102,6 @@ TEST_F(SpeakerCaptureTest, TheUserHearsExactlyWhatTheLoopbackCapturedAndEverythi
   const size_t frames = captured.size() / 4 + 882;
 
   capture->stopCapture();
-  EXPECT_FALSE(capture->isRunning());
   EXPECT_EQ(server->defaultSink, kSpeakers);
   EXPECT_EQ(levels(), before);
   EXPECT_FALSE(streamsRun());
@@ -149,7 +147,6 @@ TEST_F(SpeakerCaptureTest, AStartFailingAnywhereLeavesTheUserWithSound) {
     *c.status = AudioStatus::serverUnavailable;
     auto capture = makeCapture();
     EXPECT_FALSE(capture->startCapture(true, stage.str()));
-    EXPECT_FALSE(capture->isRunning());
     *c.status = AudioStatus::ok;
     EXPECT_EQ(server->defaultSink, kSpeakers);
     EXPECT_EQ(levels(), before);
@@ -206,7 +203,6 @@ TEST_F(SpeakerCaptureTest, AnOutputThatCannotGoBackFallsBackOrKeepsTheStateForTh
   ASSERT_TRUE(capture->startCapture(false, std::nullopt));
   server->setDefaultStatus = AudioStatus::serverUnavailable;
   capture->stopCapture();
-  EXPECT_FALSE(capture->isRunning());
   ASSERT_TRUE(stateEntry());
   EXPECT_EQ(stateEntry()->deviceName, "Speakers");
   EXPECT_FLOAT_EQ(stateEntry()->volume, 0.6f);
