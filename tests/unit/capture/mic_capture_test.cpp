@@ -12,7 +12,6 @@
 namespace quillon {
 namespace {
 
-using test::ScriptedPermission;
 using S = MicrophonePermissionState;
 constexpr AudioDeviceId kMic = 0x80000001, kStudioMic = 0x80000002;
 
@@ -32,7 +31,7 @@ class MicCaptureTest : public ::testing::Test {
 
 TEST_F(MicCaptureTest, EveryCapturedFrameReachesTheStageFilesAndTheCallbackWithoutDrift) {
   std::vector<float> collected;
-  auto asked = std::make_shared<ScriptedPermission>(S::notDetermined, true);
+  auto asked = std::make_shared<test::ScriptedPermission>(S::notDetermined, true);
   MicCapture mic(server, asked);
   mic.setAudioCallback(test::collectInto(collected));
   ASSERT_TRUE(mic.startCapture(true, folder.str()));
@@ -72,10 +71,10 @@ TEST_F(MicCaptureTest, NoMicrophoneNoPermissionOrNoStreamRefusesToStartAndLeaves
   EXPECT_FALSE(noMic.isRunning());
   server->defaultSource = kMic;
 
-  auto denied = std::make_shared<ScriptedPermission>(S::denied, true);
+  auto denied = std::make_shared<test::ScriptedPermission>(S::denied, true);
   EXPECT_FALSE(MicCapture(server, denied).startCapture(false, folder.str()));
   EXPECT_EQ(denied->requests, 0);
-  auto refused = std::make_shared<ScriptedPermission>(S::notDetermined, false);
+  auto refused = std::make_shared<test::ScriptedPermission>(S::notDetermined, false);
   EXPECT_FALSE(MicCapture(server, refused).startCapture(false, folder.str()));
   EXPECT_EQ(refused->requests, 1);
 

@@ -133,26 +133,24 @@ TEST_F(SpeakerCaptureTest, TheLoopbackTakesTheUsersVolumeAndAllVolumesGoBack) {
 }
 
 TEST_F(SpeakerCaptureTest, AStartFailingAnywhereLeavesTheUserWithSound) {
-  struct Case {
-    AudioStatus* status;
-    std::string_view line;
-  } cases[] = {
+  // Each failing call, and the line that names it.
+  const std::pair<AudioStatus*, std::string_view> cases[] = {
       {&server->setDefaultStatus, test::log_lines::kLoopbackNotSet},
       {&server->listStatus, test::log_lines::kDeviceListFailed},
       {&server->playbackStatus, test::log_lines::kPlayerFailed},
       {&server->recordStatus, test::log_lines::kLoopbackStreamFailed},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    *c.status = AudioStatus::serverUnavailable;
+  for (const auto& [status, line] : cases) {
+    SCOPED_TRACE(line);
+    *status = AudioStatus::serverUnavailable;
     auto capture = makeCapture();
     EXPECT_FALSE(capture->startCapture(true, stage.str()));
-    *c.status = AudioStatus::ok;
+    *status = AudioStatus::ok;
     EXPECT_EQ(server->defaultSink, kSpeakers);
     EXPECT_EQ(levels(), before);
     EXPECT_EQ(server->listeners, 0);
     EXPECT_FALSE(streamsRun());
-    EXPECT_TRUE(log.has(c.line));
+    EXPECT_TRUE(log.has(line));
   }
   // No output at all: nothing is touched.
   server->defaultSink = kNoAudioDevice;

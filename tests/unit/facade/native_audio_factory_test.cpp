@@ -28,8 +28,7 @@ TEST(NativeAudioFactory, StartAnswersWhetherTheNeededCapturesStarted) {
     world.captures.micStarts = c.micStarts;
     world.captures.speakerStarts = c.speakerStarts;
     NativeAudioFactory facade("/d.pa", true, world.dependencies());
-    EXPECT_EQ(world.start(facade, c.mic), c.expected)
-        << "mic " << c.mic << " micStarts " << c.micStarts << " speakerStarts " << c.speakerStarts;
+    EXPECT_EQ(world.start(facade, c.mic), c.expected) << c.mic << c.micStarts << c.speakerStarts;
     // A failed start keeps its objects: the files exist and the next stop closes them.
     EXPECT_TRUE(std::filesystem::exists(world.wav));
     EXPECT_EQ(facade.stopRecorder().success, 0);
