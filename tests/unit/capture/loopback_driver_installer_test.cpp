@@ -12,8 +12,6 @@
 namespace quillon {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr const char* kModuleLine =
     "module-null-sink sink_name=VerdalisRecorder rate=44100 channels=2 "
     "sink_properties=device.description=VerdalisRecorder";
@@ -59,7 +57,7 @@ TEST_F(Installer, ListedDeviceOrInstalledDropInNeedsNoPrompt) {
   EXPECT_EQ(install(source + ".missing"), 0);
 
   server->remove(7);
-  fs::create_directories(fs::path(layout.pulseAudioBundle).parent_path());
+  std::filesystem::create_directories(std::filesystem::path(layout.pulseAudioBundle).parent_path());
   std::ofstream(layout.pulseAudioBundle) << "load-module " << kModuleLine << "\n";
   EXPECT_EQ(install(source), 0);
   EXPECT_TRUE(runner->calls.empty());

@@ -15,8 +15,7 @@ TEST(PulseFormat, EveryLinearSampleFormatSurvivesTheRoundTrip) {
     auto format = formatFromSampleSpec(spec);
     ASSERT_TRUE(format) << pa_sample_format_to_string(f);
     auto back = sampleSpecFromFormat(*format);
-    ASSERT_TRUE(back) << pa_sample_format_to_string(f);
-    EXPECT_TRUE(pa_sample_spec_equal(&spec, &*back)) << pa_sample_format_to_string(f);
+    EXPECT_TRUE(back && pa_sample_spec_equal(&spec, &*back)) << pa_sample_format_to_string(f);
   }
 }
 
