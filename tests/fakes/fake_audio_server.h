@@ -28,16 +28,15 @@ class FakeAudioServer final : public AudioServer {
 
   // What was asked.
   std::vector<std::string> loadedModules;  // "NAME ARGS"; a loopback null sink adds its sink
-  AudioDeviceId recordDevice = kNoAudioDevice, playbackDevice = kNoAudioDevice;
+  AudioDeviceId recordDevice = kNoAudioDevice;
   AudioStreamBasicDescription recordFormat{};
   float playbackVolume = 1.0f;
-  int openPlaybackStreams = 0, stoppedPlaybackStreams = 0, openRecordStreams = 0, stoppedRecordStreams = 0;
   bool recordPaused = false;
   int listeners = 0;  // default-sink listeners alive; none is ever told of a change
 
   // A stereo 16-bit sink.
-  AudioDevice& addSink(AudioDeviceId id, std::string name, float volume = 1.0f, double rate = 44100.0) {
-    AudioDevice& d = add(id, std::move(name), true, 2, rate, 16);
+  AudioDevice& addSink(AudioDeviceId id, std::string name, float volume = 1.0f) {
+    AudioDevice& d = add(id, std::move(name), true, 2, 44100.0, 16);
     d.volumes.assign(2, volume);
     return d;
   }
@@ -113,11 +112,7 @@ class FakeAudioServer final : public AudioServer {
     recordDevice = id;
     recordFormat = format;
     recordPaused = false;
-    ++openRecordStreams;
-    return std::make_unique<Handle>(*this, [this] {
-      record_ = nullptr;
-      ++stoppedRecordStreams;
-    });
+    return std::make_unique<Handle>(*this, [this] { record_ = nullptr; });
   }
   std::unique_ptr<AudioStream> openPlaybackStream(AudioDeviceId id, const AudioStreamBasicDescription&,
                                                   size_t, AudioPullHandler pull,
@@ -126,13 +121,8 @@ class FakeAudioServer final : public AudioServer {
     if (status != AudioStatus::ok) return nullptr;
     std::lock_guard lock(mutex_);
     pull_ = std::move(pull);
-    playbackDevice = id;
     playbackVolume = 1.0f;
-    ++openPlaybackStreams;
-    return std::make_unique<Handle>(*this, [this] {
-      pull_ = nullptr;
-      ++stoppedPlaybackStreams;
-    });
+    return std::make_unique<Handle>(*this, [this] { pull_ = nullptr; });
   }
   std::unique_ptr<ListenerToken> watchDefaultSink(std::function<void()>, AudioStatus& status) override {
     status = AudioStatus::ok;
@@ -143,8 +133,8 @@ class FakeAudioServer final : public AudioServer {
 
  private:
   AudioDevice& add(AudioDeviceId id, std::string name, bool isSink, uint32_t channels, double rate, uint32_t bits) {
-    const auto format = makeLinearPcmFormat(rate, channels, bits, false);
-    devices.push_back({id, std::move(name), isSink, rate, channels, format, {}, false});
+    devices.push_back({id, std::move(name), isSink, rate, channels, makeLinearPcmFormat(rate, channels, bits, false),
+                       {}, false});
     return devices.back();
   }
   AudioDevice* findSink(AudioDeviceId id) {

@@ -28,10 +28,6 @@ class CaptureJournal {
     std::lock_guard lock(mutex_);
     return static_cast<size_t>(std::count(events_.begin(), events_.end(), event));
   }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    events_.clear();
-  }
 
  private:
   mutable std::mutex mutex_;

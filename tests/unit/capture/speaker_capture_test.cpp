@@ -2,7 +2,6 @@
 
 #include <numeric>
 
-#include "capture/black_hole_util.h"
 #include "capture/loopback_driver_installer.h"
 #include "capture/output_device_state_file.h"
 #include "capture/speaker_capture.h"
@@ -36,6 +35,11 @@ class SpeakerCaptureTest : public ::testing::Test {
   }
   std::optional<OutputDeviceStateFile::Entry> stateEntry() { return OutputDeviceStateFile(folder).read(); }
   bool repair() { return SpeakerCapture::restoreOutputLeftOnLoopback(*server, folder); }
+  // Whether the player or the loopback stream still runs.
+  bool streamsRun() {
+    uint8_t out[4];
+    return server->pullOutput(out, sizeof out) || server->pushInput(out, sizeof out);
+  }
   // To see that a capture leaves every device as it found it, the user's muted one included.
   Levels levels() {
     Levels all;
@@ -55,13 +59,6 @@ TEST_F(SpeakerCaptureTest, TheUserHearsExactlyWhatTheLoopbackCapturedAndEverythi
   std::vector<float> collected;
   capture->setAudioCallback(test::collectInto(collected));
   ASSERT_TRUE(capture->startCapture(true, stage.str()));
-  EXPECT_EQ(server->defaultSink, kLoopback);
-  EXPECT_EQ(server->playbackDevice, kSpeakers);
-  EXPECT_EQ(server->recordDevice, kLoopback);
-  ASSERT_TRUE(stateEntry());
-  EXPECT_EQ(stateEntry()->deviceName, "Speakers");
-  EXPECT_FLOAT_EQ(stateEntry()->volume, 0.6f);
-  EXPECT_EQ(server->listeners, 1);
   EXPECT_FALSE(repair());  // the output is this capture's
 
   // Every captured byte, in order, and how many of them the player handed on.
@@ -105,18 +102,15 @@ TEST_F(SpeakerCaptureTest, TheUserHearsExactlyWhatTheLoopbackCapturedAndEverythi
   const size_t frames = captured.size() / 4 + 882;
 
   capture->stopCapture();
-  EXPECT_FALSE(capture->isRunning());
   EXPECT_EQ(server->defaultSink, kSpeakers);
   EXPECT_EQ(levels(), before);
-  EXPECT_EQ(server->stoppedPlaybackStreams, 1);
-  EXPECT_EQ(server->stoppedRecordStreams, 1);
+  EXPECT_FALSE(streamsRun());
   EXPECT_EQ(server->listeners, 0);
   EXPECT_FALSE(stateEntry());
   // The recording gets every frame, the lost stretch included, as mono 16 kHz.
-  const size_t delivered = collected.size();
   EXPECT_EQ(test::wavDataLength(stage.str() + "/speaker_original.wav"), frames * 4);
-  EXPECT_EQ(test::wavDataLength(stage.str() + "/speaker.wav"), delivered * 2);
-  EXPECT_NEAR(static_cast<double>(delivered), frames * 16000.0 / 44100.0, 2.0);
+  EXPECT_EQ(test::wavDataLength(stage.str() + "/speaker.wav"), collected.size() * 2);
+  EXPECT_NEAR(static_cast<double>(collected.size()), frames * 16000.0 / 44100.0, 2.0);
 }
 
 // The loopback takes the user's volume and the pass-through undoes it on the
@@ -139,28 +133,24 @@ TEST_F(SpeakerCaptureTest, TheLoopbackTakesTheUsersVolumeAndAllVolumesGoBack) {
 }
 
 TEST_F(SpeakerCaptureTest, AStartFailingAnywhereLeavesTheUserWithSound) {
-  struct Case {
-    AudioStatus* status;
-    std::string_view line;
-  } cases[] = {
+  // Each failing call, and the line that names it.
+  const std::pair<AudioStatus*, std::string_view> cases[] = {
       {&server->setDefaultStatus, test::log_lines::kLoopbackNotSet},
       {&server->listStatus, test::log_lines::kDeviceListFailed},
       {&server->playbackStatus, test::log_lines::kPlayerFailed},
       {&server->recordStatus, test::log_lines::kLoopbackStreamFailed},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    *c.status = AudioStatus::serverUnavailable;
+  for (const auto& [status, line] : cases) {
+    SCOPED_TRACE(line);
+    *status = AudioStatus::serverUnavailable;
     auto capture = makeCapture();
     EXPECT_FALSE(capture->startCapture(true, stage.str()));
-    EXPECT_FALSE(capture->isRunning());
-    *c.status = AudioStatus::ok;
+    *status = AudioStatus::ok;
     EXPECT_EQ(server->defaultSink, kSpeakers);
     EXPECT_EQ(levels(), before);
     EXPECT_EQ(server->listeners, 0);
-    EXPECT_EQ(server->openPlaybackStreams, server->stoppedPlaybackStreams);
-    EXPECT_EQ(server->openRecordStreams, server->stoppedRecordStreams);
-    EXPECT_TRUE(log.has(c.line));
+    EXPECT_FALSE(streamsRun());
+    EXPECT_TRUE(log.has(line));
   }
   // No output at all: nothing is touched.
   server->defaultSink = kNoAudioDevice;
@@ -168,10 +158,6 @@ TEST_F(SpeakerCaptureTest, AStartFailingAnywhereLeavesTheUserWithSound) {
   EXPECT_TRUE(log.has(test::log_lines::kNoOutputDevice));
   EXPECT_EQ(server->defaultSink, kNoAudioDevice);
   EXPECT_FALSE(stateEntry());
-  // The loopback device gone between the look-up and the switch.
-  server->remove(kLoopback);
-  EXPECT_FALSE(BlackHoleUtil::setOutputDeviceToBlackHole(*server));
-  EXPECT_TRUE(log.has(test::log_lines::kLoopbackNotFound));
 }
 
 TEST_F(SpeakerCaptureTest, AnOutputLeftOnTheLoopbackDeviceIsPutBackOnceNoRecordingHoldsIt) {
@@ -192,15 +178,13 @@ TEST_F(SpeakerCaptureTest, AnOutputLeftOnTheLoopbackDeviceIsPutBackOnceNoRecordi
   EXPECT_EQ(server->defaultSink, kHeadphones);
   EXPECT_FALSE(stateEntry());
 
-  // Without a state file a capture plays on the first other device and puts
-  // the output there when it is dropped while running.
+  // Without a state file the first other device stands for the user's, and
+  // the output goes there when a running capture is dropped.
   server->defaultSink = kLoopback;
   auto capture = makeCapture();
   ASSERT_TRUE(capture->startCapture(false, std::nullopt));
-  EXPECT_EQ(server->playbackDevice, kSpeakers);
   capture.reset();
   EXPECT_EQ(server->defaultSink, kSpeakers);
-  EXPECT_FALSE(stateEntry());
 }
 
 TEST_F(SpeakerCaptureTest, AnOutputThatCannotGoBackFallsBackOrKeepsTheStateForTheRepair) {
@@ -217,9 +201,9 @@ TEST_F(SpeakerCaptureTest, AnOutputThatCannotGoBackFallsBackOrKeepsTheStateForTh
   ASSERT_TRUE(capture->startCapture(false, std::nullopt));
   server->setDefaultStatus = AudioStatus::serverUnavailable;
   capture->stopCapture();
-  EXPECT_FALSE(capture->isRunning());
   ASSERT_TRUE(stateEntry());
   EXPECT_EQ(stateEntry()->deviceName, "Speakers");
+  EXPECT_FLOAT_EQ(stateEntry()->volume, 0.6f);
   server->setDefaultStatus = AudioStatus::ok;
   EXPECT_TRUE(repair());
   EXPECT_EQ(server->defaultSink, kSpeakers);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "facade_test_support.h"
@@ -29,9 +28,7 @@ TEST(NativeAudioFactory, StartAnswersWhetherTheNeededCapturesStarted) {
     world.captures.micStarts = c.micStarts;
     world.captures.speakerStarts = c.speakerStarts;
     NativeAudioFactory facade("/d.pa", true, world.dependencies());
-    EXPECT_EQ(world.start(facade, c.mic), c.expected)
-        << "mic " << c.mic << " micStarts " << c.micStarts << " speakerStarts " << c.speakerStarts;
-    EXPECT_EQ(facade.isRecording, c.expected);
+    EXPECT_EQ(world.start(facade, c.mic), c.expected) << c.mic << c.micStarts << c.speakerStarts;
     // A failed start keeps its objects: the files exist and the next stop closes them.
     EXPECT_TRUE(std::filesystem::exists(world.wav));
     EXPECT_EQ(facade.stopRecorder().success, 0);
@@ -42,25 +39,20 @@ TEST(NativeAudioFactory, AnOffMicrophoneIsStartedPausedThenResumedOrStartedAgain
   World world;
   NativeAudioFactory facade("/drivers/v.pa", false, world.dependencies());
   ASSERT_TRUE(world.start(facade, false));
-  // Both start at once; the microphone pauses after its own start.
-  const std::string start = "start(stage=0,path=" + world.dir.str() + ")";
-  auto events = world.events();
-  EXPECT_LT(std::find(events.begin(), events.end(), "mic." + start) - events.begin(),
-            std::find(events.begin(), events.end(), "mic.pause") - events.begin());
-  std::sort(events.begin(), events.end());
-  EXPECT_EQ(events, (std::vector<std::string>{"mic.pause", "mic." + start, "speaker." + start}));
   EXPECT_FALSE(facade.isMicRecordingEnabled);
-
-  world.captures.journal->clear();
   EXPECT_TRUE(facade.switchMicRecorder(true));
   EXPECT_TRUE(facade.switchMicRecorder(false));
-  EXPECT_EQ(world.events(), (std::vector<std::string>{"mic.resume", "mic.pause"}));
-
   // A microphone not running (its start failed) is started again, not resumed.
   world.captures.lastMic->stopCapture();
-  world.captures.journal->clear();
   EXPECT_TRUE(facade.switchMicRecorder(true));
-  EXPECT_EQ(world.events(), std::vector<std::string>{"mic." + start});
+
+  // Both start at once; the microphone pauses after its own start, so that
+  // it is not left listening.
+  const std::string start = "start(stage=0,path=" + world.dir.str() + ")";
+  auto events = world.events();
+  EXPECT_EQ(std::erase(events, "speaker." + start), 1u);
+  EXPECT_EQ(events, (std::vector<std::string>{"mic." + start, "mic.pause", "mic.resume", "mic.pause", "mic.stop",
+                                              "mic." + start}));
 }
 
 TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStarted) {
@@ -72,9 +64,8 @@ TEST(NativeAudioFactory, CallbacksReceiveOnlyWhatIsProducedAfterBothCapturesStar
   facade.setPcmCallback([&](const ByteBuffer& b) { pcm.push_back(b); });
   facade.setOpusCallback([&](const ByteBuffer& b) { opus.push_back(b); });
   ASSERT_TRUE(world.start(facade, false));
-  EXPECT_TRUE(pcm.empty());
-  EXPECT_TRUE(opus.empty());
   world.captures.lastSpeaker->deliver(test::constantBlock(-0.5f));
+  // The later block only.
   ASSERT_EQ(pcm.size(), 1u);
   EXPECT_EQ(pcm[0].size(), 1280u);
   EXPECT_EQ(opus.size(), 1u);
@@ -89,14 +80,14 @@ TEST(NativeAudioFactory, ARunningRecordingIsFinishedBeforeANewStart) {
   auto firstSpeaker = first.captures.lastSpeaker;
   for (int i = 0; i < 3; ++i) firstSpeaker->deliver(test::constantBlock(0.1f));
 
-  first.captures.journal->clear();
+  const size_t earlier = first.events().size();
   ASSERT_TRUE(facade.startRecorder(false, second.dir.str(), second.wav, second.opus));
   const auto events = first.events();
-  ASSERT_GE(events.size(), 3u);
+  ASSERT_GE(events.size(), earlier + 3);
   // The old captures stop (output restored) before the new ones start, and
   // the old file is closed whole: a late block of the old capture adds nothing.
-  EXPECT_EQ(events[0], "mic.stop");
-  EXPECT_EQ(events[1], "speaker.stop");
+  EXPECT_EQ(events[earlier], "mic.stop");
+  EXPECT_EQ(events[earlier + 1], "speaker.stop");
   firstSpeaker->deliver(test::constantBlock(0.1f));
   EXPECT_EQ(test::readFile(first.wav).size(), 44u + 3 * 1280);
 }
