@@ -17,12 +17,10 @@ inline constexpr std::string_view kPlayerFailed = "[speaker_capture] [ERROR] Pla
 inline constexpr std::string_view kLoopbackStreamFailed =
     "[speaker_capture] [ERROR] Loopback capture stream failed to start (status: 5)";
 inline constexpr std::string_view kNoOutputDevice = "[speaker_capture] [ERROR] Failed to get original output device ID!";
-inline constexpr std::string_view kLoopbackNotFound = "[blackHoleUtil] [ERROR] BlackHole device not found";
 inline constexpr std::string_view kLoopbackNotSet = "[blackHoleUtil] [ERROR] Failed to set default output device to BlackHole";
 inline constexpr std::string_view kDeviceListFailed = "[audioDeviceUtil] [ERROR] Failed to get devices property size";
 
 // Loopback installer.
-inline constexpr std::string_view kLoopbackPresent = "[blackHoleUtil] [INFO] BlackHole is installed, skipping installation...";
 inline constexpr std::string_view kPromptRefused =
     "[ERROR] Administrator prompt was cancelled or refused (status: 126); nothing was installed";
 inline constexpr std::string_view kModuleRefused = "[ERROR] The sound server refused to load module-null-sink (status: 3)";
