@@ -1,6 +1,7 @@
 """What the user hears and what the recording holds, measured from outside
 the host; shared by the tests and the benchmarks that print the same figures."""
 
+import contextlib
 import fcntl
 import itertools
 import math
@@ -118,7 +119,7 @@ class BurstPlayer:
 
     def _sample_delays(self, fd, mic_rate):
         while self.thread.is_alive():
-            mic = fionread(fd) / (2.0 * mic_rate)
+            mic = (fionread(fd) + self.mic_backlog) / (2.0 * mic_rate)
             # What waits in the player's input pipe is delay too. PipeWire's pulse
             # server reports no stream latency: the requested one stands in.
             output = fionread(self.player.stdin.fileno()) / (2.0 * RATE)
@@ -130,16 +131,18 @@ class BurstPlayer:
         mic_rate, step = self.server.mic_rate, 0.01
         mic, out = self._signal(MIC_TONE, mic_rate), self._signal(SYSTEM_TONE, RATE)
         mic_step, out_step = int(mic_rate * step) * 2, int(RATE * step) * 2
-        # Never blocks: a server that stops reading its pipe must not hang the player.
+        # Never blocks: a stalled server must not hang the player. What a full pipe refuses waits here as
+        # microphone delay; dropped, it would move every later burst and read as system audio late.
         fd = os.open(self.server.mic_fifo, os.O_WRONLY | os.O_NONBLOCK)
+        self.mic_backlog, pending = 0, bytearray()
         self.started = time.monotonic()
         threading.Thread(target=self._sample_delays, args=(fd, mic_rate), daemon=True).start()
         try:
             for i in range(int(self.seconds / step)):
-                try:
-                    os.write(fd, mic[i * mic_step:(i + 1) * mic_step])
-                except BlockingIOError:
-                    pass
+                pending += mic[i * mic_step:(i + 1) * mic_step]
+                with contextlib.suppress(BlockingIOError):
+                    del pending[:os.write(fd, pending)]
+                self.mic_backlog = len(pending)
                 self.player.stdin.write(out[i * out_step:(i + 1) * out_step])
                 self.player.stdin.flush()
                 time.sleep(max(0.0, self.started + (i + 1) * step - time.monotonic()))
