@@ -10,12 +10,15 @@ Prints, per server:
 - the latency the pass-through adds to what the user hears (ms);
 - the system audio's offset against the microphone in recording.wav for
   simultaneous bursts, median and spread (ms; goal within 40 ms);
-- the time from "startRecorder"'s reply to the first "onPcmData" block (ms)."""
+- the time from "startRecorder"'s reply to the first "onPcmData" block (ms);
+- the offsets again when the sound server stalls for a second mid-recording."""
 
 import argparse
 import contextlib
 import os
+import signal
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -116,13 +119,31 @@ def first_block(server_class):
     return waited
 
 
-def alignment(server_class):
+def freeze(server, seconds):
+    """Stops the sound server's processes for `seconds`, as a machine that
+    stalls them would (the session's D-Bus and session manager run on)."""
+    group = os.getpgid(server.process.pid)
+    found = subprocess.run(["pgrep", "-g", str(group), "^(pulseaudio|pipewire)"], capture_output=True, text=True)
+    pids = [int(pid) for pid in found.stdout.split()]
+    for pid in pids:
+        os.kill(pid, signal.SIGSTOP)
+    time.sleep(seconds)
+    for pid in pids:
+        os.kill(pid, signal.SIGCONT)
+
+
+def alignment(server_class, stall=0.0):
+    """Offsets of 9 bursts; with `stall`, the server is stopped for that
+    long 3 s into the recording, before the third burst."""
     with server_class() as server:
         with recording_session(server) as (session, folder):
             began = time.monotonic()
             session.call("startRecorder", start_args(folder))
             bursts = BurstPlayer(server, seconds=16, lead=0.5)
-            time.sleep(15.0)
+            if stall:
+                time.sleep(3.0)
+                freeze(server, stall)
+            time.sleep(15.0 - 3.0 - stall if stall else 15.0)
             session.call("stopRecorder")
         bursts.stop()
         rate, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
@@ -134,6 +155,7 @@ def alignment(server_class):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", choices=("pulseaudio", "pipewire", "both"), default="both")
+    parser.add_argument("--stall", type=float, default=1.0, help="the stalled-server run's stall (s); 0 skips it")
     args = parser.parse_args()
     servers = {"pulseaudio": PulseServer, "pipewire": PipeWireServer}
     for name, server_class in servers.items():
@@ -143,6 +165,7 @@ def main():
         latency = pass_through_latency(server_class)
         offsets = alignment(server_class)
         waited = first_block(server_class)
+        stalled = alignment(server_class, args.stall) if args.stall else None
         print("%s:" % name)
         print("  heard level during vs before: %+.2f dB (goal within 1 dB)" % level)
         print("  longest silence heard: %.0f ms at the start, %.0f ms at the stop (goal under 100 ms)"
@@ -152,6 +175,8 @@ def main():
               " (goal within 40 ms): %s" % (statistics.median(offsets), max(offsets) - min(offsets), len(offsets),
                                           " ".join("%.0f" % o for o in offsets)))
         print("  startRecorder reply to first onPcmData: %.0f ms" % waited)
+        if stalled is not None:
+            print("  the same after the server stalled %.1f s: %s" % (args.stall, " ".join("%.0f" % o for o in stalled)))
 
 
 if __name__ == "__main__":
