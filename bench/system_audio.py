@@ -134,7 +134,7 @@ def freeze(server, seconds):
 
 def alignment(server_class, stall=0.0):
     """Offsets of 9 bursts; with `stall`, the server is stopped for that
-    long 3 s into the recording, before the third burst."""
+    long 3 s into the recording, between the first burst and the second."""
     with server_class() as server:
         with recording_session(server) as (session, folder):
             began = time.monotonic()
