@@ -122,6 +122,8 @@ def first_block(server_class):
 def freeze(server, seconds):
     """Stops the sound server's processes for `seconds`, as a machine that
     stalls them would (the session's D-Bus and session manager run on)."""
+    if not seconds:
+        return
     group = os.getpgid(server.process.pid)
     found = subprocess.run(["pgrep", "-g", str(group), "^(pulseaudio|pipewire)"], capture_output=True, text=True)
     pids = [int(pid) for pid in found.stdout.split()]
@@ -140,10 +142,9 @@ def alignment(server_class, stall=0.0):
             began = time.monotonic()
             session.call("startRecorder", start_args(folder))
             bursts = BurstPlayer(server, seconds=16, lead=0.5)
-            if stall:
-                time.sleep(3.0)
-                freeze(server, stall)
-            time.sleep(15.0 - 3.0 - stall if stall else 15.0)
+            time.sleep(3.0)
+            freeze(server, stall)
+            time.sleep(12.0 - stall)
             session.call("stopRecorder")
         bursts.stop()
         rate, _, samples = wav_samples(os.path.join(folder, "recording.wav"))
