@@ -18,8 +18,8 @@ namespace quillon {
 // PeriodQueue); the callback thread only copies a period in, with no lock and
 // no system call, so a stalled disk or a slow engine never holds up a stream,
 // and least of all the pass-through the user hears. The worker looks at its
-// lanes every 20 ms (kPollInterval): blocks reach the mixer in 40 ms chunks
-// anyway, and one wake-up per poll costs less than one per period.
+// lanes every 40 ms (kPollInterval): blocks reach the mixer in 40 ms chunks
+// anyway, and one wake-up per chunk costs less than one per period.
 //
 // Periods are taken in the order they were captured across all lanes, so
 // the two sources reach the mixer side by side even after a long stall; a
@@ -28,7 +28,7 @@ namespace quillon {
 class RecordingWorker {
  public:
   using Consumer = std::function<void(PeriodQueue::Period&)>;
-  static constexpr std::chrono::milliseconds kPollInterval{20};
+  static constexpr std::chrono::milliseconds kPollInterval{40};
 
   class Lane {
    public:
