@@ -117,15 +117,15 @@ class BurstPlayer:
             data += quiet + burst
         return data
 
-    def _sample_delays(self, fd, mic_rate):
-        while self.thread.is_alive():
+    def _sample_delays(self, fd, mic_rate, done):
+        while not done.is_set():
             mic = (fionread(fd) + self.mic_backlog) / (2.0 * mic_rate)
             # What waits in the player's input pipe is delay too. PipeWire's pulse
             # server reports no stream latency: the requested one stands in.
             output = fionread(self.player.stdin.fileno()) / (2.0 * RATE)
             output += stream_latency(self.server, self.player.pid) or self.output_latency
             self.delays.append((time.monotonic() - self.started, output, mic))
-            time.sleep(0.5)
+            done.wait(0.5)
 
     def _run(self):
         mic_rate, step = self.server.mic_rate, 0.01
@@ -136,7 +136,9 @@ class BurstPlayer:
         fd = os.open(self.server.mic_fifo, os.O_WRONLY | os.O_NONBLOCK)
         self.mic_backlog, pending = 0, bytearray()
         self.started = time.monotonic()
-        threading.Thread(target=self._sample_delays, args=(fd, mic_rate), daemon=True).start()
+        done = threading.Event()
+        sampler = threading.Thread(target=self._sample_delays, args=(fd, mic_rate, done), daemon=True)
+        sampler.start()
         try:
             for i in range(int(self.seconds / step)):
                 pending += mic[i * mic_step:(i + 1) * mic_step]
@@ -148,6 +150,8 @@ class BurstPlayer:
                 time.sleep(max(0.0, self.started + (i + 1) * step - time.monotonic()))
         finally:
             time.sleep(0.6)  # the sampler's last look
+            done.set()
+            sampler.join()  # it reads the pipe's fill: never after the close
             os.close(fd)
 
     def stop(self):
