@@ -21,6 +21,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
@@ -30,9 +31,10 @@ from engine_session import EngineSession  # noqa: E402
 from harness import Host, stop, wait_for  # noqa: E402
 from pipewire_server import PipeWireServer  # noqa: E402
 from pulse_server import PulseServer  # noqa: E402
-from recording_analysis import wav_samples  # noqa: E402
-from system_audio_probe import (SYSTEM_TONE, BurstPlayer, MonitorTap, alignment_offsets, db,  # noqa: E402
-                                longest_silence, onsets, play_tone, rms)
+from recording_analysis import sine_pcm, wav_samples  # noqa: E402
+from system_audio_probe import (MIC_TONE, RATE, SYSTEM_TONE, BurstPlayer, MonitorTap,  # noqa: E402
+                                alignment_offsets, db, fionread, longest_silence, onsets, pacat, play_tone,
+                                rms, stream_latency)
 from test_recording import Sounds, start_args  # noqa: E402
 
 INIT = {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": False}
@@ -77,30 +79,72 @@ def heard(server_class):
 
 
 def pass_through_latency(server_class):
-    """Bursts played throughout: their phase on the user's device while
-    recording against before, less what the player's own path changed."""
+    """Bursts written at the same instant into the user's device (MIC_TONE) and into the default
+    output, which the recording has put on the loopback (SYSTEM_TONE): how much later the second
+    reaches the user's device, less what their own two streams differ by. Both paths are taken
+    at the same moments of the same recording, so a server that changes its own timing when the
+    host's streams come (PipeWire's graph does) moves both alike."""
     with server_class() as server:
         tap = MonitorTap(server, "Speakers")
-        bursts = BurstPlayer(server, seconds=16)
         with recording_session(server) as (session, folder):
-            time.sleep(6.0)
-            switched = time.monotonic() - bursts.started
             session.call("startRecorder", start_args(folder, mic=False))
-            time.sleep(9.0)
+            time.sleep(2.0)
+            bursts = PairedBursts(server, seconds=12)
+            bursts.join()
             session.call("stopRecorder")
         bursts.stop()
         samples = tap.stop()
-    found = onsets(samples, SYSTEM_TONE, 0.05)
-    period = bursts.period
-    phases_before = [t % period for t in found[1:3]]
-    phases_during = [t % period for t in found[-4:-1]]
-    # The tap's start is unknown but fixed: only phase changes count.
-    moved = (statistics.median(phases_during) - statistics.median(phases_before)) % period
-    if moved > period / 2:
-        moved -= period
-    injection_before = statistics.median(d for t, d, _ in bursts.delays if t < switched)
-    injection_during = statistics.median(d for t, d, _ in bursts.delays if t > switched + 2)
-    return (moved - (injection_during - injection_before)) * 1000
+    direct, passed = onsets(samples, MIC_TONE, 0.05), onsets(samples, SYSTEM_TONE, 0.05)
+    # The two streams' own delays, sampled while the bursts played.
+    correction = statistics.median(loop - user for user, loop in bursts.delays)
+    added = [min((t - d for d in direct), key=abs) - correction for t in passed]
+    return statistics.median(a for a in added if abs(a) < 0.5) * 1000
+
+
+class PairedBursts:
+    """A 200 ms burst every second, into the user's device and the default output at once."""
+
+    def __init__(self, server, seconds):
+        self.server, self.seconds = server, seconds
+        self.players = [pacat(server, 20, "--process-time-msec=5", "--device=Speakers", stdin=subprocess.PIPE),
+                        pacat(server, 20, "--process-time-msec=5", stdin=subprocess.PIPE)]
+        self.delays = []  # (user's device path s, loopback path s)
+        self.done = threading.Event()
+        # Sampled aside: the writer never waits on the server's answers.
+        self.sampler = threading.Thread(target=self._sample, daemon=True)
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.sampler.start()
+        self.thread.start()
+
+    def _delay(self, player):
+        # What waits in the pipe is delay too; PipeWire reports no stream
+        # latency, and the two streams ask for the same.
+        return fionread(player.stdin.fileno()) / (2.0 * RATE) + (stream_latency(self.server, player.pid) or 0.0)
+
+    def _sample(self):
+        while not self.done.wait(0.5):
+            self.delays.append(tuple(self._delay(player) for player in self.players))
+
+    def _run(self):
+        step = 0.01
+        signals = [(bytes(2 * int(RATE * 0.8)) + sine_pcm(tone, RATE, 0.2, 0.5)) * self.seconds
+                   for tone in (MIC_TONE, SYSTEM_TONE)]
+        chunk, started = int(RATE * step) * 2, time.monotonic()
+        for i in range(int(self.seconds / step)):
+            for player, signal_ in zip(self.players, signals):
+                player.stdin.write(signal_[i * chunk:(i + 1) * chunk])
+                player.stdin.flush()
+            time.sleep(max(0.0, started + (i + 1) * step - time.monotonic()))
+
+    def join(self):
+        self.thread.join()
+        self.done.set()
+        self.sampler.join()  # it reads the pipes' fill: never after the close
+
+    def stop(self):
+        for player in self.players:
+            stop(player)
+            player.stdin.close()
 
 
 def first_block(server_class):

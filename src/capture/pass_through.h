@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,12 @@ class PassThrough {
   void push(const uint8_t* data, size_t bytes);
   // The worker: says once per run of skipped periods that the player fell behind.
   void reportSkips();
+  // The worker: a queue that never ran low over the last two seconds holds
+  // delay the user hears for nothing (a pull the server made late, a burst
+  // from the capture), which pulls at the same pace would keep for good.
+  // It is shortened once to a small margin; the silence of a pull that then
+  // comes up short is shorter than that delay kept for the whole recording.
+  void keepShort(std::chrono::steady_clock::time_point now);
   // No pull happens after it returns.
   void stop();
 
@@ -43,6 +50,8 @@ class PassThrough {
   std::atomic<uint64_t> skips_{0};
   std::atomic<uint64_t> firstSkip_{0};
   bool overflowing_ = false;  // the worker only
+  size_t frameBytes_;
+  std::chrono::steady_clock::time_point windowStart_{};  // the worker only
 };
 
 }  // namespace quillon

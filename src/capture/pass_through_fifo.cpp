@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace quillon {
 
@@ -19,11 +20,15 @@ bool PassThroughFifo::append(const uint8_t* data, size_t bytes, size_t& held) {
 
 bool PassThroughFifo::take(uint8_t* out, size_t bytes) {
   std::lock_guard lock(mutex_);
-  if (bytes == 0 || size_ < bytes) return false;
+  if (bytes == 0 || size_ < bytes) {
+    lowWater_ = std::min(lowWater_, size_);
+    return false;
+  }
   const size_t first = std::min(bytes, kCapacity - head_);
   std::memcpy(out, ring_.get() + head_, first);
   std::memcpy(out + first, ring_.get(), bytes - first);
   dropFront(bytes);
+  lowWater_ = std::min(lowWater_, size_);
   return true;
 }
 
@@ -35,10 +40,23 @@ size_t PassThroughFifo::trim(size_t maxBytes, size_t keepBytes) {
   return dropped;
 }
 
+size_t PassThroughFifo::lowWater() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(lowWater_, kNoTake);
+}
+
+size_t PassThroughFifo::dropOldest(size_t bytes) {
+  std::lock_guard lock(mutex_);
+  const size_t dropped = std::min(bytes, size_);
+  dropFront(dropped);
+  return dropped;
+}
+
 void PassThroughFifo::clear() {
   std::lock_guard lock(mutex_);
   head_ = 0;
   size_ = 0;
+  lowWater_ = kNoTake;
 }
 
 size_t PassThroughFifo::size() {

@@ -30,6 +30,12 @@ class PassThroughFifo {
   // clocks drifting apart), the oldest are dropped until `keepBytes` remain.
   // Answers how many were dropped.
   size_t trim(size_t maxBytes, size_t keepBytes);
+  // The least the queue held after a take since the last call, and starts
+  // the next window; `kNoTake` when nothing was taken since.
+  size_t lowWater();
+  static constexpr size_t kNoTake = static_cast<size_t>(-1);
+  // Drops up to `bytes` of the oldest; answers how many were dropped.
+  size_t dropOldest(size_t bytes);
   void clear();
   size_t size();
 
@@ -43,6 +49,7 @@ class PassThroughFifo {
   std::unique_ptr<uint8_t[]> ring_;
   size_t head_ = 0;  // the oldest byte
   size_t size_ = 0;
+  size_t lowWater_ = kNoTake;
 };
 
 }  // namespace quillon

@@ -38,16 +38,19 @@ void PlayerUtil::render(uint8_t* out, size_t bytes) {
   const size_t frame = _sourceFormat.mBytesPerFrame;
   // Never more than the staging buffer holds, and whole frames only.
   const size_t wanted = frame == 0 ? 0 : std::min(bytes, kStagingBytes) / frame * frame;
-  bool filled = false;
-  if (wanted > 0 && _fetchCallback && _tempBuffer) {
-    if (_fetchCallback(_tempBuffer.get(), static_cast<uint32_t>(wanted))) {
-      std::memcpy(out, _tempBuffer.get(), wanted);
-      filled = true;
-    }
+  // Fetched a slice at a time: a queue a little short of the request plays
+  // what it has and only the missing slices as silence. Whatever silence goes
+  // out stays in the pass-through's delay for good, so a whole request of it
+  // for a few missing milliseconds would leave the user that much further behind.
+  const size_t slice = std::max<size_t>(frame, static_cast<size_t>(_sourceFormat.mSampleRate / kSlicesPerSecond) * frame);
+  size_t filled = 0;
+  while (filled < wanted && _fetchCallback && _tempBuffer) {
+    const size_t piece = std::min(slice, wanted - filled);
+    if (!_fetchCallback(_tempBuffer.get(), static_cast<uint32_t>(piece))) break;
+    std::memcpy(out + filled, _tempBuffer.get(), piece);
+    filled += piece;
   }
-  // Underrun: the whole piece is silence and the next pull asks again.
-  if (!filled) std::memset(out, 0, bytes);
-  else if (wanted < bytes) std::memset(out + wanted, 0, bytes - wanted);
+  std::memset(out + filled, 0, bytes - filled);
 }
 
 }  // namespace quillon

@@ -19,6 +19,7 @@ class PlayerUtil {
   // or allocate.
   using FetchBlock = std::function<bool(uint8_t* out, uint32_t byteCount)>;
   static constexpr size_t kStagingBytes = 4096;
+  static constexpr double kSlicesPerSecond = 500.0;
 
   PlayerUtil(AudioDeviceId outputDevice, const AudioStreamBasicDescription& streamFormat,
              FetchBlock fetchData, std::shared_ptr<AudioServer> server);
@@ -32,8 +33,9 @@ class PlayerUtil {
   // The pass-through's own volume on its device (1.0 = 100 %); after start.
   bool setVolume(float volume);
 
-  // Fills `bytes` bytes of output: one fetch of at most the staging size, or
-  // silence when the fetch comes up short. Called by the stream on the audio thread.
+  // Fills `bytes` bytes of output from fetches of 2 ms each, up to the staging
+  // size, and silence from the first fetch that comes up short. Called by the
+  // stream on the audio thread.
   void render(uint8_t* out, size_t bytes);
 
  private:

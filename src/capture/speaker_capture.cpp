@@ -47,7 +47,10 @@ SpeakerCapture::SpeakerCapture(const std::string& blackHoleDriverPath, Options o
                .batchBytes = kRecordingBatchBytes,
                .reportsPlacement = true,
                .beforeEachPeriod = [this] {
-                 if (passThrough_) passThrough_->reportSkips();
+                 if (passThrough_) {
+                   passThrough_->reportSkips();
+                   passThrough_->keepShort(std::chrono::steady_clock::now());
+                 }
                }}) {
   Logger::shared().infoWithTag(kTag, "Initializing SpeakerCapture...");
 }

@@ -62,9 +62,13 @@ class MonitorTap:
 
     def __init__(self, server, sink):
         self.path = os.path.join(server.dir, "tap-%s-%d.raw" % (sink, time.monotonic_ns()))
+        # PipeWire's session manager moves a sink-monitor recording to the new
+        # default sink when the recording switches the output: the tap would then
+        # hear the loopback device, not the user's. It stays put only when told.
         self.process = subprocess.Popen(
             ["parec", "-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
-             "--channels=1", "--latency-msec=20", self.path], env=server.env(), stderr=subprocess.DEVNULL)
+             "--channels=1", "--latency-msec=20", "--property=node.dont-reconnect=true", self.path],
+            env=server.env(), stderr=subprocess.DEVNULL)
 
     def samples(self):
         if not os.path.exists(self.path):
