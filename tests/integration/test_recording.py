@@ -3,6 +3,7 @@ microphone hears tone A while tone B plays through the output."""
 
 import os
 import pathlib
+import statistics
 import struct
 import threading
 import time
@@ -167,8 +168,15 @@ class RecordingTest(RecordingCase):
         self.assertTrue(all(len(block) == 1280 for block in session.pcm))
         samples = wav_samples(wav)[2]
         tail = samples[-40000:]  # the last 2.5 s: both tones are on by then
-        self.assertAlmostEqual(tone_level(tail, TONE_A, 16000), 0.6 * LEVEL_A, delta=0.03)
-        self.assertAlmostEqual(tone_level(tail, TONE_B, 16000), 0.4 * LEVEL_B, delta=0.03)
+
+        def level(tone):
+            if not SANITIZER:
+                return tone_level(tail, tone, 16000)
+            # A sanitizer's load can starve PipeWire's graph into a dropout;
+            # the gains still show in most quarter seconds.
+            return statistics.median(tone_level(tail[i:i + 4000], tone, 16000) for i in range(0, 40000, 4000))
+        self.assertAlmostEqual(level(TONE_A), 0.6 * LEVEL_A, delta=0.03)
+        self.assertAlmostEqual(level(TONE_B), 0.4 * LEVEL_B, delta=0.03)
         records = opus_records(os.path.join(folder, "recording.opus"))
         self.assertGreater(len(session.opus), 0)
         self.assertEqual(session.opus, records[len(records) - len(session.opus):])
