@@ -42,7 +42,8 @@ void PlayerUtil::render(uint8_t* out, size_t bytes) {
   // what it has and only the missing slices as silence. Whatever silence goes
   // out stays in the pass-through's delay for good, so a whole request of it
   // for a few missing milliseconds would leave the user that much further behind.
-  const size_t slice = std::max<size_t>(frame, static_cast<size_t>(_sourceFormat.mSampleRate / kSlicesPerSecond) * frame);
+  const auto framesPerSlice = static_cast<size_t>(_sourceFormat.mSampleRate / kSlicesPerSecond);
+  const size_t slice = std::max<size_t>(framesPerSlice, 1) * frame;
   size_t filled = 0;
   while (filled < wanted && _fetchCallback && _tempBuffer) {
     const size_t piece = std::min(slice, wanted - filled);
