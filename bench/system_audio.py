@@ -33,8 +33,8 @@ from pipewire_server import PipeWireServer  # noqa: E402
 from pulse_server import PulseServer  # noqa: E402
 from recording_analysis import sine_pcm, wav_samples  # noqa: E402
 from system_audio_probe import (MIC_TONE, RATE, SYSTEM_TONE, BurstPlayer, MonitorTap,  # noqa: E402
-                                alignment_offsets, db, fionread, longest_silence, onsets, pacat, play_tone,
-                                rms, stream_latency)
+                                alignment_offsets, db, longest_silence, onsets, pacat, play_tone,
+                                playback_delay, rms)
 from test_recording import Sounds, start_args  # noqa: E402
 
 INIT = {"blackHolePath": "/nonexistent/VerdalisRecorder.pa", "reserveStageAudio": False}
@@ -116,14 +116,10 @@ class PairedBursts:
         self.sampler.start()
         self.thread.start()
 
-    def _delay(self, player):
-        # What waits in the pipe is delay too; PipeWire reports no stream
-        # latency, and the two streams ask for the same.
-        return fionread(player.stdin.fileno()) / (2.0 * RATE) + (stream_latency(self.server, player.pid) or 0.0)
-
     def _sample(self):
+        # Both streams ask for the same latency: where the server reports none, it cancels out.
         while not self.done.wait(0.5):
-            self.delays.append(tuple(self._delay(player) for player in self.players))
+            self.delays.append(tuple(playback_delay(self.server, player, 0.0) for player in self.players))
 
     def _run(self):
         step = 0.01

@@ -11,6 +11,8 @@ PlayerUtil::PlayerUtil(AudioDeviceId outputDevice, const AudioStreamBasicDescrip
       _sourceFormat(streamFormat),
       _fetchCallback(std::move(fetchData)),
       _tempBuffer(std::make_unique<uint8_t[]>(kStagingBytes)),
+      sliceBytes_(std::max<size_t>(static_cast<size_t>(streamFormat.mSampleRate / kSlicesPerSecond), 1) *
+                  streamFormat.mBytesPerFrame),
       server_(std::move(server)) {}
 
 PlayerUtil::~PlayerUtil() { stop(); }
@@ -42,11 +44,9 @@ void PlayerUtil::render(uint8_t* out, size_t bytes) {
   // what it has and only the missing slices as silence. Whatever silence goes
   // out stays in the pass-through's delay for good, so a whole request of it
   // for a few missing milliseconds would leave the user that much further behind.
-  const auto framesPerSlice = static_cast<size_t>(_sourceFormat.mSampleRate / kSlicesPerSecond);
-  const size_t slice = std::max<size_t>(framesPerSlice, 1) * frame;
   size_t filled = 0;
   while (filled < wanted && _fetchCallback && _tempBuffer) {
-    const size_t piece = std::min(slice, wanted - filled);
+    const size_t piece = std::min(sliceBytes_, wanted - filled);
     if (!_fetchCallback(_tempBuffer.get(), static_cast<uint32_t>(piece))) break;
     std::memcpy(out + filled, _tempBuffer.get(), piece);
     filled += piece;

@@ -43,6 +43,7 @@ class PlayerUtil {
   AudioStreamBasicDescription _sourceFormat;
   FetchBlock _fetchCallback;
   std::unique_ptr<uint8_t[]> _tempBuffer;
+  size_t sliceBytes_;  // whole frames
   std::shared_ptr<AudioServer> server_;
   std::unique_ptr<AudioStream> stream_;
 };

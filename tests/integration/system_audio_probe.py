@@ -93,6 +93,13 @@ def fionread(fd):
     return int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"), "little")
 
 
+def playback_delay(server, player, requested):
+    """How long (s) what a 16 kHz mono player is given now takes to play: what waits in its
+    input pipe and its stream latency. PipeWire's pulse server reports no stream latency:
+    the `requested` one stands in."""
+    return fionread(player.stdin.fileno()) / (2.0 * RATE) + (stream_latency(server, player.pid) or requested)
+
+
 class BurstPlayer:
     """From when it is made, a 200 ms burst every `period` s (after `lead` s of silence) written at the
     same instant into the microphone (MIC_TONE) and the default output (SYSTEM_TONE). Each path's own
@@ -124,10 +131,7 @@ class BurstPlayer:
     def _sample_delays(self, fd, mic_rate, done):
         while not done.is_set():
             mic = (fionread(fd) + self.mic_backlog) / (2.0 * mic_rate)
-            # What waits in the player's input pipe is delay too. PipeWire's pulse
-            # server reports no stream latency: the requested one stands in.
-            output = fionread(self.player.stdin.fileno()) / (2.0 * RATE)
-            output += stream_latency(self.server, self.player.pid) or self.output_latency
+            output = playback_delay(self.server, self.player, self.output_latency)
             self.delays.append((time.monotonic() - self.started, output, mic))
             done.wait(0.5)
 
